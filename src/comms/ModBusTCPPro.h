@@ -1,0 +1,40 @@
+#pragma once
+
+// Modbus TCP client: the unit's register operations as single blocking
+// request/reply exchanges over a connected stream, plus the dotted-quad parser.
+
+#include "RegisterResult.h"
+#include "TcpStream.h"
+
+#include <QString>
+
+#include <cstdint>
+
+// Process-wide transaction counter. Every operation sends its current value and
+// expects it back; every operation, whatever its outcome, advances it by one
+// (wrapping 65535 to 0). The session code sets it to 1 once a unit is accepted.
+extern std::uint16_t TransactionId;
+
+// Requests and replies live in fixed buffers of this size, which bounds the
+// counts a caller may ask for: 2n + 9 reply bytes for a read, 13 + 2n request
+// bytes for a block write. Larger counts are refused with ResultFailure.
+constexpr int TcpFrameBufferSize = 256;
+constexpr std::uint16_t TcpMaxReadCount = 123;
+constexpr std::uint16_t TcpMaxWriteCount = 121;
+
+// timeout is in tenths of a second. The unit id is sent as its low byte and the
+// reply must carry exactly unitId, so ids above 255 never match. On any result
+// other than ResultGood a read leaves values untouched.
+RegisterResult TcpReadRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
+                                std::uint16_t start, std::uint16_t count, std::uint16_t timeout,
+                                std::uint16_t *values);
+RegisterResult TcpWriteRegister(TcpStream &client, int unitId, std::uint8_t functionCode,
+                                std::uint16_t reg, std::uint16_t value, std::uint16_t timeout);
+RegisterResult TcpWriteRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
+                                 std::uint16_t start, std::uint16_t count,
+                                 const std::uint16_t *values, std::uint16_t timeout);
+
+// Strict dotted-quad parser: true when text is four decimal parts from 0 to 255
+// separated by three dots (leading spaces of the text and of each part are
+// allowed). Entries before a failing part may already have been written.
+bool ParseIPAddress(const QString &text, int octets[4]);

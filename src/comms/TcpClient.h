@@ -1,0 +1,52 @@
+#pragma once
+
+#include "TcpStream.h"
+
+#include <QString>
+
+#include <cstdint>
+
+// Blocking Modbus TCP client socket. One connection at a time; every call
+// returns within its own time bound, so an unreachable unit cannot freeze the
+// caller for longer than ConnectTimeoutMs.
+class TTcpClient : public TcpStream
+{
+public:
+    // An unreachable address fails after this long instead of the operating
+    // system's minutes-long SYN retry schedule. A unit on the engineer's LAN
+    // answers a connect in milliseconds, so three seconds is a generous bound.
+    static constexpr int ConnectTimeoutMs = 3000;
+
+    TTcpClient() = default;
+    ~TTcpClient() override;
+    TTcpClient(const TTcpClient &) = delete;
+    TTcpClient &operator=(const TTcpClient &) = delete;
+
+    // Changing the host or port of an open client closes it first.
+    void setRemoteHost(const QString &host);
+    void setRemotePort(std::uint16_t port);
+    QString remoteHost() const { return m_host; }
+    std::uint16_t remotePort() const { return m_port; }
+
+    // Connects to the remote host and port; returns connected().
+    bool open(int connectTimeoutMs = ConnectTimeoutMs);
+    void close();
+    bool connected() const { return m_socket >= 0; }
+    bool active() const { return connected(); }
+
+    // Why the last open() failed, for messages and logs.
+    QString lastError() const { return m_lastError; }
+
+    bool send(const std::uint8_t *data, std::size_t length) override;
+    bool waitForData(int timeoutMs) override;
+    int receive(std::uint8_t *buffer, int maxLength) override;
+    void discardPending() override;
+
+private:
+    bool connectTo(const void *address, unsigned addressLength, int family, int timeoutMs);
+
+    QString m_host;
+    std::uint16_t m_port = 502;
+    QString m_lastError;
+    long long m_socket = -1;
+};

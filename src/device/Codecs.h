@@ -1,0 +1,51 @@
+#pragma once
+
+// Pure conversions between the unit's registers and what the pages show.
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+// The number-entry rule for every value typed into a box: leading spaces, an
+// optional sign and the hexadecimal prefixes "$", "x" and "0x" are accepted.
+// An empty text, any other character (trailing spaces included) or a value
+// outside the signed 32-bit range gives defaultValue.
+int parseEntryNumber(const QString &text, int defaultValue = -1);
+
+// An octet box: at least three digits, zero-filled ("001"); larger values are
+// shown whole ("300").
+QString octetText(int value);
+
+// "QX5173 v1.34" for product 5173 and firmware 134.
+QString firmwareLabel(std::uint16_t productCode, std::uint16_t firmware);
+
+// "A0:0B:08:12:34:56": two upper-case hexadecimal digits at least per register.
+QString macLabel(const std::uint16_t registers[6]);
+
+// Firmware version number in hundredths as text: 134 gives "1.34".
+QString firmwareVersionText(std::uint16_t firmware);
+
+// BACnet Device object identifier (registers 0 to 2 of the BACnet space): an
+// application tag (12, length 4) and the 32-bit identifier of object type 8.
+constexpr std::uint32_t MaxDeviceInstance = 4194302; // 0x3FFFFE; 0x3FFFFF is not an instance
+std::array<std::uint16_t, 3> encodeDeviceObjectId(std::uint32_t instance);
+std::uint32_t decodeDeviceInstance(const std::uint16_t registers[3]);
+inline bool isValidDeviceInstance(long long instance)
+{
+    return instance >= 0 && instance <= MaxDeviceInstance;
+}
+
+// BACnet Device object name (registers 3 to 13): tag 7, length + 1, character
+// set 0, then at most 19 one-byte characters, two bytes per register, even
+// byte in the high half.
+constexpr int MaxDeviceNameLength = 19;
+std::array<std::uint16_t, 11> encodeDeviceName(const QByteArray &name);
+QByteArray decodeDeviceName(const std::uint16_t registers[11]);
+
+// An object-name record: 20 bytes, a length byte then at most 19 characters,
+// two bytes per register, even byte in the high half.
+constexpr int MaxObjectNameLength = 19;
+std::array<std::uint16_t, 10> encodeObjectName(const QByteArray &name);
+QByteArray decodeObjectName(const std::uint16_t registers[10]);

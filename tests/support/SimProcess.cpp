@@ -1,0 +1,76 @@
+#include "SimProcess.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+
+namespace {
+constexpr int StartTimeoutMs = 10000;
+}
+
+SimProcess::~SimProcess()
+{
+    stop();
+}
+
+QString SimProcess::simulatorPath()
+{
+    const QByteArray overridden = qgetenv("RAVELIN_SIM");
+    return overridden.isEmpty() ? QStringLiteral(RAVELIN_SIM_PATH) : QString::fromLocal8Bit(overridden);
+}
+
+bool SimProcess::start(const QStringList &extraArguments, const QString &host)
+{
+    return startWith(QStringList{QStringLiteral("--listen"), host + QStringLiteral(":0")} +
+                     extraArguments);
+}
+
+bool SimProcess::startWith(const QStringList &arguments)
+{
+    stop();
+    m_output.clear();
+    m_port = 0;
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(simulatorPath(), arguments);
+    if (!m_process.waitForStarted(StartTimeoutMs))
+        return false;
+
+    // The simulator prints one line per endpoint once it is ready:
+    //   ravelin-sim: listening on 127.0.0.1:40123 (Modbus TCP)
+    //   ravelin-sim: serving Modbus RTU on /dev/pts/7
+    static const QRegularExpression tcpReady(QStringLiteral("listening on (\\S+):(\\d+)"));
+    static const QRegularExpression rtuReady(QStringLiteral("serving Modbus RTU on \\S+"));
+    const QDeadlineTimer deadline(StartTimeoutMs);
+    while (!deadline.hasExpired()) {
+        const QString text = output();
+        const auto tcp = tcpReady.match(text);
+        if (tcp.hasMatch()) {
+            m_host = tcp.captured(1);
+            m_port = std::uint16_t(tcp.captured(2).toUInt());
+            return true;
+        }
+        if (rtuReady.match(text).hasMatch())
+            return true;
+        if (m_process.state() == QProcess::NotRunning)
+            return false;
+        m_process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+    }
+    return false;
+}
+
+QString SimProcess::output()
+{
+    m_output += QString::fromLocal8Bit(m_process.readAll());
+    return m_output;
+}
+
+void SimProcess::stop(int timeoutMs)
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate(); // SIGTERM to this child's pid only
+    if (!m_process.waitForFinished(timeoutMs)) {
+        m_process.kill();
+        m_process.waitForFinished(timeoutMs);
+    }
+    output();
+}

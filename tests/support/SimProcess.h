@@ -1,0 +1,44 @@
+#pragma once
+
+// Runs ravelin-sim as a child process for one test: started on a free
+// loopback port, stopped by its own process id within a bounded time.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+class SimProcess
+{
+public:
+    SimProcess() = default;
+    ~SimProcess();
+    SimProcess(const SimProcess &) = delete;
+    SimProcess &operator=(const SimProcess &) = delete;
+
+    // Starts the simulator listening on host:0 (the kernel picks the port) with
+    // the extra arguments, and waits until it reports where it listens.
+    bool start(const QStringList &extraArguments = {},
+               const QString &host = QStringLiteral("127.0.0.1"));
+    // Starts the simulator with exactly these arguments and waits until it
+    // reports that it is ready (a TCP listener or an RTU line).
+    bool startWith(const QStringList &arguments);
+    // Sends SIGTERM and waits up to timeoutMs, then kills. Idempotent.
+    void stop(int timeoutMs = 3000);
+
+    QString host() const { return m_host; }
+    std::uint16_t port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
+    // Everything the simulator printed so far (stdout and stderr).
+    QString output();
+
+    static QString simulatorPath();
+
+private:
+    QProcess m_process;
+    QString m_output;
+    QString m_host;
+    std::uint16_t m_port = 0;
+};
