@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (operation == 0) {
         std::uint16_t values[TcpMaxReadCount + 2];
         std::memset(values, 0xAB, sizeof values);
-        result = TcpReadRegisters(stream, 21, 107, 0, count, 0, values);
+        result = TcpReadRegisters(stream, 21, 107, 0, count, 10, values);
         // Entries beyond count must never be written, whatever the reply says.
         for (std::size_t i = count; i < TcpMaxReadCount + 2; ++i)
             if (values[i] != 0xABAB)
@@ -67,10 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 if (values[i] != 0xABAB)
                     std::abort();
     } else if (operation == 1) {
-        result = TcpWriteRegister(stream, 19, 103, 29, 7109, 0);
+        result = TcpWriteRegister(stream, 19, 103, 29, 7109, 10);
     } else {
         std::uint16_t values[TcpMaxWriteCount] = {};
-        result = TcpWriteRegisters(stream, 20, 109, 7, std::uint16_t(count % 13), values, 0);
+        result = TcpWriteRegisters(stream, 20, 109, 7, std::uint16_t(count % 13), values, 10);
     }
     if (result < -1 || result > 2)
         std::abort();
