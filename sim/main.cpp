@@ -1,1 +1,239 @@
-int main() { return 0; }
+// ravelin-sim: a simulated Quorix Ravelin unit answering Modbus TCP and
+// Modbus RTU with the unit's own function codes, for tests and demos.
+
+#include "RtuEndpoint.h"
+#include "SimCore.h"
+#include "TcpEndpoint.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int ExitUsage = 64;
+constexpr int ExitUnavailable = 69;
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop from the main thread, so the process
+// leaves with status 0 after closing its endpoints.
+void quitOnSignals(QCoreApplication &app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+[[noreturn]] void usageError(const QCommandLineParser &parser, const QString &message)
+{
+    std::fprintf(stderr, "ravelin-sim: %s\n\n%s", qPrintable(message),
+                 qPrintable(parser.helpText()));
+    std::exit(ExitUsage);
+}
+
+int numberOption(const QCommandLineParser &parser, const QString &name, int min, int max)
+{
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (!ok || value < min || value > max)
+        usageError(parser, QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
+                               .arg(name)
+                               .arg(min)
+                               .arg(max)
+                               .arg(parser.value(name)));
+    return value;
+}
+
+struct Endpoints
+{
+    QList<QPair<QHostAddress, quint16>> listen;
+    QStringList serial;
+};
+
+QPair<QHostAddress, quint16> parseListen(const QCommandLineParser &parser, const QString &text)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    QHostAddress address(text.left(colon));
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    if (colon < 0 || address.isNull() || !ok || port > 65535)
+        usageError(parser,
+                   QStringLiteral("--listen wants HOST:PORT with a numeric address, not \"%1\"")
+                       .arg(text));
+    return {address, quint16(port)};
+}
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated Quorix Ravelin unit (Modbus TCP and RTU)."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("listen"),
+         QStringLiteral("Serve Modbus TCP on HOST:PORT (repeatable; port 0 picks a free port). "
+                        "Default 127.0.0.1:502."),
+         QStringLiteral("host:port")},
+        {QStringLiteral("serial"),
+         QStringLiteral("Serve Modbus RTU at 9600 8N1 on a tty or pty (repeatable)."),
+         QStringLiteral("device")},
+        {QStringLiteral("state"), QStringLiteral("Keep written values in this JSON file."),
+         QStringLiteral("file")},
+        {QStringLiteral("no-animate"),
+         QStringLiteral("Freeze the live status block at its factory values.")},
+        {QStringLiteral("product"), QStringLiteral("Report this product code instead of 5173."),
+         QStringLiteral("n")},
+        {QStringLiteral("firmware"),
+         QStringLiteral("Report this firmware number instead of 134 (v1.34)."),
+         QStringLiteral("n")},
+        {QStringLiteral("locked"),
+         QStringLiteral("Start with configuration via the network forbidden.")},
+        {QStringLiteral("restart-ms"),
+         QStringLiteral("How long a restart keeps the unit away (default 5000)."),
+         QStringLiteral("ms")},
+        {QStringLiteral("silent"), QStringLiteral("Never answer.")},
+        {QStringLiteral("fail-after"),
+         QStringLiteral("Answer the first N requests, then never again."), QStringLiteral("n")},
+        {QStringLiteral("exception"),
+         QStringLiteral("Answer requests to UNIT starting at START with exception 4 (repeatable)."),
+         QStringLiteral("unit:start")},
+        {QStringLiteral("delay-ms"),
+         QStringLiteral("Send every reply this many milliseconds late."), QStringLiteral("ms")},
+        {QStringLiteral("split"),
+         QStringLiteral("Send every reply in two pieces a few milliseconds apart.")},
+        {QStringLiteral("late"),
+         QStringLiteral("Send every reply after the client's timeout (7.5 s TCP, 5.6 s RTU).")},
+        {QStringLiteral("corrupt-crc"), QStringLiteral("RTU: send every reply with a wrong CRC.")},
+        {QStringLiteral("noise"), QStringLiteral("RTU: send stray bytes before every reply.")},
+        {QStringLiteral("line-rate"),
+         QStringLiteral("RTU: pace the line like a real one at BAUD (10 bits per character)."),
+         QStringLiteral("baud")},
+        {QStringLiteral("verbose"),
+         QStringLiteral("Log every frame received and sent, in hex, on stderr.")},
+    });
+}
+
+SimOptions readOptions(const QCommandLineParser &parser)
+{
+    SimOptions options;
+    if (parser.isSet(QStringLiteral("product")))
+        options.product = std::uint16_t(numberOption(parser, QStringLiteral("product"), 0, 65535));
+    if (parser.isSet(QStringLiteral("firmware")))
+        options.firmware =
+            std::uint16_t(numberOption(parser, QStringLiteral("firmware"), 0, 65535));
+    if (parser.isSet(QStringLiteral("restart-ms")))
+        options.restartMs = numberOption(parser, QStringLiteral("restart-ms"), 0, 600000);
+    if (parser.isSet(QStringLiteral("fail-after")))
+        options.failAfter = numberOption(parser, QStringLiteral("fail-after"), 0, 1 << 30);
+    if (parser.isSet(QStringLiteral("delay-ms")))
+        options.delayMs = numberOption(parser, QStringLiteral("delay-ms"), 0, 600000);
+    if (parser.isSet(QStringLiteral("line-rate")))
+        options.lineRate = numberOption(parser, QStringLiteral("line-rate"), 300, 1000000);
+    for (const QString &spec : parser.values(QStringLiteral("exception"))) {
+        const QStringList parts = spec.split(QLatin1Char(':'));
+        bool unitOk = false, startOk = false;
+        const int unit = parts.value(0).toInt(&unitOk);
+        const int start = parts.value(1).toInt(&startOk);
+        if (parts.size() != 2 || !unitOk || !startOk || unit < 0 || unit > 255 || start < 0 ||
+            start > 65535)
+            usageError(parser,
+                       QStringLiteral("--exception wants UNIT:START, not \"%1\"").arg(spec));
+        options.exceptionAt.insert(SimOptions::exceptionKey(unit, start));
+    }
+    options.statePath = parser.value(QStringLiteral("state"));
+    options.animate = !parser.isSet(QStringLiteral("no-animate"));
+    options.locked = parser.isSet(QStringLiteral("locked"));
+    options.silent = parser.isSet(QStringLiteral("silent"));
+    options.split = parser.isSet(QStringLiteral("split"));
+    options.late = parser.isSet(QStringLiteral("late"));
+    options.corruptCrc = parser.isSet(QStringLiteral("corrupt-crc"));
+    options.noise = parser.isSet(QStringLiteral("noise"));
+    options.verbose = parser.isSet(QStringLiteral("verbose"));
+    return options;
+}
+
+void announce(const QString &line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ravelin-sim"));
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(QCoreApplication::arguments()))
+        usageError(parser, parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::printf("%s", qPrintable(parser.helpText()));
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        usageError(
+            parser,
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+
+    const SimOptions options = readOptions(parser);
+    Endpoints endpoints;
+    for (const QString &text : parser.values(QStringLiteral("listen")))
+        endpoints.listen.append(parseListen(parser, text));
+    endpoints.serial = parser.values(QStringLiteral("serial"));
+    if (endpoints.listen.isEmpty() && endpoints.serial.isEmpty())
+        endpoints.listen.append({QHostAddress::LocalHost, 502});
+
+    SimCore core(options);
+    QString error;
+    if (!core.model.loadState(&error)) {
+        std::fprintf(stderr, "ravelin-sim: cannot use the state file %s: %s\n",
+                     qPrintable(options.statePath), qPrintable(error));
+        return ExitUnavailable;
+    }
+    quitOnSignals(app);
+
+    std::vector<std::unique_ptr<TcpEndpoint>> tcp;
+    for (const auto &[address, port] : endpoints.listen) {
+        tcp.push_back(std::make_unique<TcpEndpoint>(address, port, core));
+        if (!tcp.back()->listen(&error)) {
+            std::fprintf(stderr, "ravelin-sim: cannot listen on %s:%u: %s\n",
+                         qPrintable(address.toString()), port, qPrintable(error));
+            return ExitUnavailable;
+        }
+        announce(tcp.back()->readyLine());
+    }
+    std::vector<std::unique_ptr<RtuEndpoint>> rtu;
+    for (const QString &device : endpoints.serial) {
+        rtu.push_back(std::make_unique<RtuEndpoint>(device, core));
+        if (!rtu.back()->open(&error)) {
+            std::fprintf(stderr, "ravelin-sim: cannot open %s: %s\n", qPrintable(device),
+                         qPrintable(error));
+            return ExitUnavailable;
+        }
+        announce(rtu.back()->readyLine());
+    }
+    return app.exec();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+// Modbus RTU endpoint on a tty or pty (POSIX), 9600 8N1 raw. Replies are
+// scheduled on timers; with a line rate the pty is paced like a real line.
+
+#include "RtuFrames.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <deque>
+
+class QSocketNotifier;
+class SimCore;
+
+class RtuEndpoint : public QObject
+{
+    Q_OBJECT
+public:
+    RtuEndpoint(const QString &device, SimCore &core, QObject *parent = nullptr);
+    ~RtuEndpoint() override;
+
+    bool open(QString *error);
+    QString readyLine() const;
+
+private:
+    struct Outgoing
+    {
+        char byte;
+        qint64 dueUs;
+        bool restartAfter;
+    };
+
+    void readIncoming();
+    void takeFrames();
+    void answer(const QByteArray &frame);
+    void queueBytes(const QByteArray &bytes, qint64 firstDueUs, bool restartAfter);
+    void sendDue();
+    qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
+    qint64 characterUs() const;
+
+    QString m_device;
+    SimCore &m_core;
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
+    RtuFrameReader m_reader;
+    QTimer m_silence;   // discards a partial frame after a quiet line
+    QTimer m_handle;    // line rate: a request counts once it has crossed the line
+    QTimer m_sendTimer; // next reply byte due
+    QElapsedTimer m_clock;
+    qint64 m_firstByteUs = -1; // when the request now arriving began
+    std::deque<Outgoing> m_outgoing;
+};
