@@ -1,1 +1,197 @@
-int main() { return 0; }
+// ravelinctl: reads and writes a Quorix Ravelin unit's registers from the
+// command line, through the same client code as the configuration tool.
+
+#include "CtlSession.h"
+
+#include "Codecs.h"
+#include "ModBusTCPPro.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+
+namespace {
+
+const char *const Usage =
+    "Usage: ravelinctl [options] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Options:\n"
+    "  --host ADDRESS     unit address (default 127.0.0.1)\n"
+    "  --tcp-port PORT    Modbus TCP port (default 502)\n"
+    "  --timeout TENTHS   reply timeout in tenths of a second (default 70)\n"
+    "  --json             print the result as one JSON object\n"
+    "\n"
+    "Commands:\n"
+    "  identify                      product code and firmware (exit 5 if not a Ravelin unit)\n"
+    "  show                          every configuration block and a status summary\n"
+    "  names                         the 100 object names\n"
+    "  read UNIT FN START COUNT      read COUNT registers (1 to 123)\n"
+    "  write UNIT FN START VALUE...  write a block of registers (1 to 121 values)\n"
+    "  write1 UNIT FN REG VALUE      write one register\n"
+    "  restart                       send the restart command\n"
+    "\n"
+    "Numbers may be decimal or hexadecimal ($1F, x1F, 0x1F).\n"
+    "Exit status: 0 done, 2 exception reply, 3 no or invalid reply, 4 no connection,\n"
+    "5 not a Ravelin unit, 64 usage error.\n";
+
+struct Invocation
+{
+    QString host = QStringLiteral("127.0.0.1");
+    std::uint16_t port = 502;
+    std::uint16_t timeout = TcpTimeout;
+    bool json = false;
+    QString command;
+    QStringList arguments;
+};
+
+[[noreturn]] void usageError(const QString &message)
+{
+    std::fprintf(stderr, "ravelinctl: %s\n\n%s", qPrintable(message), Usage);
+    std::exit(ExitUsage);
+}
+
+// A number in [min, max] by the tool's number-entry rule, or a usage error.
+int number(const QString &text, int min, int max, const char *what)
+{
+    const int value = parseEntryNumber(text, min - 1);
+    if (value < min || value > max)
+        usageError(QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"")
+                       .arg(QLatin1String(what))
+                       .arg(min)
+                       .arg(max)
+                       .arg(text));
+    return value;
+}
+
+Invocation parseArguments(const QStringList &args)
+{
+    Invocation inv;
+    int i = 1;
+    for (; i < args.size() && args[i].startsWith(QLatin1String("--")); ++i) {
+        const QString &option = args[i];
+        const auto value = [&]() -> QString {
+            if (i + 1 >= args.size())
+                usageError(QStringLiteral("%1 needs a value").arg(option));
+            return args[++i];
+        };
+        if (option == QLatin1String("--host"))
+            inv.host = value();
+        else if (option == QLatin1String("--tcp-port"))
+            inv.port = std::uint16_t(number(value(), 1, 65535, "--tcp-port"));
+        else if (option == QLatin1String("--timeout"))
+            inv.timeout = std::uint16_t(number(value(), 1, 65535, "--timeout"));
+        else if (option == QLatin1String("--json"))
+            inv.json = true;
+        else if (option == QLatin1String("--help")) {
+            std::printf("%s", Usage);
+            std::exit(ExitOk);
+        } else
+            usageError(QStringLiteral("unknown option %1").arg(option));
+    }
+    if (i >= args.size())
+        usageError(QStringLiteral("no command given"));
+    inv.command = args[i];
+    inv.arguments = args.mid(i + 1);
+    if (inv.host.trimmed().isEmpty())
+        usageError(QStringLiteral("--host needs an address"));
+    return inv;
+}
+
+void expectArguments(const Invocation &inv, int min, int max)
+{
+    const int n = int(inv.arguments.size());
+    if (n < min || n > max)
+        usageError(QStringLiteral("%1 takes %2 argument(s), not %3")
+                       .arg(inv.command)
+                       .arg(min == max ? QString::number(min)
+                                       : QStringLiteral("%1 to %2").arg(min).arg(max))
+                       .arg(n));
+}
+
+// Checks the command's arguments completely before anything is sent, and
+// returns the function that runs it.
+std::function<CtlOutput(CtlSession &)> prepare(const Invocation &inv)
+{
+    const QStringList &a = inv.arguments;
+    const auto unit = [&] {
+        return number(a[0], 0, 255, "UNIT");
+    };
+    const auto fn = [&] {
+        return number(a[1], 1, 127, "FN");
+    };
+    const auto reg = [&] {
+        return number(a[2], 0, 65535, "START");
+    };
+    if (inv.command == QLatin1String("identify") || inv.command == QLatin1String("show") ||
+        inv.command == QLatin1String("names") || inv.command == QLatin1String("restart")) {
+        expectArguments(inv, 0, 0);
+        const QString c = inv.command;
+        return [c](CtlSession &s) {
+            return c == QLatin1String("identify") ? s.identify()
+                   : c == QLatin1String("show")   ? s.show()
+                   : c == QLatin1String("names")  ? s.names()
+                                                  : s.restart();
+        };
+    }
+    if (inv.command == QLatin1String("read")) {
+        expectArguments(inv, 4, 4);
+        const int u = unit(), f = fn(), s = reg(), c = number(a[3], 1, TcpMaxReadCount, "COUNT");
+        return [=](CtlSession &session) {
+            return session.read(u, f, s, c);
+        };
+    }
+    if (inv.command == QLatin1String("write")) {
+        expectArguments(inv, 4, 3 + TcpMaxWriteCount);
+        const int u = unit(), f = fn(), s = reg();
+        std::vector<std::uint16_t> values;
+        for (const QString &text : a.mid(3))
+            values.push_back(std::uint16_t(number(text, 0, 65535, "VALUE")));
+        return [=](CtlSession &session) {
+            return session.write(u, f, s, values);
+        };
+    }
+    if (inv.command == QLatin1String("write1")) {
+        expectArguments(inv, 4, 4);
+        const int u = unit(), f = fn(), r = reg(), v = number(a[3], 0, 65535, "VALUE");
+        return [=](CtlSession &session) {
+            return session.writeOne(u, f, r, std::uint16_t(v));
+        };
+    }
+    usageError(QStringLiteral("unknown command \"%1\"").arg(inv.command));
+}
+
+int print(const Invocation &inv, const CtlOutput &out)
+{
+    if (inv.json) {
+        std::printf("%s\n", QJsonDocument(out.json).toJson(QJsonDocument::Compact).constData());
+    } else {
+        FILE *stream = out.exitCode == ExitOk || out.exitCode == ExitForeignUnit ? stdout : stderr;
+        for (const QString &line : out.lines)
+            std::fprintf(stream, "%s%s\n", stream == stderr ? "ravelinctl: " : "",
+                         qPrintable(line));
+    }
+    return out.exitCode;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const Invocation inv = parseArguments(QCoreApplication::arguments());
+    const auto run = prepare(inv);
+
+    CtlSession session(inv.host, inv.port, inv.timeout);
+    QString error;
+    if (!session.connect(&error)) {
+        CtlOutput out;
+        out.exitCode = ExitNoConnection;
+        out.lines << error;
+        out.json.insert(QStringLiteral("error"), error);
+        return print(inv, out);
+    }
+    return print(inv, run(session));
+}

@@ -1,0 +1,183 @@
+#include "CtlSession.h"
+
+#include "Codecs.h"
+
+#include <QJsonArray>
+
+namespace {
+
+QJsonArray jsonValues(const std::uint16_t *values, int count)
+{
+    QJsonArray array;
+    for (int i = 0; i < count; ++i)
+        array.append(int(values[i]));
+    return array;
+}
+
+QString joinValues(const std::uint16_t *values, int count)
+{
+    QStringList parts;
+    for (int i = 0; i < count; ++i)
+        parts << QString::number(values[i]);
+    return parts.join(QLatin1Char(' '));
+}
+
+void fail(CtlOutput &out, RegisterResult result, const QString &what)
+{
+    out.exitCode = exitForResult(result);
+    out.lines << QStringLiteral("%1: %2").arg(what, describeResult(result));
+    out.json.insert(QStringLiteral("error"), describeResult(result));
+    out.json.insert(QStringLiteral("result"), int(result));
+    out.json.insert(QStringLiteral("failed"), what);
+}
+
+} // namespace
+
+int exitForResult(RegisterResult result)
+{
+    switch (result) {
+    case ResultGood:
+        return ExitOk;
+    case ResultException:
+        return ExitException;
+    default:
+        return ExitNoReply;
+    }
+}
+
+QString describeResult(RegisterResult result)
+{
+    switch (result) {
+    case ResultGood:
+        return QStringLiteral("good reply");
+    case ResultException:
+        return QStringLiteral("the unit answered with an exception");
+    case ResultNoReply:
+        return QStringLiteral("no reply in time");
+    default:
+        return QStringLiteral("invalid reply or request refused");
+    }
+}
+
+CtlSession::CtlSession(const QString &host, std::uint16_t port, std::uint16_t timeoutTenths)
+    : m_access(m_client)
+{
+    m_client.setRemoteHost(host);
+    m_client.setRemotePort(port);
+    m_access.ViaComPort = false;
+    m_access.tcpTimeout = timeoutTenths;
+}
+
+bool CtlSession::connect(QString *error)
+{
+    if (m_client.open())
+        return true;
+    *error = QStringLiteral("cannot connect to %1:%2: %3")
+                 .arg(m_client.remoteHost())
+                 .arg(m_client.remotePort())
+                 .arg(m_client.lastError());
+    return false;
+}
+
+bool CtlSession::readBlock(int unit, int fn, int start, int count, std::uint16_t *values,
+                           CtlOutput &out, const QString &what)
+{
+    const RegisterResult result = m_access.ReadRegisters(
+        unit, std::uint8_t(fn), std::uint16_t(start), std::uint16_t(count), values);
+    if (result == ResultGood)
+        return true;
+    fail(out, result, what);
+    return false;
+}
+
+CtlOutput CtlSession::identify()
+{
+    CtlOutput out;
+    std::uint16_t id[2] = {};
+    const RegisterBlock &b = Blocks::Identity;
+    if (!readBlock(b.unitId, b.readFunction, b.start, b.count, id, out, QStringLiteral("identity")))
+        return out;
+    const bool ours = id[0] == QuorixProductCode;
+    out.lines << QStringLiteral("%1 (product %2, firmware %3)%4")
+                     .arg(firmwareLabel(id[0], id[1]))
+                     .arg(id[0])
+                     .arg(id[1])
+                     .arg(ours ? QString() : QStringLiteral(": not a Quorix Ravelin unit"));
+    out.json.insert(QStringLiteral("product"), id[0]);
+    out.json.insert(QStringLiteral("firmware"), id[1]);
+    out.json.insert(QStringLiteral("label"), firmwareLabel(id[0], id[1]));
+    out.json.insert(QStringLiteral("ravelin"), ours);
+    out.exitCode = ours ? ExitOk : ExitForeignUnit;
+    return out;
+}
+
+CtlOutput CtlSession::read(int unit, int fn, int start, int count)
+{
+    CtlOutput out;
+    std::vector<std::uint16_t> values(std::size_t(count), 0);
+    if (!readBlock(unit, fn, start, count, values.data(), out, QStringLiteral("read")))
+        return out;
+    out.lines << joinValues(values.data(), count);
+    out.json.insert(QStringLiteral("unit"), unit);
+    out.json.insert(QStringLiteral("start"), start);
+    out.json.insert(QStringLiteral("values"), jsonValues(values.data(), count));
+    return out;
+}
+
+CtlOutput CtlSession::write(int unit, int fn, int start, const std::vector<std::uint16_t> &values)
+{
+    CtlOutput out;
+    const RegisterResult result = m_access.WriteRegisters(
+        unit, std::uint8_t(fn), std::uint16_t(start), std::uint16_t(values.size()), values.data());
+    if (result != ResultGood) {
+        fail(out, result, QStringLiteral("write"));
+        return out;
+    }
+    out.lines << QStringLiteral("wrote %1 register(s) from %2 of unit %3")
+                     .arg(values.size())
+                     .arg(start)
+                     .arg(unit);
+    out.json.insert(QStringLiteral("written"), int(values.size()));
+    return out;
+}
+
+CtlOutput CtlSession::writeOne(int unit, int fn, int reg, std::uint16_t value)
+{
+    CtlOutput out;
+    const RegisterResult result =
+        m_access.WriteRegister(unit, std::uint8_t(fn), std::uint16_t(reg), value);
+    if (result != ResultGood) {
+        fail(out, result, QStringLiteral("write1"));
+        return out;
+    }
+    out.lines << QStringLiteral("wrote %1 to register %2 of unit %3").arg(value).arg(reg).arg(unit);
+    out.json.insert(QStringLiteral("written"), 1);
+    return out;
+}
+
+CtlOutput CtlSession::restart()
+{
+    const RegisterBlock &b = Blocks::Restart;
+    CtlOutput out = writeOne(b.unitId, b.writeFunction, b.start, RestartCommandWord);
+    if (out.exitCode == ExitOk)
+        out.lines = QStringList{QStringLiteral("restart command sent")};
+    return out;
+}
+
+CtlOutput CtlSession::names()
+{
+    CtlOutput out;
+    QJsonArray list;
+    for (int n = 1; n <= ObjectNameCount; ++n) {
+        const RegisterBlock b = objectNameBlock(n);
+        std::uint16_t record[ObjectNameRegisters] = {};
+        if (!readBlock(b.unitId, b.readFunction, b.start, b.count, record, out,
+                       QStringLiteral("object name %1").arg(n)))
+            return out;
+        const QString name = QString::fromLatin1(decodeObjectName(record));
+        out.lines << QStringLiteral("%1 %2").arg(n, 3, 10, QLatin1Char('0')).arg(name);
+        list.append(name);
+    }
+    out.json.insert(QStringLiteral("names"), list);
+    return out;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+// ravelinctl's connection to one unit and the commands it runs through the
+// register access facade. Printing is done by the caller.
+
+#include "RegisterAccess.h"
+#include "TcpClient.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+// Process exit statuses, documented in README.
+enum CtlExit
+{
+    ExitOk = 0,
+    ExitException = 2,    // the unit answered with an exception
+    ExitNoReply = 3,      // no reply in time, or a reply that is not valid
+    ExitNoConnection = 4, // the unit could not be reached at all
+    ExitForeignUnit = 5,  // identify: the unit is not a Quorix Ravelin
+    ExitUsage = 64,
+};
+
+// One command's outcome: the exit status, the text lines for a person and
+// the same content as JSON for scripts.
+struct CtlOutput
+{
+    int exitCode = ExitOk;
+    QStringList lines;
+    QJsonObject json;
+};
+
+class CtlSession
+{
+public:
+    CtlSession(const QString &host, std::uint16_t port, std::uint16_t timeoutTenths);
+
+    bool connect(QString *error);
+
+    CtlOutput identify();
+    CtlOutput read(int unit, int fn, int start, int count);
+    CtlOutput write(int unit, int fn, int start, const std::vector<std::uint16_t> &values);
+    CtlOutput writeOne(int unit, int fn, int reg, std::uint16_t value);
+    CtlOutput restart();
+    CtlOutput names();
+    CtlOutput show();
+
+private:
+    // Reads one block; on failure fills `out` with the failure and returns false.
+    bool readBlock(int unit, int fn, int start, int count, std::uint16_t *values, CtlOutput &out,
+                   const QString &what);
+
+    TTcpClient m_client;
+    RegisterAccess m_access;
+};
+
+// Exit status and message for a register result other than good.
+int exitForResult(RegisterResult result);
+QString describeResult(RegisterResult result);
