@@ -31,6 +31,11 @@ public:
     std::uint16_t port() const { return m_port; }
     qint64 pid() const { return m_process.processId(); }
     bool running() const { return m_process.state() != QProcess::NotRunning; }
+    // How the process ended: its exit status, or -1 when it was killed or crashed.
+    int exitCode() const
+    {
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
     // Everything the simulator printed so far (stdout and stderr).
     QString output();
 

@@ -1,0 +1,244 @@
+// The simulator's own protocol pieces, byte for byte: request handling,
+// RTU CRC and frame reader, the register model and its state file.
+
+#include "PduHandler.h"
+#include "RtuFrames.h"
+#include "UnitModel.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+SimOptions frozen()
+{
+    SimOptions options;
+    options.animate = false;
+    return options;
+}
+
+} // namespace
+
+class TstSimCore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requests_data();
+    void requests();
+    void writesAreKept();
+    void restartCommandIsNotStored();
+    void injectedException();
+    void crc();
+    void frameReader_data();
+    void frameReader();
+    void frameReaderSkipsBadCrcAndForeignUnits();
+    void stateFileRoundTrip();
+    void stateFileIgnoresIdentityAndBadValues();
+    void animationComesUp();
+};
+
+void TstSimCore::requests_data()
+{
+    QTest::addColumn<int>("unit");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("identity") << 19 << hex("6b00140002") << hex("6b04143500 86");
+    QTest::newRow("mac") << 19 << hex("6b00160006") << hex("6b0c0002007a001c00050017003a");
+    QTest::newRow("g50 address") << 20 << hex("6b00130004") << hex("6b0800c00000000200 14");
+    QTest::newRow("first name record") << 26 << hex("6b00000002") << hex("6b04 0755 6e69");
+    QTest::newRow("device object id") << 22 << hex("6b00000003") << hex("6b06 0c04 0200 1435");
+    QTest::newRow("bacnet options")
+        << 21 << hex("6b00040007") << hex("6b0e 0001 0000 0000 0000 0000 0000 0708");
+    QTest::newRow("write one echoes") << 20 << hex("6c001dffff") << hex("6c001dffff");
+    QTest::newRow("write block echoes") << 20 << hex("6d0013000204000a000b") << hex("6d00130002");
+    QTest::newRow("mac block echoes") << 19 << hex("680016000102 00aa") << hex("6800160001");
+    QTest::newRow("unknown function") << 19 << hex("0300000001") << hex("8301");
+    QTest::newRow("past the space") << 19 << hex("6b003c0008") << hex("eb02");
+    QTest::newRow("count zero") << 19 << hex("6b00000000") << hex("eb03");
+    QTest::newRow("count above maximum") << 26 << hex("6b0000007e") << hex("eb03");
+    QTest::newRow("byte count disagrees") << 20 << hex("6d0013000203000a000b") << hex("ed03");
+    QTest::newRow("short request") << 20 << hex("6b0013") << hex("eb03");
+    QTest::newRow("identity is read-only") << 19 << hex("67001400ff") << hex("e702");
+    QTest::newRow("block over identity") << 19 << hex("6d0013000204 0000 0000") << hex("ed02");
+    QTest::newRow("unknown unit") << 30 << hex("6b00000001") << hex("eb0b");
+}
+
+void TstSimCore::requests()
+{
+    QFETCH(int, unit);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    const SimOptions options = frozen();
+    UnitModel model(options);
+    PduHandler handler(model, options);
+    QCOMPARE(handler.handle(unit, request).reply.toHex(' '), reply.toHex(' '));
+}
+
+void TstSimCore::writesAreKept()
+{
+    const SimOptions options = frozen();
+    UnitModel model(options);
+    PduHandler handler(model, options);
+    handler.handle(20, hex("6d00130004080001000200030004"));
+    handler.handle(19, hex("670020efdc"));
+    QCOMPARE(handler.handle(20, hex("6b00130004")).reply, hex("6b080001000200030004"));
+    QCOMPARE(model.value(19, 32), std::uint16_t(61404));
+}
+
+void TstSimCore::restartCommandIsNotStored()
+{
+    const SimOptions options = frozen();
+    UnitModel model(options);
+    PduHandler handler(model, options);
+    const PduOutcome outcome = handler.handle(19, hex("67001d1bc5"));
+    QVERIFY(outcome.restart);
+    QCOMPARE(outcome.reply, hex("67001d1bc5"));
+    QCOMPARE(model.value(19, 29), std::uint16_t(0));
+    // The same word with the write-back function code is only a value.
+    QVERIFY(!handler.handle(19, hex("6c001d1bc5")).restart);
+    QVERIFY(!handler.handle(20, hex("67001d1bc5")).restart);
+}
+
+void TstSimCore::injectedException()
+{
+    SimOptions options = frozen();
+    options.exceptionAt.insert(SimOptions::exceptionKey(20, 7));
+    UnitModel model(options);
+    PduHandler handler(model, options);
+    QCOMPARE(handler.handle(20, hex("6b0007000c")).reply, hex("eb04"));
+    QCOMPARE(handler.handle(20, hex("6d00070001020001")).reply, hex("ed04"));
+    QCOMPARE(handler.handle(20, hex("6b00130004")).reply.size(), 10);
+    QCOMPARE(handler.handle(19, hex("6b00070001")).reply.size(), 4);
+}
+
+void TstSimCore::crc()
+{
+    QCOMPARE(rtuCrc(QByteArray("123456789")), std::uint16_t(0x4B37));
+    // A read of 12 registers from 7 at unit 20, function 107.
+    QCOMPARE(withRtuCrc(hex("146b0007000c")), hex("146b0007000c9702"));
+}
+
+void TstSimCore::frameReader_data()
+{
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<QList<QByteArray>>("frames");
+    const QByteArray read = hex("146b0007000c9702");
+    const QByteArray write = withRtuCrc(hex("146d001300020400010002"));
+    QTest::newRow("whole") << QList<QByteArray>{read} << QList<QByteArray>{read};
+    QTest::newRow("byte by byte") << [&] {
+        QList<QByteArray> bytes;
+        for (char b : read)
+            bytes << QByteArray(1, b);
+        return bytes;
+    }() << QList<QByteArray>{read};
+    QTest::newRow("two in one chunk")
+        << QList<QByteArray>{read + write} << QList<QByteArray>{read, write};
+    QTest::newRow("after garbage")
+        << QList<QByteArray>{hex("00ff5514") + read} << QList<QByteArray>{read};
+    QTest::newRow("after a truncated frame")
+        << QList<QByteArray>{read.left(5), read} << QList<QByteArray>{read};
+    QTest::newRow("incomplete") << QList<QByteArray>{write.left(9)} << QList<QByteArray>{};
+}
+
+void TstSimCore::frameReader()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QList<QByteArray>, frames);
+    RtuFrameReader reader([](int unit) { return unit == 20; });
+    QList<QByteArray> found;
+    for (const QByteArray &chunk : chunks) {
+        reader.feed(chunk);
+        for (QByteArray f = reader.nextFrame(); !f.isEmpty(); f = reader.nextFrame())
+            found << f;
+    }
+    QCOMPARE(found, frames);
+}
+
+void TstSimCore::frameReaderSkipsBadCrcAndForeignUnits()
+{
+    RtuFrameReader reader([](int unit) { return unit == 20; });
+    reader.feed(hex("146b0007000c9703"));         // one CRC bit off
+    reader.feed(withRtuCrc(hex("156b0007000c"))); // another station's request
+    QVERIFY(reader.nextFrame().isEmpty());
+    reader.feed(hex("146b0007000c9702"));
+    QCOMPARE(reader.nextFrame(), hex("146b0007000c9702"));
+    QCOMPARE(reader.pending(), 0);
+}
+
+void TstSimCore::stateFileRoundTrip()
+{
+    QTemporaryDir dir;
+    SimOptions options = frozen();
+    options.statePath = dir.filePath(QStringLiteral("state.json"));
+    {
+        UnitModel model(options);
+        model.write(20, 19, {10, 20, 30, 40});
+        model.write(21, 10, {600});
+        model.write(26, 990, {0x0241, 0x4200});
+    }
+    UnitModel reloaded(options);
+    QString error;
+    QVERIFY2(reloaded.loadState(&error), qPrintable(error));
+    QCOMPARE(reloaded.read(20, 19, 4), (QVector<std::uint16_t>{10, 20, 30, 40}));
+    QCOMPARE(reloaded.value(21, 10), std::uint16_t(600));
+    QCOMPARE(reloaded.value(26, 990), std::uint16_t(0x0241));
+}
+
+void TstSimCore::stateFileIgnoresIdentityAndBadValues()
+{
+    QTemporaryDir dir;
+    SimOptions options = frozen();
+    options.statePath = dir.filePath(QStringLiteral("state.json"));
+    options.firmware = 121;
+    QFile file(options.statePath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({"19": [0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1,2,-5,70000,"x",7],
+                   "21": [9,9,9,9,9]})");
+    file.close();
+    UnitModel model(options);
+    QString error;
+    QVERIFY(model.loadState(&error));
+    QCOMPARE(model.value(19, 20), std::uint16_t(5173)); // identity stays the unit's
+    QCOMPARE(model.value(19, 21), std::uint16_t(121));
+    QCOMPARE(model.value(19, 22), std::uint16_t(0x02)); // out-of-range values ignored
+    QCOMPARE(model.value(19, 23), std::uint16_t(0x7A));
+    QCOMPARE(model.value(19, 25), std::uint16_t(7));
+    QCOMPARE(model.value(21, 3), std::uint16_t(1)); // live status is not state
+    QCOMPARE(model.value(21, 4), std::uint16_t(9)); // a BACnet option is
+
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("not json");
+    file.close();
+    QVERIFY(!model.loadState(&error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TstSimCore::animationComesUp()
+{
+    SimOptions options;
+    options.animate = true;
+    UnitModel model(options);
+    model.animateTo(0);
+    QCOMPARE(model.value(21, 3), std::uint16_t(0));     // G50 link not up yet
+    QCOMPARE(model.value(21, 14), std::uint16_t(0x10)); // only the cable
+    model.animateTo(6000);
+    QCOMPARE(model.value(21, 3), std::uint16_t(1));
+    QCOMPARE(model.value(21, 0), std::uint16_t(1));
+    QCOMPARE(model.value(21, 14), std::uint16_t(0x1F));
+    const int state = model.value(21, 38) >> 8;
+    QVERIFY(state >= 2 && state <= 10);
+    for (qint64 ms = 0; ms < 60000; ms += 1000) {
+        model.animateTo(ms);
+        QVERIFY(model.value(21, 19) < 4352 && model.value(21, 20) < 4352);
+    }
+}
+
+QTEST_GUILESS_MAIN(TstSimCore)
+#include "tst_simcore.moc"
