@@ -1,0 +1,172 @@
+// ravelinctl as a script would use it: exit statuses, text and JSON output,
+// and argument checks that refuse before anything reaches the unit.
+
+#include "SimProcess.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+};
+
+Run ctl(quint16 port, const QStringList &args)
+{
+    QProcess process;
+    process.start(QStringLiteral(RAVELIN_CTL_PATH),
+                  QStringList{QStringLiteral("--tcp-port"), QString::number(port)} + args);
+    Run run;
+    if (!process.waitForFinished(15000)) {
+        process.kill();
+        process.waitForFinished(3000);
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+QStringList args(const char *text)
+{
+    return QString::fromLatin1(text).split(QLatin1Char(' '));
+}
+
+} // namespace
+
+class TstRavelinCtl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void identify();
+    void readWriteRoundTrip();
+    void showAndNames();
+    void refusedBeforeSending_data();
+    void refusedBeforeSending();
+    void failuresHaveTheirOwnStatus();
+
+private:
+    SimProcess m_sim;
+};
+
+void TstRavelinCtl::initTestCase()
+{
+    QVERIFY(m_sim.start({QStringLiteral("--no-animate"), QStringLiteral("--verbose"),
+                         QStringLiteral("--exception"), QStringLiteral("21:4")}));
+}
+
+void TstRavelinCtl::cleanupTestCase()
+{
+    m_sim.stop();
+}
+
+void TstRavelinCtl::identify()
+{
+    const Run text = ctl(m_sim.port(), {QStringLiteral("identify")});
+    QCOMPARE(text.exitCode, 0);
+    QVERIFY(text.out.startsWith(QStringLiteral("QX5173 v1.34")));
+    const Run json = ctl(m_sim.port(), args("--json identify"));
+    QCOMPARE(json.json().value(QStringLiteral("product")).toInt(), 5173);
+    QCOMPARE(json.json().value(QStringLiteral("firmware")).toInt(), 134);
+    QCOMPARE(json.json().value(QStringLiteral("ravelin")).toBool(), true);
+
+    SimProcess foreign;
+    QVERIFY(foreign.start({QStringLiteral("--product"), QStringLiteral("4242")}));
+    const Run other = ctl(foreign.port(), {QStringLiteral("identify")});
+    QCOMPARE(other.exitCode, 5);
+    QVERIFY(other.out.contains(QStringLiteral("not a Quorix Ravelin unit")));
+}
+
+void TstRavelinCtl::readWriteRoundTrip()
+{
+    QCOMPARE(ctl(m_sim.port(), args("write 20 109 19 192 0 2 77")).exitCode, 0);
+    QCOMPARE(ctl(m_sim.port(), args("read 20 107 19 4")).out.trimmed(),
+             QStringLiteral("192 0 2 77"));
+    // Hexadecimal entries follow the tool's number-entry rule.
+    QCOMPARE(ctl(m_sim.port(), args("write1 19 103 32 $EFDC")).exitCode, 0);
+    const QJsonObject lock = ctl(m_sim.port(), args("--json read 19 0x6B 32 1")).json();
+    QCOMPARE(lock.value(QStringLiteral("values")).toArray(), QJsonArray{61404});
+}
+
+void TstRavelinCtl::showAndNames()
+{
+    const Run show = ctl(m_sim.port(), {QStringLiteral("show")});
+    QCOMPARE(show.exitCode, 2); // the BACnet options block answers with an exception here
+    QVERIFY(show.err.contains(QStringLiteral("BACnet options")));
+
+    SimProcess plain;
+    QVERIFY(plain.start({QStringLiteral("--no-animate")}));
+    const Run good = ctl(plain.port(), {QStringLiteral("show")});
+    QCOMPARE(good.exitCode, 0);
+    QVERIFY(good.out.contains(QStringLiteral("MAC address:               02:7A:1C:05:17:3A")));
+    QVERIFY(good.out.contains(QStringLiteral("G50 address:               192.000.002.020")));
+    QVERIFY(good.out.contains(QStringLiteral("BACnet device name:        Ravelin-5173")));
+    const Run names = ctl(plain.port(), {QStringLiteral("names")});
+    const QStringList lines = names.out.trimmed().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 100);
+    QCOMPARE(lines.last(), QStringLiteral("100 Unit100"));
+}
+
+void TstRavelinCtl::refusedBeforeSending_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("no command") << QString();
+    QTest::newRow("unknown command") << "frobnicate";
+    QTest::newRow("unknown option") << "--colour identify";
+    QTest::newRow("value too large") << "write 20 109 19 192 0 2 70000";
+    QTest::newRow("read count above the frame limit") << "read 26 107 0 124";
+    QTest::newRow("read count zero") << "read 26 107 0 0";
+    QTest::newRow("unit id out of range") << "read 256 107 0 1";
+    QTest::newRow("exception-flag function code") << "read 19 235 20 2";
+    QTest::newRow("missing value") << "write1 19 103 29";
+    QTest::newRow("trailing blank in a number") << "read 19 107 20  2";
+    QTest::newRow("zero timeout") << "--timeout 0 identify";
+    QTest::newRow("option without value") << "--host";
+}
+
+void TstRavelinCtl::refusedBeforeSending()
+{
+    QFETCH(QString, command);
+    QTest::qWait(100); // let the log of earlier requests arrive first
+    const int requestsBefore = int(m_sim.output().count(QStringLiteral("rx tcp")));
+    const Run run =
+        ctl(m_sim.port(), command.isEmpty() ? QStringList{} : command.split(QLatin1Char(' ')));
+    QCOMPARE(run.exitCode, 64);
+    QVERIFY(run.err.contains(QStringLiteral("Usage:")));
+    QTest::qWait(100);
+    QCOMPARE(int(m_sim.output().count(QStringLiteral("rx tcp"))), requestsBefore);
+}
+
+void TstRavelinCtl::failuresHaveTheirOwnStatus()
+{
+    QCOMPARE(ctl(m_sim.port(), args("read 19 107 60 8")).exitCode, 2); // exception reply
+
+    SimProcess silent;
+    QVERIFY(silent.start({QStringLiteral("--silent")}));
+    QElapsedTimer clock;
+    clock.start();
+    const Run noReply = ctl(silent.port(), args("--timeout 3 --json identify"));
+    QCOMPARE(noReply.exitCode, 3);
+    QCOMPARE(noReply.json().value(QStringLiteral("result")).toInt(), 0);
+    QVERIFY(clock.elapsed() < 5000);
+
+    const quint16 closedPort = silent.port();
+    silent.stop();
+    const Run refused = ctl(closedPort, {QStringLiteral("identify")});
+    QCOMPARE(refused.exitCode, 4);
+    QVERIFY(refused.err.contains(QStringLiteral("cannot connect to 127.0.0.1:")));
+}
+
+QTEST_GUILESS_MAIN(TstRavelinCtl)
+#include "tst_ravelinctl.moc"
