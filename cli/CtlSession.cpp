@@ -98,16 +98,14 @@ CtlOutput CtlSession::identify()
     if (!readBlock(b.unitId, b.readFunction, b.start, b.count, id, out, QStringLiteral("identity")))
         return out;
     const bool ours = id[0] == QuorixProductCode;
-    out.lines << QStringLiteral("%1 (product %2, firmware %3)%4")
-                     .arg(firmwareLabel(id[0], id[1]))
+    out.lines << QStringLiteral("product %1 firmware %2%3")
                      .arg(id[0])
-                     .arg(id[1])
-                     .arg(ours ? QString() : QStringLiteral(": not a Quorix Ravelin unit"));
+                     .arg(firmwareVersionText(id[1]))
+                     .arg(ours ? QString() : QStringLiteral(" (not a Quorix Ravelin unit)"));
     out.json.insert(QStringLiteral("product"), id[0]);
     out.json.insert(QStringLiteral("firmware"), id[1]);
     out.json.insert(QStringLiteral("label"), firmwareLabel(id[0], id[1]));
     out.json.insert(QStringLiteral("ravelin"), ours);
-    out.exitCode = ours ? ExitOk : ExitForeignUnit;
     return out;
 }
 

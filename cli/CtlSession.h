@@ -17,10 +17,9 @@
 enum CtlExit
 {
     ExitOk = 0,
-    ExitException = 2,    // the unit answered with an exception
-    ExitNoReply = 3,      // no reply in time, or a reply that is not valid
-    ExitNoConnection = 4, // the unit could not be reached at all
-    ExitForeignUnit = 5,  // identify: the unit is not a Quorix Ravelin
+    ExitException = 2, // the unit answered with an exception
+    ExitNoReply = 3,   // no reply in time
+    ExitFailure = 4,   // no connection, an invalid reply, or a refused request
     ExitUsage = 64,
 };
 

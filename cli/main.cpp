@@ -25,7 +25,7 @@ const char *const Usage =
     "  --json             print the result as one JSON object\n"
     "\n"
     "Commands:\n"
-    "  identify                      product code and firmware (exit 5 if not a Ravelin unit)\n"
+    "  identify                      product code and firmware version\n"
     "  show                          every configuration block and a status summary\n"
     "  names                         the 100 object names\n"
     "  read UNIT FN START COUNT      read COUNT registers (1 to 123)\n"
@@ -34,8 +34,8 @@ const char *const Usage =
     "  restart                       send the restart command\n"
     "\n"
     "Numbers may be decimal or hexadecimal ($1F, x1F, 0x1F).\n"
-    "Exit status: 0 done, 2 exception reply, 3 no or invalid reply, 4 no connection,\n"
-    "5 not a Ravelin unit, 64 usage error.\n";
+    "Exit status: 0 done, 2 exception reply, 3 no reply, 4 any other failure (no\n"
+    "connection, invalid reply), 64 usage error.\n";
 
 struct Invocation
 {
@@ -168,7 +168,7 @@ int print(const Invocation &inv, const CtlOutput &out)
     if (inv.json) {
         std::printf("%s\n", QJsonDocument(out.json).toJson(QJsonDocument::Compact).constData());
     } else {
-        FILE *stream = out.exitCode == ExitOk || out.exitCode == ExitForeignUnit ? stdout : stderr;
+        FILE *stream = out.exitCode == ExitOk ? stdout : stderr;
         for (const QString &line : out.lines)
             std::fprintf(stream, "%s%s\n", stream == stderr ? "ravelinctl: " : "",
                          qPrintable(line));
@@ -188,7 +188,7 @@ int main(int argc, char *argv[])
     QString error;
     if (!session.connect(&error)) {
         CtlOutput out;
-        out.exitCode = ExitNoConnection;
+        out.exitCode = ExitFailure;
         out.lines << error;
         out.json.insert(QStringLiteral("error"), error);
         return print(inv, out);
