@@ -39,13 +39,8 @@ RegisterResult exchange(TVeskComms &comms, const std::uint8_t *frame, std::uint1
                         std::uint16_t goodTail, std::uint16_t timeout, std::uint8_t *reply,
                         std::uint16_t &replyLength)
 {
-    const std::uint8_t unitId = frame[0];
-    const std::uint8_t functionCode = frame[1];
-    const std::uint8_t exceptionCode = functionCode | ExceptionBit;
     TRxCondition condition;
-    condition.Clear();
-    condition.AddItem(1, &unitId, false, 1, &functionCode, false, 0, 1, goodTail);
-    condition.AddItem(1, &unitId, false, 1, &exceptionCode, false, 0, 1, ExceptionTail);
+    RtuFrame::addReplyRules(condition, frame[0], frame[1], goodTail);
     comms.SetRxCondition(&condition);
     comms.ResetRxCondition();
     comms.SendData(frame, length, timeout);
@@ -73,6 +68,17 @@ std::uint16_t ModbusCrc16(const std::uint8_t *data, std::uint16_t first, std::ui
             crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
     }
     return std::uint16_t((crc << 8) | (crc >> 8));
+}
+
+void RtuFrame::addReplyRules(TRxCondition &condition, std::uint8_t unitId,
+                             std::uint8_t functionCode, std::uint16_t goodTail)
+{
+    // Both patterns are single bytes matched as sets; at least one byte (the
+    // unit id) lies between the start and the end.
+    const std::uint8_t exceptionCode = functionCode | ExceptionBit;
+    condition.Clear();
+    condition.AddItem(1, &unitId, false, 1, &functionCode, false, 0, 1, goodTail);
+    condition.AddItem(1, &unitId, false, 1, &exceptionCode, false, 0, 1, ExceptionTail);
 }
 
 std::uint16_t RtuFrame::appendCrc(std::uint8_t *frame, std::uint16_t length)

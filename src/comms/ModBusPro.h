@@ -43,8 +43,14 @@ RegisterResult RtuWriteRegisters(TVeskComms &comms, std::uint8_t unitId, std::ui
                                  std::uint16_t start, std::uint16_t count,
                                  const std::uint16_t *values, std::uint16_t timeout);
 
+class TRxCondition;
+
 // The pure parts, for tests and fuzzers.
 namespace RtuFrame {
+// The two reply rules of one exchange: 1 the good reply, whose goodTail bytes
+// from the function code on complete it; 2 the exception reply.
+void addReplyRules(TRxCondition &condition, std::uint8_t unitId, std::uint8_t functionCode,
+                   std::uint16_t goodTail);
 // Appends the CRC of frame[0..length-1] at frame[length]; returns length + 2.
 std::uint16_t appendCrc(std::uint8_t *frame, std::uint16_t length);
 // True when the last two of `length` bytes are the CRC of the ones before.

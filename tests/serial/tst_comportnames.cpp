@@ -54,11 +54,10 @@ void TstComPortNames::linuxTable_data()
 
 void TstComPortNames::linuxTable()
 {
-#ifndef Q_OS_LINUX
-    QSKIP("the table is Linux's");
-#endif
+#ifdef Q_OS_LINUX
     QFETCH(int, port);
     QTEST(ComPortNames::deviceForPort(port), "device");
+#endif
 }
 
 void TstComPortNames::overrideWins()
