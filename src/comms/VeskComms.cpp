@@ -81,6 +81,10 @@ bool TVeskComms::OpenPort()
         m_rxBuffer.clear();
         throw ECommsError("Unable To Create Rx Thread");
     }
+    // A fresh opening leaves the closing state of an earlier double close
+    // behind; otherwise SendData would refuse for the rest of its life.
+    if (m_rxStatus == -2)
+        m_rxStatus = 0;
     return true;
 }
 

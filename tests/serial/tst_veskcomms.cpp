@@ -350,6 +350,10 @@ void TstVeskComms::closingTwice()
     QCOMPARE(comms.RxStatus(), -2);
     QCOMPARE(comms.WaitReply(), -2);
     QVERIFY(pty.readFor(100).isEmpty());
+    // Opening again ends the closing state.
+    QVERIFY(comms.OpenPort());
+    QVERIFY(comms.SendData(bytes(request), 1, 1));
+    QCOMPARE(pty.read(1, 2000), request);
 }
 
 void TstVeskComms::noStaleBlocksAfterClose()
