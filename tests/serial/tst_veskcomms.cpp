@@ -66,6 +66,7 @@ private slots:
     void rtuTimeoutRunsOutAfterAboutFiveSeconds();
     void closePortDuringWaitReply();
     void closingTwice();
+    void handlerClosesThePortMidBlock();
     void noStaleBlocksAfterClose();
     void destroyedWithBlocksPending();
 };
@@ -354,6 +355,31 @@ void TstVeskComms::closingTwice()
     QVERIFY(comms.OpenPort());
     QVERIFY(comms.SendData(bytes(request), 1, 1));
     QCOMPARE(pty.read(1, 2000), request);
+}
+
+void TstVeskComms::handlerClosesThePortMidBlock()
+{
+    PtyPair pty;
+    RtuPeer peer(pty);
+    TVeskComms comms;
+    comms.DevicePath = pty.slavePath();
+    QVERIFY(comms.OpenPort());
+    TRxCondition set;
+    addSimpleRule(set);
+    comms.SetRxCondition(&set);
+    comms.ResetRxCondition();
+    int reports = 0;
+    comms.OnReceiveMsg = [&](int) {
+        ++reports;
+        comms.ClosePort();
+    };
+    // The rest of the block after the first reply belongs to no exchange.
+    peer.script(1, {QByteArray("SxE1SyE2")});
+    QCOMPARE(sendAndWait(comms, QByteArray("q"), 30), -1);
+    QCOMPARE(reports, 1);
+    QCOMPARE(comms.RxStatus(), -1);
+    QVERIFY(!comms.IsOpen());
+    comms.ClearRxCondition();
 }
 
 void TstVeskComms::noStaleBlocksAfterClose()
