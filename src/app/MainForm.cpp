@@ -129,7 +129,7 @@ void TMainForm::buildMenus()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("File1"));
-    auto item = [this](QMenu *menu, const char *name, const QString &text) {
+    auto item = [](QMenu *menu, const char *name, const QString &text) {
         QAction *action = menu->addAction(text);
         action->setObjectName(QString::fromLatin1(name));
         return action;
