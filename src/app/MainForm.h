@@ -101,6 +101,8 @@ public:
     // Called with each request just before it runs; tests record the order
     // and may throw to exercise the recovery.
     void setRequestObserver(std::function<void(Request)> observer);
+    // Replaces how "Via COM Port" creates its serial link (tests).
+    void setSerialLinkFactory(std::function<std::unique_ptr<SerialLink>()> factory);
 
     // Sessions.
     void BitBtn2Click();
@@ -172,6 +174,7 @@ private:
 
     CursorSlot m_cursor;
     std::function<void(Request)> m_requestObserver;
+    std::function<std::unique_ptr<SerialLink>()> m_serialLinkFactory;
     std::array<bool, 6> m_highlighted{};
     quint16 m_tcpPort = DefaultTcpPort;
 

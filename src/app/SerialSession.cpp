@@ -22,10 +22,15 @@ constexpr int HighestComPort = 256;
 constexpr int SearchedComPorts = 32;
 } // namespace
 
+void TMainForm::setSerialLinkFactory(std::function<std::unique_ptr<SerialLink>()> factory)
+{
+    m_serialLinkFactory = std::move(factory);
+}
+
 void TMainForm::BitBtn1Click()
 {
     PollFailureCount = 0;
-    SerialComms = createSerialLink();
+    SerialComms = m_serialLinkFactory ? m_serialLinkFactory() : createSerialLink();
     bool opened = false;
     try {
         opened = ComPort >= 1 && ComPort <= HighestComPort && SerialComms->OpenPort(ComPort);
