@@ -59,22 +59,38 @@ QWidget *DiagnosticsPage::buildNetworkActivity()
 {
     auto *page = new QWidget;
     page->setObjectName(QStringLiteral("Network_Activity_Tab"));
+    auto value = [](QWidget *parent, const char *name, const QRect &geometry) {
+        QLabel *v = boldLabel(parent, QStringLiteral("0"), geometry);
+        v->setObjectName(QString::fromLatin1(name));
+        setTextColour(v, Navy);
+        return v;
+    };
     label(page, QStringLiteral("NIC Revision ID"), QRect(12, 10, 200, 17));
+    nicRevisionValue = value(page, "NicRevision_Lab", QRect(240, 10, 100, 17));
     auto *rx = new QGroupBox(QStringLiteral(" Receiver Information "), page);
     rx->setGeometry(8, 32, 355, 92);
     label(rx, QStringLiteral("Received Packets Pending"), QRect(12, 22, 220, 17));
+    rxPendingValue = value(rx, "RxPending_Lab", QRect(240, 22, 100, 17));
     label(rx, QStringLiteral("Current Receive Buffer Usage"), QRect(12, 42, 220, 17));
-    auto *usage = new QProgressBar(rx);
-    usage->setObjectName(QStringLiteral("RxUsage_ProgBar"));
-    usage->setGeometry(12, 64, 331, 16);
-    usage->setTextVisible(false);
+    rxUsageValue = value(rx, "RxUsage_Lab", QRect(240, 42, 100, 17));
+    rxUsageValue->setText(QStringLiteral("0%"));
+    rxUsageBar = new QProgressBar(rx);
+    rxUsageBar->setObjectName(QStringLiteral("RxUsage_ProgBar"));
+    rxUsageBar->setRange(0, 100);
+    rxUsageBar->setValue(0);
+    rxUsageBar->setGeometry(12, 64, 331, 16);
+    rxUsageBar->setTextVisible(false);
     auto *tx = new QGroupBox(QStringLiteral(" Transmitter Information "), page);
     tx->setGeometry(8, 130, 355, 120);
     label(tx, QStringLiteral("No. of Tx Buffers"), QRect(12, 22, 220, 17));
-    auto *frame = new QFrame(tx);
-    frame->setObjectName(QStringLiteral("TxStrip_Frame"));
-    frame->setFrameStyle(QFrame::Box | QFrame::Plain);
-    frame->setGeometry(12, 48, 305, 42);
+    txCountValue = value(tx, "TxCount_Lab", QRect(240, 22, 100, 17));
+    txFrame = new QFrame(tx);
+    txFrame->setObjectName(QStringLiteral("TxStrip_Frame"));
+    txFrame->setFrameStyle(QFrame::Box | QFrame::Plain);
+    txFrame->setGeometry(12, 48, 305, 42);
+    txStrip = new QLabel(txFrame);
+    txStrip->setObjectName(QStringLiteral("TxStrip_Image"));
+    txStrip->setGeometry(1, 1, 303, 40);
     txCover = coverPanel(tx, QStringLiteral("TxCover_Panel"),
                          QStringLiteral(" Information Not Available"), QRect(2, 18, 351, 98));
     return page;
@@ -129,8 +145,8 @@ QWidget *DiagnosticsPage::buildBitSwitches()
     BitSwitch_Tab->setObjectName(QStringLiteral("BitSwitch_Tab"));
     auto *bank = new QGroupBox(QStringLiteral(" Bank A "), BitSwitch_Tab);
     bank->setGeometry(8, 8, 355, 200);
-    const int tops[2] = {22, 80};
-    const int heights[2] = {34, 68}; // two and four lines of description
+    const int tops[2] = {22, 72};
+    const int heights[2] = {40, 110}; // two and four lines of description, with room to wrap
     for (int i = 0; i < 2; ++i) {
         label(bank, QStringLiteral("Sw-%1").arg(i + 1), QRect(12, tops[i], 40, 17));
         switchStates[size_t(i)] = boldLabel(bank, QStringLiteral("?"), QRect(56, tops[i], 40, 17));

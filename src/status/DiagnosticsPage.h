@@ -8,6 +8,7 @@
 
 #include <array>
 
+class QFrame;
 class QLabel;
 class QProgressBar;
 class QTabWidget;
@@ -35,6 +36,13 @@ public:
     QLabel *activityCover = nullptr;
     QLabel *bitSwitchCover = nullptr;
     QLabel *txCover = nullptr;
+    QLabel *nicRevisionValue = nullptr;
+    QLabel *rxPendingValue = nullptr;
+    QLabel *rxUsageValue = nullptr;
+    QProgressBar *rxUsageBar = nullptr;
+    QLabel *txCountValue = nullptr;
+    QFrame *txFrame = nullptr;
+    QLabel *txStrip = nullptr; // transmit-buffer strip, drawn by the status display
     QProgressBar *G50_Poll_State_ProgBar = nullptr;
     QLabel *G50_Group_Poll_Lab = nullptr;
     QLabel *sentRegistrationLabel = nullptr;
