@@ -66,6 +66,8 @@ ConnectionPage::ConnectionPage(TMainForm &form, QWidget *parent) : QWidget(paren
     connect(BitBtn4, &QPushButton::clicked, &m_form, &TMainForm::BitBtn4Click);
     connect(ComboBox1, QOverload<int>::of(&QComboBox::activated), &m_form,
             &TMainForm::ComboBox1Select);
+    connect(ComboBox1, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &ConnectionPage::showChosenDevice);
 }
 
 void ConnectionPage::refreshPortTooltips()
@@ -76,4 +78,11 @@ void ConnectionPage::refreshPortTooltips()
         ComboBox1->setItemData(i, device.isEmpty() ? text : text + QStringLiteral(": ") + device,
                                Qt::ToolTipRole);
     }
+    showChosenDevice(ComboBox1->currentIndex());
+}
+
+void ConnectionPage::showChosenDevice(int index)
+{
+    ComboBox1->setToolTip(index < 0 ? QString()
+                                    : ComboBox1->itemData(index, Qt::ToolTipRole).toString());
 }

@@ -21,6 +21,8 @@ public:
 
     // Shows which device each COM number stands for, as a tooltip per item.
     void refreshPortTooltips();
+    // The list's own tooltip names the device of the chosen port.
+    void showChosenDevice(int index);
 
     QToolButton *BitBtn1 = nullptr; // Via COM Port
     QToolButton *BitBtn2 = nullptr; // Via Network
