@@ -73,6 +73,7 @@ private slots:
     void invalidAddressRefusedBeforeConnecting();
     void busyWindowCentredOnMainWindow();
     void closeWithoutSession();
+    void delayServesTimersAndEnds();
 
     void pageRequestServedAtNextTick_data();
     void pageRequestServedAtNextTick();
@@ -340,6 +341,24 @@ void TestMainWindow::closeWithoutSession()
     QVERIFY(messages.messages.isEmpty());
     // The settings are not written on exit.
     QCOMPARE(folder.readIni(), QByteArray("[Options]\nComms_Port=1\nIP_Address=192.168.1.1\n"));
+}
+
+void TestMainWindow::delayServesTimersAndEnds()
+{
+    int ticks = 0;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(20);
+    QElapsedTimer clock;
+    clock.start();
+    Delay(200);
+    const qint64 took = clock.elapsed();
+    QVERIFY2(took >= 200 && took < 600, qPrintable(QString::number(took)));
+    QVERIFY(ticks >= 3);
+    clock.restart();
+    Delay(0);
+    Delay(-5);
+    QVERIFY(clock.elapsed() < 100);
 }
 
 void TestMainWindow::pageRequestServedAtNextTick_data()
