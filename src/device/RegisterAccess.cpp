@@ -1,24 +1,41 @@
 #include "RegisterAccess.h"
 
+#include "ModBusPro.h"
 #include "ModBusTCPPro.h"
 
-// The serial transport is not built in yet: every serial operation fails
-// without touching any port.
+namespace {
+
+// The RTU unit id is one byte; a serial session without a component (or an id
+// that does not fit) fails without touching any port.
+bool serialUsable(const TVeskComms *comms, int unitId)
+{
+    return comms && unitId >= 0 && unitId <= 255;
+}
+
+} // namespace
 
 RegisterResult RegisterAccess::ReadRegisters(int unitId, std::uint8_t functionCode,
                                              std::uint16_t start, std::uint16_t count,
                                              std::uint16_t *buffer)
 {
-    if (ViaComPort)
-        return ResultFailure;
+    if (ViaComPort) {
+        if (!serialUsable(SerialComms, unitId))
+            return ResultFailure;
+        return RtuReadRegisters(*SerialComms, std::uint8_t(unitId), functionCode, start, count,
+                                rtuTimeout, buffer);
+    }
     return TcpReadRegisters(m_tcpClient, unitId, functionCode, start, count, tcpTimeout, buffer);
 }
 
 RegisterResult RegisterAccess::WriteRegister(int unitId, std::uint8_t functionCode,
                                              std::uint16_t reg, std::uint16_t value)
 {
-    if (ViaComPort)
-        return ResultFailure;
+    if (ViaComPort) {
+        if (!serialUsable(SerialComms, unitId))
+            return ResultFailure;
+        return RtuWriteRegister(*SerialComms, std::uint8_t(unitId), functionCode, reg, value,
+                                rtuTimeout);
+    }
     return TcpWriteRegister(m_tcpClient, unitId, functionCode, reg, value, tcpTimeout);
 }
 
@@ -26,7 +43,11 @@ RegisterResult RegisterAccess::WriteRegisters(int unitId, std::uint8_t functionC
                                               std::uint16_t start, std::uint16_t count,
                                               const std::uint16_t *buffer)
 {
-    if (ViaComPort)
-        return ResultFailure;
+    if (ViaComPort) {
+        if (!serialUsable(SerialComms, unitId))
+            return ResultFailure;
+        return RtuWriteRegisters(*SerialComms, std::uint8_t(unitId), functionCode, start, count,
+                                 buffer, rtuTimeout);
+    }
     return TcpWriteRegisters(m_tcpClient, unitId, functionCode, start, count, buffer, tcpTimeout);
 }

@@ -1,0 +1,63 @@
+#pragma once
+
+// Modbus RTU client: the unit's register operations as single request/reply
+// exchanges through the serial component, plus the RTU CRC.
+//
+// The end of a reply is recognised by two reply rules installed on the
+// component before sending, not by timing gaps: rule 1 the good reply (unit
+// id, then the function code, then enough bytes), rule 2 the exception reply
+// (unit id, then the function code with bit 0x80, then 4 bytes).
+//
+// Results: 1 good reply with a correct CRC (a read has stored its values),
+// 2 exception reply, 0 no reply within the timeout, -1 any other failure (not
+// open, closed during the wait, a reply with a wrong CRC, a count the frame
+// buffers cannot hold), -2 the component was closed twice. timeout counts
+// the component's 100 ms ticks; 65535 never runs out.
+
+#include "RegisterResult.h"
+
+#include <cstdint>
+
+class TVeskComms;
+
+// A block write is built in a 50-byte frame (9 + 2n bytes); a read reply is
+// taken from the receive buffer as at most 200 bytes (5 + 2n).
+constexpr std::uint16_t RtuMaxReadCount = 97;
+constexpr std::uint16_t RtuMaxWriteCount = 20;
+constexpr std::uint16_t RtuMaxReplyBytes = 200;
+
+// Modbus CRC-16 (initial 0xFFFF, reflected polynomial 0xA001) over bytes
+// first..last inclusive, returned with its bytes swapped so that the frame
+// takes the high byte of the result and then the low byte (CRC low byte
+// first on the wire). 0xFFFF when last < first.
+std::uint16_t ModbusCrc16(const std::uint8_t *data, std::uint16_t first, std::uint16_t last);
+
+// values must have room for count entries; entry i receives register start + i.
+// On any result other than 1 values is left untouched.
+RegisterResult RtuReadRegisters(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
+                                std::uint16_t start, std::uint16_t count, std::uint16_t timeout,
+                                std::uint16_t *values);
+RegisterResult RtuWriteRegister(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
+                                std::uint16_t reg, std::uint16_t value, std::uint16_t timeout);
+RegisterResult RtuWriteRegisters(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
+                                 std::uint16_t start, std::uint16_t count,
+                                 const std::uint16_t *values, std::uint16_t timeout);
+
+class TRxCondition;
+
+// The pure parts, for tests and fuzzers.
+namespace RtuFrame {
+// The two reply rules of one exchange: 1 the good reply, whose goodTail bytes
+// from the function code on complete it; 2 the exception reply.
+void addReplyRules(TRxCondition &condition, std::uint8_t unitId, std::uint8_t functionCode,
+                   std::uint16_t goodTail);
+// Appends the CRC of frame[0..length-1] at frame[length]; returns length + 2.
+std::uint16_t appendCrc(std::uint8_t *frame, std::uint16_t length);
+// True when the last two of `length` bytes are the CRC of the ones before.
+bool crcMatches(const std::uint8_t *frame, std::uint16_t length);
+// Stores the registers of a good read reply (unit id, function, byte count,
+// data, CRC) into values: byte count / 2 entries (at least one), never more
+// than count nor more than the frame carries. Returns the number stored.
+int storeReadValues(const std::uint8_t *frame, std::uint16_t length, std::uint16_t count,
+                    std::uint16_t *values);
+} // namespace RtuFrame

@@ -1,0 +1,108 @@
+// The pure parts of the RTU client: CRC, frame check and value extraction.
+
+#include "ModBusPro.h"
+
+#include <QtTest>
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+const std::uint8_t *bytes(const QByteArray &a)
+{
+    return reinterpret_cast<const std::uint8_t *>(a.constData());
+}
+
+} // namespace
+
+class TstRtuFrames : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crc_data();
+    void crc();
+    void crcMatches_data();
+    void crcMatches();
+    void storeReadValues_data();
+    void storeReadValues();
+};
+
+void TstRtuFrames::crc_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("last");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("check value") << QByteArray("123456789") << 0 << 8 << 0x374B;
+    QTest::newRow("read request") << hex("146b0007000c") << 0 << 5 << 0x9702;
+    QTest::newRow("inner range") << QByteArray("xx123456789y") << 2 << 10 << 0x374B;
+    QTest::newRow("single byte") << hex("01") << 0 << 0 << 0x7E80;
+    QTest::newRow("last below first") << QByteArray("123") << 2 << 1 << 0xFFFF;
+}
+
+void TstRtuFrames::crc()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, first);
+    QFETCH(int, last);
+    QTEST(int(ModbusCrc16(bytes(data), std::uint16_t(first), std::uint16_t(last))), "expected");
+}
+
+void TstRtuFrames::crcMatches_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<bool>("matches");
+
+    QTest::newRow("read request") << hex("146b0007000c9702") << true;
+    QTest::newRow("bytes swapped") << hex("146b0007000c0297") << false;
+    QTest::newRow("one data bit") << hex("146b0007000d9702") << false;
+    QTest::newRow("too short") << hex("ffff") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+void TstRtuFrames::crcMatches()
+{
+    QFETCH(QByteArray, frame);
+    QTEST(RtuFrame::crcMatches(bytes(frame), std::uint16_t(frame.size())), "matches");
+}
+
+void TstRtuFrames::storeReadValues_data()
+{
+    QTest::addColumn<QByteArray>("frame"); // CRC bytes are not examined here
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QList<int>>("expected"); // 4 entries, preset to 0xEEEE
+
+    const int e = 0xEEEE;
+    QTest::newRow("two registers") << hex("136b0400010203aaaa") << 2 << QList<int>{1, 0x203, e, e};
+    QTest::newRow("more announced than asked")
+        << hex("136b0600010002000300aaaa") << 2 << QList<int>{1, 2, e, e};
+    QTest::newRow("fewer announced than asked")
+        << hex("136b0200010002aaaa") << 3 << QList<int>{1, e, e, e};
+    // A zero byte count still yields one entry, taken from the data position.
+    QTest::newRow("zero byte count") << hex("136b0000070000aaaa") << 3 << QList<int>{7, e, e, e};
+    // Never beyond the bytes that arrived, whatever the byte count claims.
+    QTest::newRow("byte count beyond the frame")
+        << hex("136bfa00050006aaaa") << 4 << QList<int>{5, 6, e, e};
+}
+
+void TstRtuFrames::storeReadValues()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(int, count);
+    QFETCH(QList<int>, expected);
+    std::uint16_t values[4] = {0xEEEE, 0xEEEE, 0xEEEE, 0xEEEE};
+    RtuFrame::storeReadValues(bytes(frame), std::uint16_t(frame.size()), std::uint16_t(count),
+                              values);
+    QList<int> got;
+    for (std::uint16_t v : values)
+        got.append(v);
+    QCOMPARE(got, expected);
+}
+
+QTEST_GUILESS_MAIN(TstRtuFrames)
+#include "tst_rtuframes.moc"
