@@ -16,9 +16,6 @@
 #include <exception>
 
 namespace {
-// The serial component holds the port index (COM number - 1) in 8 bits; a
-// larger number would silently open a different port.
-constexpr int HighestComPort = 256;
 constexpr int SearchedComPorts = 32;
 } // namespace
 
@@ -33,7 +30,7 @@ void TMainForm::BitBtn1Click()
     SerialComms = m_serialLinkFactory ? m_serialLinkFactory() : createSerialLink();
     bool opened = false;
     try {
-        opened = ComPort >= 1 && ComPort <= HighestComPort && SerialComms->OpenPort(ComPort);
+        opened = ComPort >= 1 && SerialComms->OpenPort(ComPort);
     } catch (const std::exception &error) {
         // The component's own report of what went wrong with the device.
         SerialComms.reset();

@@ -82,10 +82,10 @@ void TestSerialSession::viaComPort_data()
     QTest::newRow("error while opening")
         << 3 << int(OpenOutcome::Throws) << "Access to /dev/ttyS2 denied" << int(MsgKind::Error)
         << 1 << 0;
-    // COM300 would wrap to another port in the component's 8-bit index.
-    QTest::newRow("beyond COM256") << 300 << int(OpenOutcome::Opens)
-                                   << "Unable To Open Comms Port [COM300].\nPlease Select Another."
-                                   << int(MsgKind::Warning) << 0 << 0;
+    // A number beyond 255 reaches the component whole, never wrapped to another port.
+    QTest::newRow("COM300") << 300 << int(OpenOutcome::Fails)
+                            << "Unable To Open Comms Port [COM300].\nPlease Select Another."
+                            << int(MsgKind::Warning) << 1 << 0;
     QTest::newRow("unit silent") << 3 << int(OpenOutcome::Opens)
                                  << "No Reply From Unit. Terminating Connection..."
                                  << int(MsgKind::Error) << 1 << 1;
