@@ -1,6 +1,7 @@
 #include "CtlSession.h"
 
 #include "Codecs.h"
+#include "ComPortNames.h"
 
 #include <QJsonArray>
 
@@ -40,8 +41,10 @@ int exitForResult(RegisterResult result)
         return ExitOk;
     case ResultException:
         return ExitException;
-    default:
+    case ResultNoReply:
         return ExitNoReply;
+    default:
+        return ExitFailure; // an invalid reply (a wrong CRC, say) or a refused request
     }
 }
 
@@ -68,8 +71,32 @@ CtlSession::CtlSession(const QString &host, std::uint16_t port, std::uint16_t ti
     m_access.tcpTimeout = timeoutTenths;
 }
 
+CtlSession::CtlSession(int comPort, const QString &device, std::uint16_t timeoutTenths)
+    : m_access(m_client), m_serial(std::make_unique<TVeskComms>())
+{
+    m_serial->CommPort = comPort - 1;
+    m_serial->DevicePath = device;
+    m_serial->RxBufferSize = 200; // holds the largest read reply (5 + 2 x 97 bytes)
+    m_access.ViaComPort = true;
+    m_access.SerialComms = m_serial.get();
+    m_access.rtuTimeout = timeoutTenths;
+}
+
 bool CtlSession::connect(QString *error)
 {
+    if (m_serial) {
+        const QString what = m_serial->DevicePath.isEmpty()
+                                 ? ComPortNames::describePort(m_serial->CommPort + 1)
+                                 : m_serial->DevicePath;
+        try {
+            if (m_serial->OpenPort())
+                return true;
+            *error = QStringLiteral("cannot open %1 (missing, in use or no rights)").arg(what);
+        } catch (const ECommsError &e) {
+            *error = QStringLiteral("cannot open %1: %2").arg(what, QString::fromLatin1(e.what()));
+        }
+        return false;
+    }
     if (m_client.open())
         return true;
     *error = QStringLiteral("cannot connect to %1:%2: %3")

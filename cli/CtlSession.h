@@ -5,12 +5,14 @@
 
 #include "RegisterAccess.h"
 #include "TcpClient.h"
+#include "VeskComms.h"
 
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Process exit statuses, documented in README.
@@ -36,6 +38,9 @@ class CtlSession
 {
 public:
     CtlSession(const QString &host, std::uint16_t port, std::uint16_t timeoutTenths);
+    // Modbus RTU at 9600 8N1 over COMn as the naming layer maps it, or over
+    // `device` when that is not empty.
+    CtlSession(int comPort, const QString &device, std::uint16_t timeoutTenths);
 
     bool connect(QString *error);
 
@@ -54,6 +59,8 @@ private:
 
     TTcpClient m_client;
     RegisterAccess m_access;
+    // Declared last: closed before the facade that refers to it goes away.
+    std::unique_ptr<TVeskComms> m_serial;
 };
 
 // Exit status and message for a register result other than good.

@@ -4,6 +4,7 @@
 #include "CtlSession.h"
 
 #include "Codecs.h"
+#include "ModBusPro.h"
 #include "ModBusTCPPro.h"
 
 #include <QCoreApplication>
@@ -21,7 +22,10 @@ const char *const Usage =
     "Options:\n"
     "  --host ADDRESS     unit address (default 127.0.0.1)\n"
     "  --tcp-port PORT    Modbus TCP port (default 502)\n"
-    "  --timeout TENTHS   reply timeout in tenths of a second (default 70)\n"
+    "  --com N            Modbus RTU at 9600 8N1 over COM port N (see below)\n"
+    "  --device PATH      Modbus RTU at 9600 8N1 over this serial device\n"
+    "  --timeout TENTHS   reply timeout in tenths of a second (default 70 over TCP,\n"
+    "                     50 over a serial line)\n"
     "  --json             print the result as one JSON object\n"
     "\n"
     "Commands:\n"
@@ -34,6 +38,9 @@ const char *const Usage =
     "  restart                       send the restart command\n"
     "\n"
     "Numbers may be decimal or hexadecimal ($1F, x1F, 0x1F).\n"
+    "Over a serial line READ takes at most 97 registers and WRITE at most 20 values.\n"
+    "COMn means /dev/ttyS0-3 (COM1-4), /dev/ttyUSB0-15 (COM5-20) or /dev/ttyACM0-11\n"
+    "(COM21-32) on Linux; RAVELIN_COMn=PATH in the environment overrides it.\n"
     "Exit status: 0 done, 2 exception reply, 3 no reply, 4 any other failure (no\n"
     "connection, invalid reply), 64 usage error.\n";
 
@@ -41,8 +48,11 @@ struct Invocation
 {
     QString host = QStringLiteral("127.0.0.1");
     std::uint16_t port = 502;
-    std::uint16_t timeout = TcpTimeout;
+    std::uint16_t timeout = 0; // 0: the transport's default
+    int comPort = 0;           // serial when comPort > 0 or device is set
+    QString device;
     bool json = false;
+    bool serial() const { return comPort > 0 || !device.isEmpty(); }
     QString command;
     QStringList arguments;
 };
@@ -83,6 +93,10 @@ Invocation parseArguments(const QStringList &args)
             inv.port = std::uint16_t(number(value(), 1, 65535, "--tcp-port"));
         else if (option == QLatin1String("--timeout"))
             inv.timeout = std::uint16_t(number(value(), 1, 65535, "--timeout"));
+        else if (option == QLatin1String("--com"))
+            inv.comPort = number(value(), 1, 255, "--com");
+        else if (option == QLatin1String("--device"))
+            inv.device = value();
         else if (option == QLatin1String("--json"))
             inv.json = true;
         else if (option == QLatin1String("--help")) {
@@ -97,6 +111,8 @@ Invocation parseArguments(const QStringList &args)
     inv.arguments = args.mid(i + 1);
     if (inv.host.trimmed().isEmpty())
         usageError(QStringLiteral("--host needs an address"));
+    if (inv.timeout == 0)
+        inv.timeout = inv.serial() ? RtuTimeout : TcpTimeout;
     return inv;
 }
 
@@ -138,13 +154,14 @@ std::function<CtlOutput(CtlSession &)> prepare(const Invocation &inv)
     }
     if (inv.command == QLatin1String("read")) {
         expectArguments(inv, 4, 4);
-        const int u = unit(), f = fn(), s = reg(), c = number(a[3], 1, TcpMaxReadCount, "COUNT");
+        const int maxCount = inv.serial() ? RtuMaxReadCount : TcpMaxReadCount;
+        const int u = unit(), f = fn(), s = reg(), c = number(a[3], 1, maxCount, "COUNT");
         return [=](CtlSession &session) {
             return session.read(u, f, s, c);
         };
     }
     if (inv.command == QLatin1String("write")) {
-        expectArguments(inv, 4, 3 + TcpMaxWriteCount);
+        expectArguments(inv, 4, 3 + (inv.serial() ? RtuMaxWriteCount : TcpMaxWriteCount));
         const int u = unit(), f = fn(), s = reg();
         std::vector<std::uint16_t> values;
         for (const QString &text : a.mid(3))
@@ -184,7 +201,8 @@ int main(int argc, char *argv[])
     const Invocation inv = parseArguments(QCoreApplication::arguments());
     const auto run = prepare(inv);
 
-    CtlSession session(inv.host, inv.port, inv.timeout);
+    CtlSession session = inv.serial() ? CtlSession(inv.comPort, inv.device, inv.timeout)
+                                      : CtlSession(inv.host, inv.port, inv.timeout);
     QString error;
     if (!session.connect(&error)) {
         CtlOutput out;

@@ -33,4 +33,5 @@ void TRxThread::run()
             m_target, new RxDataEvent(QByteArray(reinterpret_cast<const char *>(buffer.data()),
                                                  qsizetype(received))));
     }
+    m_ended.store(true, std::memory_order_release);
 }

@@ -30,6 +30,10 @@ public:
 
     // Wakes the thread; it ends at its next check.
     void RequestStop();
+    // True once run() has returned. Read after wait(): the release/acquire pair
+    // makes the thread's last touches of the device visible to whoever closes
+    // it, in a form race detectors see (Qt's own join is invisible to them).
+    bool HasEnded() const { return m_ended.load(std::memory_order_acquire); }
 
 protected:
     void run() override;
@@ -40,4 +44,5 @@ private:
     SerialDevice &m_device;
     QObject *m_target;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_ended{false};
 };

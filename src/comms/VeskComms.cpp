@@ -122,6 +122,8 @@ void TVeskComms::stopRxThread()
                  ThreadStopMs);
         m_thread->wait();
     }
+    if (!m_thread->HasEnded())
+        qWarning("TVeskComms: receive thread finished without ending its loop");
     m_thread.reset();
 }
 

@@ -1,0 +1,126 @@
+// ravelinctl over a serial line: --device and --com against ravelin-sim on
+// the other end of a socat pty pair.
+
+#include "SimProcess.h"
+#include "SocatPair.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run ctl(const QStringList &args,
+        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(RAVELIN_CTL_PATH), args);
+    Run run;
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished(3000);
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+QStringList args(const char *text)
+{
+    return QString::fromLatin1(text).split(QLatin1Char(' '));
+}
+
+} // namespace
+
+class TstCtlSerial : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void deviceAndComNumber();
+    void serialFailures_data();
+    void serialFailures();
+    void serialLimitsRefusedBeforeOpening();
+};
+
+void TstCtlSerial::deviceAndComNumber()
+{
+    SocatPair line;
+    QVERIFY2(line.start(), "socat could not make a pty pair");
+    SimProcess sim;
+    QVERIFY(sim.startWith({QStringLiteral("--serial"), line.a(), QStringLiteral("--no-animate")}));
+
+    const Run identify = ctl(QStringList{QStringLiteral("--device"), line.b()} + args("identify"));
+    QCOMPARE(identify.exitCode, 0);
+    QCOMPARE(identify.out, QStringLiteral("product 5173 firmware 1.34\n"));
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("RAVELIN_COM5"), line.b());
+    QCOMPARE(ctl(args("--com 5 write 20 109 19 10 20 30 40"), env).exitCode, 0);
+    const Run read = ctl(args("--com 5 --json read 20 107 19 4"), env);
+    QCOMPARE(read.exitCode, 0);
+    const QJsonArray values = QJsonDocument::fromJson(read.out.toUtf8())
+                                  .object()
+                                  .value(QStringLiteral("values"))
+                                  .toArray();
+    QCOMPARE(values, (QJsonArray{10, 20, 30, 40}));
+    sim.stop();
+}
+
+void TstCtlSerial::serialFailures_data()
+{
+    QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("exception") << QStringList{QStringLiteral("--exception"),
+                                              QStringLiteral("19:20")}
+                               << 2;
+    QTest::newRow("no reply") << QStringList{QStringLiteral("--silent")} << 3;
+    // A reply with a wrong CRC is an invalid reply, not a good one.
+    QTest::newRow("corrupt crc") << QStringList{QStringLiteral("--corrupt-crc")} << 4;
+}
+
+void TstCtlSerial::serialFailures()
+{
+    QFETCH(QStringList, simOptions);
+    SocatPair line;
+    QVERIFY2(line.start(), "socat could not make a pty pair");
+    SimProcess sim;
+    QVERIFY(sim.startWith(QStringList{QStringLiteral("--serial"), line.a()} + simOptions));
+    const Run run =
+        ctl(QStringList{QStringLiteral("--device"), line.b()} + args("--timeout 3 identify"));
+    QTEST(run.exitCode, "exitCode");
+    QVERIFY(run.out.isEmpty());
+    sim.stop();
+}
+
+void TstCtlSerial::serialLimitsRefusedBeforeOpening()
+{
+    // A missing device is a failure to open, reported with its name.
+    const Run missing = ctl(args("--device /dev/ravelin-no-such-port identify"));
+    QCOMPARE(missing.exitCode, 4);
+    QVERIFY(missing.err.contains(QStringLiteral("/dev/ravelin-no-such-port")));
+    const Run notTty = ctl(args("--device /dev/null identify"));
+    QCOMPARE(notTty.exitCode, 4);
+    QVERIFY(notTty.err.contains(QStringLiteral("File Handle is not a Comm Handle.")));
+    // The serial frames hold 97 registers per read and 20 per write.
+    QCOMPARE(ctl(args("--device /dev/null read 20 107 0 98")).exitCode, 64);
+    QStringList write = args("--device /dev/null write 20 109 0");
+    for (int i = 0; i < 21; ++i)
+        write << QStringLiteral("1");
+    QCOMPARE(ctl(write).exitCode, 64);
+    QCOMPARE(ctl(args("--com 0 identify")).exitCode, 64);
+}
+
+QTEST_GUILESS_MAIN(TstCtlSerial)
+#include "tst_ctlserial.moc"
