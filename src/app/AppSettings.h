@@ -1,0 +1,46 @@
+#pragma once
+
+// The settings file QuorixIPB_Cfg.Ini: the last COM port and unit address.
+// Pure file logic, no widgets; the main window calls it at start-up, when a
+// port is picked and when a network connection succeeds.
+
+#include <QString>
+
+#include <array>
+
+inline constexpr char SettingsFileName[] = "QuorixIPB_Cfg.Ini";
+inline constexpr char DefaultIPAddress[] = "192.168.1.1";
+
+struct AppSettings
+{
+    int comPort = 1;
+    QString ipAddress = QString::fromLatin1(DefaultIPAddress);
+    std::array<int, 4> ipOctets{192, 168, 1, 1};
+};
+
+// Comms_Port as read: an optionally signed decimal integer that fits 32 bits,
+// surrounding blanks allowed; anything else is the default 1.
+int parseCommsPort(const QString &text);
+
+// Reads the settings. A missing file is created holding the defaults; an
+// unreadable or garbled file gives the defaults and is left as it is. An
+// IP_Address that is not a dotted quad becomes the default in memory only.
+AppSettings loadSettings(const QString &path);
+
+// Writes Comms_Port then IP_Address into [Options], leaving every other line of
+// the file alone. False when the file could not be read or written.
+bool saveSettings(const QString &path, int comPort, const QString &ipAddress);
+
+// True when the first command-line argument is the service code, ignoring case.
+bool isServiceCode(const QString &argument);
+
+// The operating-system families of the version query and the classification
+// that decides whether the COM port search is offered (codes 4, 6, 7, 8).
+enum class OsPlatform
+{
+    Win9x,
+    WinNT,
+    Other
+};
+int classifyWindowsVersion(OsPlatform platform, int major, int minor, const QString &servicePack);
+bool portSearchOfferedFor(int versionCode);

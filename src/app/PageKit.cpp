@@ -1,0 +1,104 @@
+#include "PageKit.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace PageKit {
+
+QGroupBox *pageGroup(QWidget *page, const QString &title)
+{
+    auto *group = new QGroupBox(title, page);
+    group->setGeometry(8, 8, 369, 289);
+    return group;
+}
+
+QLabel *label(QWidget *parent, const QString &text, const QRect &geometry)
+{
+    auto *l = new QLabel(text, parent);
+    l->setGeometry(geometry);
+    return l;
+}
+
+QLabel *boldLabel(QWidget *parent, const QString &text, const QRect &geometry, int pointSize)
+{
+    QLabel *l = label(parent, text, geometry);
+    QFont f = l->font();
+    f.setBold(true);
+    if (pointSize > 0)
+        f.setPointSize(pointSize);
+    l->setFont(f);
+    return l;
+}
+
+void setTextColour(QWidget *widget, const QColor &colour)
+{
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::Text, colour);
+    widget->setPalette(p);
+}
+
+QLineEdit *edit(QWidget *parent, const QString &name, int maxLength, const QRect &geometry)
+{
+    auto *e = new QLineEdit(parent);
+    e->setObjectName(name);
+    e->setMaxLength(maxLength);
+    e->setGeometry(geometry);
+    return e;
+}
+
+QPushButton *button(QWidget *parent, const QString &name, const QString &text,
+                    const QRect &geometry)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setGeometry(geometry);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QCheckBox *leftCheckBox(QWidget *parent, const QString &name, const QString &text,
+                        const QRect &geometry)
+{
+    auto *c = new QCheckBox(text, parent);
+    c->setObjectName(name);
+    c->setLayoutDirection(Qt::RightToLeft);
+    c->setGeometry(geometry);
+    return c;
+}
+
+std::array<QLineEdit *, 4> octetRow(QWidget *parent, const QString &caption, int firstEdit, int y,
+                                    int boxesX)
+{
+    if (!caption.isEmpty())
+        label(parent, caption, QRect(16, y + 3, boxesX - 20, 17));
+    std::array<QLineEdit *, 4> boxes{};
+    for (int i = 0; i < 4; ++i) {
+        const int x = boxesX + i * 45;
+        boxes[size_t(i)] =
+            edit(parent, QStringLiteral("Edit%1").arg(firstEdit + i), 3, QRect(x, y, 33, 23));
+        if (i < 3)
+            boldLabel(parent, QStringLiteral("."), QRect(x + 37, y + 4, 6, 17), 10);
+    }
+    return boxes;
+}
+
+GetSendPair getSendButtons(QGroupBox *group, int getNumber, int sendNumber)
+{
+    auto *line = new QFrame(group);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setGeometry(8, 238, 353, 4);
+    GetSendPair pair{};
+    pair.get = button(group, QStringLiteral("Button%1").arg(getNumber),
+                      QStringLiteral("Get From Unit"), QRect(16, 250, 105, 27));
+    pair.send = button(group, QStringLiteral("Button%1").arg(sendNumber),
+                       QStringLiteral("Send To Unit"), QRect(248, 250, 105, 27));
+    return pair;
+}
+
+} // namespace PageKit

@@ -1,0 +1,147 @@
+#include "UiSupport.h"
+
+#include "AppSettings.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QOperatingSystemVersion>
+#include <QTimer>
+#include <QWidget>
+
+namespace {
+
+MessageInterceptor &interceptor()
+{
+    static MessageInterceptor instance;
+    return instance;
+}
+
+QMessageBox::Icon iconFor(MsgKind kind)
+{
+    switch (kind) {
+    case MsgKind::Warning:
+        return QMessageBox::Warning;
+    case MsgKind::Error:
+        return QMessageBox::Critical;
+    case MsgKind::Information:
+        return QMessageBox::Information;
+    case MsgKind::Confirmation:
+        return QMessageBox::Question;
+    case MsgKind::Custom:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QString titleFor(MsgKind kind)
+{
+    switch (kind) {
+    case MsgKind::Warning:
+        return QStringLiteral("Warning");
+    case MsgKind::Error:
+        return QStringLiteral("Error");
+    case MsgKind::Information:
+        return QStringLiteral("Information");
+    case MsgKind::Confirmation:
+        return QStringLiteral("Confirm");
+    case MsgKind::Custom:
+        break;
+    }
+    return QApplication::applicationName();
+}
+
+} // namespace
+
+void setMessageInterceptor(MessageInterceptor function)
+{
+    interceptor() = std::move(function);
+}
+
+MsgAnswer BeepMessageDlg(const QString &text, MsgKind kind, MsgButtons buttons)
+{
+    QString shown = text;
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (interceptor())
+        return interceptor()(shown, kind, buttons);
+    // Qt offers one system sound; every kind uses it.
+    QApplication::beep();
+    QMessageBox box(iconFor(kind), titleFor(kind), shown,
+                    buttons == MsgButtons::YesNo ? QMessageBox::Yes | QMessageBox::No
+                                                 : QMessageBox::Ok,
+                    QApplication::activeWindow());
+    const int pressed = box.exec();
+    if (buttons == MsgButtons::Ok)
+        return MsgAnswer::Ok;
+    return pressed == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+}
+
+void Delay(int milliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    // The wake-up timer ends each wait for events when nothing else arrives.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    for (qint64 remaining = milliseconds; remaining > 0;
+         remaining = milliseconds - clock.elapsed()) {
+        wake.start(int(remaining));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+}
+
+void EnableChildControls(QWidget *container)
+{
+    if (!container)
+        return;
+    const bool enabled = container->isEnabled();
+    for (QWidget *child : container->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        child->setEnabled(enabled);
+        EnableChildControls(child);
+    }
+}
+
+int GetWindowsVersionCode()
+{
+#ifdef Q_OS_WIN
+    const auto v = QOperatingSystemVersion::current();
+    return classifyWindowsVersion(OsPlatform::WinNT, v.majorVersion(), v.minorVersion(), {});
+#else
+    return 0;
+#endif
+}
+
+bool portSearchOffered()
+{
+#ifdef Q_OS_WIN
+    return portSearchOfferedFor(GetWindowsVersionCode());
+#else
+    return true;
+#endif
+}
+
+void CursorSlot::save()
+{
+    const QCursor *current = QGuiApplication::overrideCursor();
+    m_savedOverride = current != nullptr;
+    m_savedShape = current ? int(current->shape()) : 0;
+    if (current)
+        QGuiApplication::changeOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void CursorSlot::restore()
+{
+    if (m_savedOverride) {
+        if (QGuiApplication::overrideCursor())
+            QGuiApplication::changeOverrideCursor(Qt::CursorShape(m_savedShape));
+        else
+            QGuiApplication::setOverrideCursor(Qt::CursorShape(m_savedShape));
+        return;
+    }
+    while (QGuiApplication::overrideCursor())
+        QGuiApplication::restoreOverrideCursor();
+}

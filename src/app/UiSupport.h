@@ -1,0 +1,68 @@
+#pragma once
+
+// Routines every window of the tool shares: the one message-box function, the
+// event-processing wait, recursive enabling and the cursor slot.
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+enum class MsgKind
+{
+    Warning,
+    Error,
+    Information,
+    Confirmation,
+    Custom
+};
+enum class MsgButtons
+{
+    Ok,
+    YesNo
+};
+enum class MsgAnswer
+{
+    Ok,
+    Yes,
+    No
+};
+
+// Plays the kind's sound and shows a modal message box; returns the button
+// pressed. "\r" in text starts a new line. Every message of the tool goes
+// through here.
+MsgAnswer BeepMessageDlg(const QString &text, MsgKind kind, MsgButtons buttons);
+
+// Replaces the modal box (and the sound): tests record messages and answer them,
+// the screenshot run prints them. An empty function restores the real box.
+using MessageInterceptor = std::function<MsgAnswer(const QString &, MsgKind, MsgButtons)>;
+void setMessageInterceptor(MessageInterceptor interceptor);
+
+// Processes window events for the given time, measured on a monotonic clock.
+// Timers, painting and input are served meanwhile.
+void Delay(int milliseconds);
+
+// Gives every child of container (recursively) the container's enabled state.
+void EnableChildControls(QWidget *container);
+
+// The operating system's version class: the Windows version code on Windows,
+// 0 elsewhere.
+int GetWindowsVersionCode();
+// Whether the COM port search button is offered: by version code on Windows;
+// always on other systems, whose serial devices come and go (USB adapters).
+bool portSearchOffered();
+
+// The single saved-cursor slot: save() remembers the current cursor and shows
+// the hourglass; restore() puts the remembered cursor back. Uses the
+// application override cursor, kept at most one level deep.
+class CursorSlot
+{
+public:
+    void save();
+    void restore();
+
+private:
+    bool m_savedOverride = false;
+    int m_savedShape = 0;
+};

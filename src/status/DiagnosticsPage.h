@@ -1,0 +1,59 @@
+#pragma once
+
+// The "Diagnostics" tab: network interface figures, process activity
+// indicators with the G50 poll progress, and the bit switches. Filled by the
+// status poll; parts are covered on units whose firmware lacks the data.
+
+#include <QWidget>
+
+#include <array>
+
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QTabWidget;
+
+class DiagnosticsPage : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int IndicatorCount = 10;
+
+    explicit DiagnosticsPage(QWidget *parent);
+
+    // Covers and the poll-progress controls by firmware version (hundredths).
+    void applyFirmwareGates(int version);
+    // Indicators empty, registration captions disabled.
+    void resetProcessIndicators();
+    // Switch texts "?" and "Refreshing.....", poll bar at its minimum, group "??".
+    void resetSwitchesAndProgress();
+    // Draws the ten indicators from the two flag words (bits 0 to 4 of each).
+    void showProcessIndicators(quint16 g50Flags, quint16 bacnetFlags);
+
+    QTabWidget *inner = nullptr;
+    QWidget *Activity_Tab = nullptr;
+    QWidget *BitSwitch_Tab = nullptr;
+    QLabel *activityCover = nullptr;
+    QLabel *bitSwitchCover = nullptr;
+    QLabel *txCover = nullptr;
+    QLabel *nicRevisionValue = nullptr;
+    QLabel *rxPendingValue = nullptr;
+    QLabel *rxUsageValue = nullptr;
+    QProgressBar *rxUsageBar = nullptr;
+    QLabel *txCountValue = nullptr;
+    QFrame *txFrame = nullptr;
+    QLabel *txStrip = nullptr; // transmit-buffer strip, drawn by the status display
+    QProgressBar *G50_Poll_State_ProgBar = nullptr;
+    QLabel *G50_Group_Poll_Lab = nullptr;
+    QLabel *sentRegistrationLabel = nullptr;
+    QLabel *gotRegistrationLabel = nullptr;
+    std::array<QLabel *, 2> switchStates{};
+    std::array<QLabel *, 2> switchDescriptions{};
+    std::array<QLabel *, IndicatorCount> indicators{};
+
+private:
+    QWidget *buildNetworkActivity();
+    QWidget *buildProcessActivity();
+    QWidget *buildBitSwitches();
+    QLabel *indicator(QWidget *parent, const QString &caption, int x, int y, int index);
+};

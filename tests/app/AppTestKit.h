@@ -1,0 +1,91 @@
+#pragma once
+
+// Shared pieces of the window tests: a private working folder per test, the
+// message-box recorder, and the main window as the program creates it.
+
+#include "MainForm.h"
+#include "UiSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <memory>
+
+struct RecordedMessage
+{
+    QString text;
+    MsgKind kind;
+    MsgButtons buttons;
+};
+
+// Records every message box and answers it from a queue (Yes or OK when empty).
+class MessageRecorder
+{
+public:
+    MessageRecorder()
+    {
+        setMessageInterceptor([this](const QString &text, MsgKind kind, MsgButtons buttons) {
+            messages.append({text, kind, buttons});
+            if (buttons == MsgButtons::Ok)
+                return MsgAnswer::Ok;
+            return answers.isEmpty() ? MsgAnswer::Yes : answers.takeFirst();
+        });
+    }
+    ~MessageRecorder() { setMessageInterceptor({}); }
+    MessageRecorder(const MessageRecorder &) = delete;
+    MessageRecorder &operator=(const MessageRecorder &) = delete;
+
+    QStringList texts() const
+    {
+        QStringList t;
+        for (const RecordedMessage &m : messages)
+            t << m.text;
+        return t;
+    }
+
+    QList<RecordedMessage> messages;
+    QList<MsgAnswer> answers;
+};
+
+// A temporary folder that is the working directory while the object lives.
+class WorkingFolder
+{
+public:
+    WorkingFolder() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    ~WorkingFolder() { QDir::setCurrent(m_previous); }
+    WorkingFolder(const WorkingFolder &) = delete;
+    WorkingFolder &operator=(const WorkingFolder &) = delete;
+
+    QString iniPath() const { return m_dir.filePath(QStringLiteral("QuorixIPB_Cfg.Ini")); }
+    QString path() const { return m_dir.path(); }
+    bool writeIni(const QByteArray &content) const
+    {
+        QFile f(iniPath());
+        return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+    }
+    QByteArray readIni() const
+    {
+        QFile f(iniPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+inline std::unique_ptr<TMainForm> makeMainForm(const QStringList &arguments = {})
+{
+    auto form = std::make_unique<TMainForm>(arguments);
+    form->createCompanionWindows();
+    form->show();
+    return form;
+}
+
+template <typename T> T *named(QWidget *root, const QString &name)
+{
+    return root->findChild<T *>(name);
+}
