@@ -199,7 +199,7 @@ def name_records(registers, count):
 
 
 def read_line(process, timeout_s):
-    """First stdout line of process, or b"" when none arrives in time."""
+    """First stdout line of process, or "" when none arrives in time."""
     deadline = time.monotonic() + timeout_s
     data = b""
     fd = process.stdout.fileno()
