@@ -33,8 +33,12 @@ RtuEndpoint::RtuEndpoint(const QString &device, SimCore &core, QObject *parent)
     connect(&m_silence, &QTimer::timeout, this, [this] {
         takeFrames();
         if (m_reader.pending() > 0) {
-            m_core.log("drop", m_device, QByteArray::number(m_reader.pending()) + " bytes");
-            m_reader.discardPartial();
+            const int pending = m_reader.pending();
+            const QByteArray frame = m_reader.takeSilenceDelimitedFrame();
+            if (frame.isEmpty())
+                m_core.log("drop", m_device, QByteArray::number(pending) + " bytes");
+            else
+                answer(frame);
             m_firstByteUs = -1;
         }
     });

@@ -48,7 +48,26 @@ QByteArray RtuFrameReader::nextFrame()
                 return frame;
             }
         }
+        // Not a frame by the function's own length rule; the line's silence
+        // will tell whether the buffer is one odd frame after all.
+        if (bufferIsOneFrame())
+            return {};
         m_buffer.remove(0, 1);
         ++m_dropped;
     }
+}
+
+bool RtuFrameReader::bufferIsOneFrame() const
+{
+    return m_buffer.size() >= 4 && m_unitKnown(std::uint8_t(m_buffer[0])) && rtuCrc(m_buffer) == 0;
+}
+
+QByteArray RtuFrameReader::takeSilenceDelimitedFrame()
+{
+    QByteArray frame;
+    if (bufferIsOneFrame())
+        frame = m_buffer;
+    m_dropped += m_buffer.size() - frame.size();
+    m_buffer.clear();
+    return frame;
 }

@@ -26,9 +26,12 @@ public:
     // such a frame are dropped one at a time, so a frame after garbage or
     // after a broken frame is still found.
     QByteArray nextFrame();
-    // Drops a partial frame, after the line has been silent for longer than
-    // the gap between frames.
-    void discardPartial() { m_buffer.clear(); }
+    // After the line has been silent for longer than the gap between frames:
+    // what is buffered ends there. When it is one frame with a correct CRC for
+    // a known unit, yet of a length its function code does not allow (an
+    // unknown function, a byte count that disagrees), it is returned so the
+    // unit can answer it with an exception; anything else is dropped.
+    QByteArray takeSilenceDelimitedFrame();
     int pending() const { return int(m_buffer.size()); }
     qint64 droppedBytes() const { return m_dropped; }
 
@@ -36,6 +39,8 @@ private:
     // Full length of the frame at the front, 0 while unknown, -1 if the
     // front cannot start a frame.
     int frontFrameLength() const;
+    // True when the whole buffer is one frame with a correct CRC for a known unit.
+    bool bufferIsOneFrame() const;
 
     std::function<bool(int)> m_unitKnown;
     QByteArray m_buffer;

@@ -465,16 +465,10 @@ class RtuInterop(UnitChecks, unittest.TestCase):
         self.assertNotIsInstance(reply, ExceptionResponse)
         self.assertRegisters(self.read(SYSTEM_UNIT, 20, 1), [5173])
 
-    # ravelin-sim sizes an RTU request from its function code and byte count
-    # instead of taking the frame that ends at the line's silence: a request
-    # it cannot size is discarded byte by byte, so a well-formed frame with a
-    # good CRC goes unanswered where the unit answers exception 3 or 1 (as it
-    # does over TCP).
-    @unittest.expectedFailure
+    # Frames no length rule fits end at the line's silence and get their exception.
     def test_byte_count_mismatch_answered(self):
         self.assertException(self.send_byte_count_mismatch(), WRITE_BLOCK, 3)
 
-    @unittest.expectedFailure
     def test_unknown_function_answered(self):
         self.assertException(self.send_standard_read(), 3, 1)
 

@@ -38,6 +38,7 @@ private slots:
     void frameReader_data();
     void frameReader();
     void frameReaderSkipsBadCrcAndForeignUnits();
+    void oddFramesEndAtSilence();
     void stateFileRoundTrip();
     void stateFileIgnoresIdentityAndBadValues();
     void animationComesUp();
@@ -169,6 +170,24 @@ void TstSimCore::frameReaderSkipsBadCrcAndForeignUnits()
     QVERIFY(reader.nextFrame().isEmpty());
     reader.feed(hex("146b0007000c9702"));
     QCOMPARE(reader.nextFrame(), hex("146b0007000c9702"));
+    QCOMPARE(reader.pending(), 0);
+}
+
+void TstSimCore::oddFramesEndAtSilence()
+{
+    RtuFrameReader reader([](int unit) { return unit == 20; });
+    // Byte count 2 with four data bytes, and a standard function code: whole
+    // frames with a correct CRC that no length rule of the unit's functions fits.
+    for (const QByteArray &odd :
+         {withRtuCrc(hex("146d001300020200010002")), withRtuCrc(hex("14030000 0001"))}) {
+        reader.feed(odd);
+        QVERIFY(reader.nextFrame().isEmpty());
+        QCOMPARE(reader.pending(), odd.size()); // kept whole until the line goes quiet
+        QCOMPARE(reader.takeSilenceDelimitedFrame(), odd);
+    }
+    reader.feed(hex("146d00130002020001"));
+    QVERIFY(reader.nextFrame().isEmpty());
+    QVERIFY(reader.takeSilenceDelimitedFrame().isEmpty());
     QCOMPARE(reader.pending(), 0);
 }
 

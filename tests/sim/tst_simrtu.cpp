@@ -68,6 +68,12 @@ void TstSimRtu::answersGoodFrames()
 
     QVERIFY(pty.write(withRtuCrc(hex("136b003c0008")))); // outside the space
     QCOMPARE(pty.read(5, 2000), withRtuCrc(hex("13eb02")));
+    // Frames whose length no function rule gives end at the line's silence
+    // and are answered with their exception.
+    QVERIFY(pty.write(withRtuCrc(hex("146d001300020200010002"))));
+    QCOMPARE(pty.read(5, 2000), withRtuCrc(hex("14ed03")));
+    QVERIFY(pty.write(withRtuCrc(hex("130300000001"))));
+    QCOMPARE(pty.read(5, 2000), withRtuCrc(hex("138301")));
 }
 
 void TstSimRtu::ignoresWhatIsNotForIt_data()
@@ -75,7 +81,6 @@ void TstSimRtu::ignoresWhatIsNotForIt_data()
     QTest::addColumn<QByteArray>("frame");
     QTest::newRow("wrong crc") << hex("146b0007000c9703");
     QTest::newRow("another station") << withRtuCrc(hex("016b0007000c"));
-    QTest::newRow("standard function code") << withRtuCrc(hex("14030007000c"));
 }
 
 void TstSimRtu::ignoresWhatIsNotForIt()
