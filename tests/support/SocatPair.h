@@ -12,6 +12,10 @@
 class SocatPair
 {
 public:
+    SocatPair() = default;
+    SocatPair(const SocatPair &) = delete;
+    SocatPair &operator=(const SocatPair &) = delete;
+
     bool start()
     {
         const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
