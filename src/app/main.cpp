@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -23,6 +24,10 @@ int main(int argc, char *argv[])
         form.move(area.center() - form.rect().center());
     }
     form.show();
-    startScreenshotRunIfRequested(form);
+    if (!startScreenshotRunIfRequested(form) && qEnvironmentVariableIsSet("RAVELIN_DEMO_CONNECT")) {
+        // Demo hook: connect to the stored address once the window is up, as
+        // if "Via Network" had been pressed.
+        QTimer::singleShot(300, &form, [&form] { form.BitBtn2Click(); });
+    }
     return QApplication::exec();
 }
