@@ -150,15 +150,15 @@ SimOptions readOptions(const QCommandLineParser &parser)
         options.delayMs = numberOption(parser, QStringLiteral("delay-ms"), 0, 600000);
     if (parser.isSet(QStringLiteral("line-rate")))
         options.lineRate = numberOption(parser, QStringLiteral("line-rate"), 300, 1000000);
-    for (const QString &spec : parser.values(QStringLiteral("exception"))) {
-        const QStringList parts = spec.split(QLatin1Char(':'));
+    for (const QString &text : parser.values(QStringLiteral("exception"))) {
+        const QStringList parts = text.split(QLatin1Char(':'));
         bool unitOk = false, startOk = false;
         const int unit = parts.value(0).toInt(&unitOk);
         const int start = parts.value(1).toInt(&startOk);
         if (parts.size() != 2 || !unitOk || !startOk || unit < 0 || unit > 255 || start < 0 ||
             start > 65535)
             usageError(parser,
-                       QStringLiteral("--exception wants UNIT:START, not \"%1\"").arg(spec));
+                       QStringLiteral("--exception wants UNIT:START, not \"%1\"").arg(text));
         options.exceptionAt.insert(SimOptions::exceptionKey(unit, start));
     }
     options.statePath = parser.value(QStringLiteral("state"));
