@@ -5,59 +5,23 @@ read-block function code (107).
 
 Usage: bench_pymodbus.py SIMULATOR [EXCHANGES] [TOOL_MEDIAN_US]
 """
+import os
 import re
 import statistics
-import struct
 import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "interop"))
 try:
     from pymodbus.client import ModbusTcpClient
-    from pymodbus.pdu import ModbusRequest, ModbusResponse
+    from unit_messages import ReadBlockRequest, ReadBlockResponse
 except ImportError:
     print("python3-pymodbus is not installed: skipped")
     sys.exit(0)
 
-READ_BLOCK = 107
 STATUS_UNIT = 21
 REGISTERS = 40
-
-
-class ReadBlockResponse(ModbusResponse):
-    function_code = READ_BLOCK
-    _rtu_byte_count_pos = 2
-
-    def __init__(self, values=None, **kwargs):
-        super().__init__(**kwargs)
-        self.registers = values or []
-
-    def encode(self):
-        return struct.pack(">B", 2 * len(self.registers)) + b"".join(
-            struct.pack(">H", v) for v in self.registers)
-
-    def decode(self, data):
-        count = data[0] // 2
-        self.registers = list(struct.unpack(">%dH" % count, data[1:1 + 2 * count]))
-
-
-class ReadBlockRequest(ModbusRequest):
-    function_code = READ_BLOCK
-    _rtu_frame_size = 8
-
-    def __init__(self, address=0, count=0, **kwargs):
-        super().__init__(**kwargs)
-        self.address = address
-        self.count = count
-
-    def encode(self):
-        return struct.pack(">HH", self.address, self.count)
-
-    def decode(self, data):
-        self.address, self.count = struct.unpack(">HH", data)
-
-    def get_response_pdu_size(self):
-        return 1 + 1 + 2 * self.count
 
 
 def start_simulator(path):

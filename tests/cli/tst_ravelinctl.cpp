@@ -1,6 +1,7 @@
 // ravelinctl as a script would use it: exit statuses, text and JSON output,
 // and argument checks that refuse before anything reaches the unit.
 
+#include "CtlRun.h"
 #include "SimProcess.h"
 
 #include <QJsonArray>
@@ -10,34 +11,16 @@
 
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
-};
+using Run = CtlRun;
 
 Run ctl(quint16 port, const QStringList &args)
 {
-    QProcess process;
-    process.start(QStringLiteral(RAVELIN_CTL_PATH),
-                  QStringList{QStringLiteral("--tcp-port"), QString::number(port)} + args);
-    Run run;
-    if (!process.waitForFinished(15000)) {
-        process.kill();
-        process.waitForFinished(3000);
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    return runCtl(QStringList{QStringLiteral("--tcp-port"), QString::number(port)} + args);
 }
 
 QStringList args(const char *text)
 {
-    return QString::fromLatin1(text).split(QLatin1Char(' '));
+    return splitArgs(text);
 }
 
 } // namespace

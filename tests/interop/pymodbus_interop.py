@@ -27,10 +27,23 @@ import unittest
 try:
     from pymodbus.client import ModbusSerialClient, ModbusTcpClient
     from pymodbus.framer.rtu_framer import ModbusRtuFramer
-    from pymodbus.pdu import ExceptionResponse, ModbusRequest, ModbusResponse
+    from pymodbus.pdu import ExceptionResponse
 except ImportError as error:
     print("pymodbus_interop: python3-pymodbus is not importable (%s): skipped" % error)
     sys.exit(77)
+
+from unit_messages import (  # noqa: E402  (after the pymodbus check)
+    READ_BLOCK,
+    WRITE_BLOCK,
+    WRITE_MAC_BLOCK,
+    WRITE_WORD,
+    WRITE_WORD_ALT,
+    WRITE_BLOCK_CLASSES,
+    WRITE_WORD_CLASSES,
+    ReadBlockRequest,
+    ReadBlockResponse,
+    register_unit_messages,
+)
 
 try:
     import serial  # noqa: F401  (pymodbus' serial client needs pyserial)
@@ -41,150 +54,11 @@ except ImportError:
 
 SIMULATOR = None  # set from argv in main()
 
-READ_BLOCK = 107
-WRITE_BLOCK = 109
-WRITE_MAC_BLOCK = 104
-WRITE_WORD = 103
-WRITE_WORD_ALT = 108
-
 SYSTEM_UNIT, NETWORK_UNIT, STATUS_UNIT, BACNET_UNIT, NAMES_UNIT = 19, 20, 21, 22, 26
 
 START_TIMEOUT_S = 5.0
 STOP_TIMEOUT_S = 3.0
 CLIENT_TIMEOUT_S = 2  # pymodbus 3.0 takes whole seconds
-
-
-# --------------------------------------------------------------------------
-# Message classes for the unit's function codes
-# --------------------------------------------------------------------------
-
-
-class ReadBlockRequest(ModbusRequest):
-    """fn, start, count; the reply is laid out like a holding-register read."""
-
-    function_code = READ_BLOCK
-    _rtu_frame_size = 8
-
-    def __init__(self, address=0, count=0, **kwargs):
-        super().__init__(**kwargs)
-        self.address = address
-        self.count = count
-
-    def encode(self):
-        return struct.pack(">HH", self.address, self.count)
-
-    def decode(self, data):
-        self.address, self.count = struct.unpack(">HH", data[:4])
-
-    def get_response_pdu_size(self):
-        return 2 + 2 * self.count
-
-
-class ReadBlockResponse(ModbusResponse):
-    function_code = READ_BLOCK
-    _rtu_byte_count_pos = 2  # unit id, fn, byte count
-
-    def __init__(self, values=None, **kwargs):
-        super().__init__(**kwargs)
-        self.registers = list(values or [])
-        self.byte_count = 2 * len(self.registers)
-
-    def encode(self):
-        return struct.pack(">B%dH" % len(self.registers), 2 * len(self.registers), *self.registers)
-
-    def decode(self, data):
-        self.byte_count = data[0]
-        body = data[1:1 + self.byte_count]
-        self.registers = list(struct.unpack(">%dH" % (len(body) // 2), body))
-
-
-def _write_block_classes(code):
-    class WriteBlockRequest(ModbusRequest):
-        """fn, start, count, byte count, values; byte_count overrides the
-        true byte count so that a malformed request can be sent."""
-
-        function_code = code
-
-        def __init__(self, address=0, values=None, byte_count=None, **kwargs):
-            super().__init__(**kwargs)
-            self.address = address
-            self.values = list(values or [])
-            self.byte_count = 2 * len(self.values) if byte_count is None else byte_count
-
-        def encode(self):
-            head = struct.pack(">HHB", self.address, len(self.values), self.byte_count)
-            return head + struct.pack(">%dH" % len(self.values), *self.values)
-
-        def decode(self, data):
-            self.address, count, self.byte_count = struct.unpack(">HHB", data[:5])
-            self.values = list(struct.unpack(">%dH" % count, data[5:5 + 2 * count]))
-
-        def get_response_pdu_size(self):
-            return 5
-
-    class WriteBlockResponse(ModbusResponse):
-        function_code = code
-        _rtu_frame_size = 8  # unit id, fn, start, count, CRC
-
-        def __init__(self, address=0, count=0, **kwargs):
-            super().__init__(**kwargs)
-            self.address = address
-            self.count = count
-
-        def encode(self):
-            return struct.pack(">HH", self.address, self.count)
-
-        def decode(self, data):
-            self.address, self.count = struct.unpack(">HH", data[:4])
-
-    return WriteBlockRequest, WriteBlockResponse
-
-
-def _write_word_classes(code):
-    class WriteWordRequest(ModbusRequest):
-        function_code = code
-        _rtu_frame_size = 8
-
-        def __init__(self, address=0, value=0, **kwargs):
-            super().__init__(**kwargs)
-            self.address = address
-            self.value = value
-
-        def encode(self):
-            return struct.pack(">HH", self.address, self.value)
-
-        def decode(self, data):
-            self.address, self.value = struct.unpack(">HH", data[:4])
-
-        def get_response_pdu_size(self):
-            return 5
-
-    class WriteWordResponse(ModbusResponse):
-        function_code = code
-        _rtu_frame_size = 8  # the request echoed
-
-        def __init__(self, address=0, value=0, **kwargs):
-            super().__init__(**kwargs)
-            self.address = address
-            self.value = value
-
-        def encode(self):
-            return struct.pack(">HH", self.address, self.value)
-
-        def decode(self, data):
-            self.address, self.value = struct.unpack(">HH", data[:4])
-
-    return WriteWordRequest, WriteWordResponse
-
-
-WRITE_BLOCK_CLASSES = {c: _write_block_classes(c) for c in (WRITE_BLOCK, WRITE_MAC_BLOCK)}
-WRITE_WORD_CLASSES = {c: _write_word_classes(c) for c in (WRITE_WORD, WRITE_WORD_ALT)}
-
-
-def register_unit_messages(client):
-    client.register(ReadBlockResponse)
-    for _, response in list(WRITE_BLOCK_CLASSES.values()) + list(WRITE_WORD_CLASSES.values()):
-        client.register(response)
 
 
 def name_records(registers, count):

@@ -1,6 +1,7 @@
 // ravelinctl over a serial line: --device and --com against ravelin-sim on
 // the other end of a socat pty pair.
 
+#include "CtlRun.h"
 #include "SimProcess.h"
 #include "SocatPair.h"
 
@@ -11,34 +12,17 @@
 
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Run = CtlRun;
 
 Run ctl(const QStringList &args,
         const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(RAVELIN_CTL_PATH), args);
-    Run run;
-    if (!process.waitForFinished(20000)) {
-        process.kill();
-        process.waitForFinished(3000);
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    return runCtl(args, env);
 }
 
 QStringList args(const char *text)
 {
-    return QString::fromLatin1(text).split(QLatin1Char(' '));
+    return splitArgs(text);
 }
 
 } // namespace
