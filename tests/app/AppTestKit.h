@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -76,6 +77,16 @@ private:
     QTemporaryDir m_dir;
     QString m_previous;
 };
+
+// Captions of the tabs the user can see, in order.
+inline QStringList visibleTabs(TMainForm &form)
+{
+    QStringList tabs;
+    for (int i = 0; i < form.pageControl()->count(); ++i)
+        if (form.pageControl()->isTabVisible(i))
+            tabs << form.pageControl()->tabText(i);
+    return tabs;
+}
 
 inline std::unique_ptr<TMainForm> makeMainForm(const QStringList &arguments = {})
 {

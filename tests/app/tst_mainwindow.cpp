@@ -38,15 +38,6 @@ QStringList addressBoxTexts(TMainForm &form)
     return texts;
 }
 
-QStringList visibleTabs(TMainForm &form)
-{
-    QStringList tabs;
-    for (int i = 0; i < form.pageControl()->count(); ++i)
-        if (form.pageControl()->isTabVisible(i))
-            tabs << form.pageControl()->tabText(i);
-    return tabs;
-}
-
 // A session as far as the scheduler is concerned: timers running, Close enabled.
 void startScheduling(TMainForm &form)
 {

@@ -29,15 +29,6 @@ namespace {
 const QString NoReply = QStringLiteral("No Reply From Unit. Terminating Connection...");
 const QString Foreign = QStringLiteral("This unit is not a BACnet I/F. Terminating Connection...");
 
-QStringList visibleTabs(TMainForm &form)
-{
-    QStringList tabs;
-    for (int i = 0; i < form.pageControl()->count(); ++i)
-        if (form.pageControl()->isTabVisible(i))
-            tabs << form.pageControl()->tabText(i);
-    return tabs;
-}
-
 // A loopback port with nothing listening on it: bound once by the kernel's
 // choice, then released.
 quint16 closedLoopbackPort()
