@@ -3,6 +3,8 @@
 #include "ModBusPro.h"
 #include "ModBusTCPPro.h"
 
+#include <algorithm>
+
 namespace {
 
 // The RTU unit id is one byte; a serial session without a component (or an id
@@ -50,4 +52,23 @@ RegisterResult RegisterAccess::WriteRegisters(int unitId, std::uint8_t functionC
                                  buffer, rtuTimeout);
     }
     return TcpWriteRegisters(m_tcpClient, unitId, functionCode, start, count, buffer, tcpTimeout);
+}
+
+RegisterResult RegisterAccess::ReadBlock(const RegisterBlock &block, std::uint16_t *buffer)
+{
+    std::fill(buffer, buffer + block.count, std::uint16_t(0));
+    if (block.readFunction == 0)
+        return ResultFailure;
+    return ReadRegisters(block.unitId, block.readFunction, block.start, block.count, buffer);
+}
+
+RegisterResult RegisterAccess::WriteBlock(const RegisterBlock &block, const std::uint16_t *buffer)
+{
+    if (block.writeFunction == 0)
+        return ResultFailure;
+    const bool single =
+        block.access == BlockAccess::WriteOne || block.access == BlockAccess::ReadWriteOne;
+    if (single && block.count == 1)
+        return WriteRegister(block.unitId, block.writeFunction, block.start, buffer[0]);
+    return WriteRegisters(block.unitId, block.writeFunction, block.start, block.count, buffer);
 }

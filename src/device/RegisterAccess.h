@@ -34,6 +34,14 @@ public:
     RegisterResult WriteRegisters(int unitId, std::uint8_t functionCode, std::uint16_t start,
                                   std::uint16_t count, const std::uint16_t *buffer);
 
+    // One block of the register map with its own function code and count. A
+    // read zeroes the block's registers in buffer before the exchange, so a
+    // failed read leaves zeros, never stale values. A one-register block
+    // whose access is WriteOne or ReadWriteOne is written with WriteRegister.
+    // A block without the needed function code fails without sending.
+    RegisterResult ReadBlock(const RegisterBlock &block, std::uint16_t *buffer);
+    RegisterResult WriteBlock(const RegisterBlock &block, const std::uint16_t *buffer);
+
 private:
     TcpStream &m_tcpClient;
 };

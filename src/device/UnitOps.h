@@ -1,0 +1,133 @@
+#pragma once
+
+// The unit's configuration and status as plain values, with the operations
+// that read and write them over the register access facade. The configuration
+// tool's pages and ravelinctl both go through these, so a block is decoded and
+// encoded in one place only.
+//
+// Every operation performs its blocks in a fixed order and stops at the first
+// exchange whose result is not good. A read fills only the parts whose blocks
+// were read (the optionals below), so a caller can keep showing what arrived
+// before the failure; nothing is taken from a failed exchange.
+
+#include "RegisterAccess.h"
+#include "RegisterMap.h"
+#include "StatusBlock.h"
+
+#include <QByteArray>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+// The outcome of a chain of exchanges: the result of the last one performed
+// and, on failure, the block whose exchange failed.
+struct OpResult
+{
+    RegisterResult result = ResultGood;
+    std::optional<RegisterBlock> failedBlock;
+
+    bool ok() const { return result == ResultGood; }
+};
+
+// --- Network page: addresses, product block, configuration lock, restart ---
+
+// IP address, gateway and subnet mask: one register per octet, in that order.
+using NetworkAddresses = std::array<std::uint16_t, 12>;
+using Octets4 = std::array<std::uint16_t, 4>;
+
+struct ProductInfo
+{
+    std::uint16_t productCode = 0;
+    std::uint16_t firmware = 0; // hundredths: 134 is version 1.34
+    std::array<std::uint16_t, 6> mac{};
+};
+
+struct NetworkReading
+{
+    std::optional<NetworkAddresses> addresses;
+    std::optional<ProductInfo> product;
+    std::optional<std::uint16_t> lockWord;
+};
+
+// Configuration via the network is allowed unless the lock register holds
+// ConfigLockedWord.
+inline bool configViaNetworkAllowed(std::uint16_t lockWord)
+{
+    return lockWord != ConfigLockedWord;
+}
+
+// Addresses, then the product block, then the lock register.
+OpResult readNetworkSettings(RegisterAccess &access, NetworkReading &out);
+// The product block alone (identity and MAC address).
+OpResult readProductInfo(RegisterAccess &access, ProductInfo &out);
+// The addresses, then the lock register (0 to allow, ConfigLockedWord to forbid).
+OpResult writeNetworkSettings(RegisterAccess &access, const NetworkAddresses &addresses,
+                              bool allowConfigViaNetwork);
+OpResult sendRestartCommand(RegisterAccess &access);
+
+// --- G50 page ---
+
+OpResult readG50Address(RegisterAccess &access, std::optional<Octets4> &out);
+OpResult writeG50Address(RegisterAccess &access, const Octets4 &address);
+
+// --- BACnet page ---
+
+struct BACnetOptions
+{
+    bool newSettingComparison = false; // register 4; only the value 1 reads as on
+    bool foreignDevice = false;        // register 5; only the value 1 reads as on
+    Octets4 bbmd{};                    // registers 6 to 9
+    std::uint16_t timeToLive = 0;      // register 10, seconds
+};
+
+struct BACnetReading
+{
+    std::optional<std::uint32_t> instance; // as read: may be 4194303, which is no instance
+    std::optional<QByteArray> name;        // at most 19 bytes
+    std::optional<BACnetOptions> options;
+};
+
+struct BACnetSettings
+{
+    std::uint32_t instance = 0;
+    QByteArray name; // at most MaxDeviceNameLength bytes; longer is refused
+    BACnetOptions options;
+};
+
+// Identifier, then name, then options.
+OpResult readBACnetSettings(RegisterAccess &access, BACnetReading &out);
+// Identifier, then name, then options. A name longer than 19 bytes or an
+// instance above 4194302 is refused before anything is sent (ResultFailure,
+// no failed block).
+OpResult writeBACnetSettings(RegisterAccess &access, const BACnetSettings &settings);
+
+// --- Object names ---
+
+using ObjectNameList = std::array<QByteArray, ObjectNameCount>; // index 0 is name 1
+
+// Called before the exchange of name n (1 to 100).
+using NameProgress = std::function<void(int n)>;
+
+OpResult readObjectName(RegisterAccess &access, int n, QByteArray &name);
+OpResult writeObjectName(RegisterAccess &access, int n, const QByteArray &name);
+// Names 1 to 100 in order, stopping at the first failure; the names before it
+// are stored in `names`, the later entries are left as they were.
+OpResult readObjectNames(RegisterAccess &access, ObjectNameList &names,
+                         const NameProgress &progress = {});
+// Names 1 to 100 in order, stopping at the first failure (the names before it
+// have been written). A name longer than 19 bytes is refused before anything
+// is sent.
+OpResult writeObjectNames(RegisterAccess &access, const ObjectNameList &names,
+                          const NameProgress &progress = {});
+
+// --- MAC address (serial sessions, service mode) ---
+
+OpResult writeMacAddress(RegisterAccess &access, const std::array<std::uint16_t, 6> &octets);
+
+// --- Status ---
+
+OpResult readStatusBlock(RegisterAccess &access, StatusBlock &out);
+// The write-back every good status read is followed by (function 108).
+OpResult writeStatusPollWriteBack(RegisterAccess &access);
