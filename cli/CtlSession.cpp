@@ -63,22 +63,20 @@ QString describeResult(RegisterResult result)
 }
 
 CtlSession::CtlSession(const QString &host, std::uint16_t port, std::uint16_t timeoutTenths)
-    : m_access(m_client)
 {
     m_client.setRemoteHost(host);
     m_client.setRemotePort(port);
-    m_access.ViaComPort = false;
+    m_access.useTcp(m_client);
     m_access.tcpTimeout = timeoutTenths;
 }
 
 CtlSession::CtlSession(int comPort, const QString &device, std::uint16_t timeoutTenths)
-    : m_access(m_client), m_serial(std::make_unique<TVeskComms>())
+    : m_serial(std::make_unique<TVeskComms>())
 {
     m_serial->CommPort = comPort - 1;
     m_serial->DevicePath = device;
     m_serial->RxBufferSize = 200; // holds the largest read reply (5 + 2 x 97 bytes)
-    m_access.ViaComPort = true;
-    m_access.SerialComms = m_serial.get();
+    m_access.useSerial(*m_serial);
     m_access.rtuTimeout = timeoutTenths;
 }
 

@@ -3,8 +3,6 @@
 #include "AboutBox.h"
 #include "AppSettings.h"
 #include "BACnetPage.h"
-#include "Codecs.h"
-#include "ConnectionPage.h"
 #include "DiagnosticsPage.h"
 #include "G50Page.h"
 #include "MacDialog.h"
@@ -16,26 +14,21 @@
 #include "SerialLink.h"
 #include "StatusPoll.h"
 
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QToolButton>
 
-namespace {
+#include <algorithm>
 
-const QString CheckBox1Hint = QStringLiteral(
-    "Tick If You Want To Enable The Comparison Between\nThe Current Setting And The New "
-    "Setting.\nEnabling Prevents The G50 From Being Continuously\nUpdated With The Same Value.");
+namespace {
 
 // Tests and demos run the simulator on a free loopback port; the tool itself
 // always talks to port 502. Read once at start-up.
@@ -51,6 +44,24 @@ quint16 tcpPortFromEnvironment()
 TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("MainForm"));
+    m_scheduler = new RequestScheduler(this);
+    Timer1 = &m_scheduler->Timer1;
+    Timer2 = &m_scheduler->Timer2;
+    RequestScheduler::Hooks hooks;
+    hooks.endSession = [this] {
+        EndSession();
+    };
+    hooks.enableControls = [this] {
+        EnableControls();
+    };
+    hooks.recover = [this](const QString &what) {
+        recoverFromRequestError(what);
+    };
+    m_scheduler->setHooks(std::move(hooks));
+    m_scheduler->setHandler(Request::MACDialog, [this] {
+        if (m_macFrm)
+            m_macFrm->exec();
+    });
     setWindowTitle(QStringLiteral("Quorix Ravelin Configuration....."));
     m_tcpPort = tcpPortFromEnvironment();
     buildWindow();
@@ -60,8 +71,7 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindo
 
 TMainForm::~TMainForm()
 {
-    if (SerialComms)
-        SerialComms->ClosePort();
+    Access.closeTransport();
 }
 
 void TMainForm::createCompanionWindows()
@@ -87,15 +97,15 @@ void TMainForm::buildWindow()
     m_network = new NetworkPage(*this, m_pages);
     m_g50 = new G50Page(*this, m_pages);
     m_bacnet = new BACnetPage(*this, m_pages);
-    m_connection = new ConnectionPage(*this, m_pages);
+    m_connection = new ConnectionPage(*this, *this, m_pages);
     m_names = new NamesPage(*this, m_pages);
-    m_diagnostics = new DiagnosticsPage(m_pages);
-    m_pages->addTab(m_network, QStringLiteral("Network"));
-    m_pages->addTab(m_g50, QStringLiteral("G50"));
-    m_pages->addTab(m_bacnet, QStringLiteral("BACnet"));
-    m_pages->addTab(m_connection, QStringLiteral("Choose Connection"));
-    m_pages->addTab(m_names, QStringLiteral("Unit Names"));
-    m_pages->addTab(m_diagnostics, QStringLiteral("Diagnostics"));
+    m_diagnostics = new DiagnosticsPage(*this, m_pages);
+    addPage(m_network, Tab::Network, QStringLiteral("Network"));
+    addPage(m_g50, Tab::G50, QStringLiteral("G50"));
+    addPage(m_bacnet, Tab::BACnet, QStringLiteral("BACnet"));
+    addPage(m_connection, Tab::Connection, QStringLiteral("Choose Connection"));
+    addPage(m_names, Tab::Names, QStringLiteral("Unit Names"));
+    addPage(m_diagnostics, Tab::Diagnostics, QStringLiteral("Diagnostics"));
     m_statusPoll = std::make_unique<StatusPoll>(*this);
 
     StatusBar1()->setSizeGripEnabled(false);
@@ -107,15 +117,16 @@ void TMainForm::buildWindow()
         m_statusPanels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         StatusBar1()->addWidget(m_statusPanels[i], i == 0 ? 0 : 1);
     }
+}
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(2000);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
-    connect(Timer2, &QTimer::timeout, this, &TMainForm::Timer2Timer);
+void TMainForm::addPage(SessionPage *page, Tab tab, const QString &caption)
+{
+    const int index = m_pages->addTab(page, caption);
+    m_tabs[size_t(tab)] = page;
+    // Unsent changes show as a red tab caption.
+    connect(page, &SessionPage::unsentChanged, this, [this, index](bool unsent) {
+        m_pages->tabBar()->setTabTextColor(index, unsent ? PageKit::Red : QColor());
+    });
 }
 
 QStatusBar *TMainForm::StatusBar1()
@@ -171,35 +182,12 @@ void TMainForm::startUp(const QStringList &arguments)
     StartFolder = QDir::currentPath();
     if (!StartFolder.endsWith(QLatin1Char('/')))
         StartFolder += QLatin1Char('/');
-    m_network->Button16->setVisible(ServiceMode);
-    Flags.PendingRestart = false;
-    Flags.CloseRequested = false;
-    PollFailureCount = 0;
+    m_network->showMacButton(ServiceMode);
+    m_scheduler->setPending(Request::Restart, false);
+    m_scheduler->CloseRequested = false;
     ResettingPages = false;
-    Access.ViaComPort = true;
     showSessionTabs(false);
-    m_pages->setCurrentIndex(ConnPage);
-    m_diagnostics->inner->setCurrentWidget(m_diagnostics->Activity_Tab);
-
-    for (int i = 0; i < 12; ++i)
-        EditBoxes[size_t(i + 1)] = m_network->boxes[size_t(i)];
-    for (int i = 0; i < 4; ++i) {
-        EditBoxes[size_t(i + 13)] = m_g50->boxes[size_t(i)];
-        EditBoxes[size_t(i + 17)] = m_bacnet->bbmdBoxes[size_t(i)];
-        EditBoxes[size_t(i + 23)] = m_connection->addressBoxes[size_t(i)];
-    }
-    EditBoxes[21] = m_bacnet->Edit21;
-    EditBoxes[22] = m_bacnet->Edit22;
-    EditBoxes[27] = m_names->Edit27;
-    EditBoxes[28] = m_bacnet->Edit28;
-    G50ProcessFlags = 0;
-    BACnetProcessFlags = 0;
-
-    m_bacnet->CheckBox1->setToolTip(CheckBox1Hint);
-    // Ticking and unticking runs the box's click handling, which leaves the
-    // BBMD panel and everything in it disabled.
-    m_bacnet->CheckBox2->setChecked(true);
-    m_bacnet->CheckBox2->setChecked(false);
+    m_pages->setCurrentIndex(int(Tab::Connection));
 
     LoadSettings();
     if (ComPort > 8)
@@ -232,62 +220,39 @@ void TMainForm::SaveSettings()
 void TMainForm::ResetDisplays()
 {
     ResettingPages = true;
-    for (int i = 1; i <= EditBoxCount; ++i)
-        EditBoxes[size_t(i)]->clear();
-    resetPortList();
-    for (int i = 0; i < 4; ++i)
-        m_connection->addressBoxes[size_t(i)]->setText(octetText(IPOctets[size_t(i)]));
-    m_network->Label2->setText(QStringLiteral("00:00:00:00:00:00"));
-    m_network->Label3->setText(QStringLiteral("QX???? v?.??"));
     setPortStatus(QStringLiteral(" Port:"));
-    PageKit::setTextColour(m_g50->Label31, PageKit::Navy);
-    PageKit::setTextColour(m_g50->Label32, PageKit::Navy);
-    m_g50->Label31->setText(QStringLiteral("Mnet..."));
-    m_g50->Label32->setText(QStringLiteral("G50..."));
-    m_names->resetGrid();
-    m_names->BitBtn3->setText(QStringLiteral("Load\nDefaults"));
-    m_bacnet->CheckBox1->setChecked(false);
-    m_bacnet->CheckBox2->setChecked(false);
-    m_network->CheckBox3->setChecked(false);
-    G50ProcessFlags = 0;
-    BACnetProcessFlags = 0;
-    m_diagnostics->resetProcessIndicators();
+    for (SessionPage *page : m_tabs)
+        page->resetDisplay();
     ResettingPages = false;
-    for (QPushButton *send :
-         {m_network->Button2, m_bacnet->Button4, m_g50->Button6, m_names->Button10})
-        send->setEnabled(false);
-    for (int page : {NetPage, G50PageIndex, BACPage, NamePage})
-        setTabHighlighted(page, false);
-    m_diagnostics->resetSwitchesAndProgress();
+    for (SessionPage *page : m_tabs)
+        page->clearUnsent();
 }
 
-void TMainForm::resetPortList()
+bool TMainForm::hasUnsentChanges() const
 {
-    QComboBox *list = m_connection->ComboBox1;
-    QToolButton *viaCom = m_connection->BitBtn1;
-    if (list->count() == 0) {
-        viaCom->setEnabled(false);
-    } else if (ComPort <= 0) {
-        list->setCurrentIndex(-1);
-        viaCom->setEnabled(false);
-    } else {
-        list->setCurrentIndex(list->findText(QStringLiteral("COM%1").arg(ComPort)));
-        viaCom->setEnabled(true);
-    }
+    return std::any_of(m_tabs.begin(), m_tabs.end(),
+                       [](const SessionPage *page) { return page->hasUnsentChanges(); });
 }
 
-bool TMainForm::isTabHighlighted(int page) const
+bool TMainForm::isTabHighlighted(Tab tab) const
 {
-    return page >= 0 && page < int(m_highlighted.size()) && m_highlighted[size_t(page)];
+    return m_tabs[size_t(tab)]->hasUnsentChanges();
 }
 
-void TMainForm::setTabHighlighted(int page, bool highlighted)
+void TMainForm::setTabHighlighted(Tab tab, bool highlighted)
 {
-    if (page < 0 || page >= int(m_highlighted.size()))
-        return;
-    m_highlighted[size_t(page)] = highlighted;
-    // Unsent changes show as a red tab caption.
-    m_pages->tabBar()->setTabTextColor(page, highlighted ? PageKit::Red : QColor());
+    SessionPage *page = m_tabs[size_t(tab)];
+    if (highlighted)
+        page->markUnsent();
+    else
+        page->clearUnsent();
+}
+
+void TMainForm::setComPort(int comPort, bool save)
+{
+    ComPort = comPort;
+    if (save)
+        SaveSettings();
 }
 
 void TMainForm::setPortStatus(const QString &text)
@@ -307,9 +272,9 @@ bool TMainForm::sessionOpen() const
 
 void TMainForm::showSessionTabs(bool show)
 {
-    for (int page : {NetPage, G50PageIndex, BACPage, NamePage, DiagPage})
-        m_pages->setTabVisible(page, show);
-    m_pages->setTabVisible(ConnPage, !show);
+    for (Tab tab : {Tab::Network, Tab::G50, Tab::BACnet, Tab::Names, Tab::Diagnostics})
+        m_pages->setTabVisible(int(tab), show);
+    m_pages->setTabVisible(int(Tab::Connection), !show);
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)
@@ -321,8 +286,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (SerialComms)
-        SerialComms->ClosePort();
+    Access.closeTransport();
     if (MBTcpClient.active())
         MBTcpClient.close();
     if (m_msgFrm)
@@ -342,17 +306,39 @@ void TMainForm::hideBusy()
         m_msgFrm->hide();
 }
 
-void TMainForm::commonTail()
+void TMainForm::raiseRequest(Request request)
 {
-    Delay(150);
-    hideBusy();
-    restoreCursor();
+    const RequestRow &row = requestRow(request);
+    if (row.disablesControls)
+        DisableControls();
+    if (row.busyText) {
+        showBusy(QString::fromLatin1(row.busyText));
+        saveCursor();
+    }
+    m_scheduler->setPending(request, true);
 }
 
-void TMainForm::raisePageRequest(Request request, const QString &busyText)
+void TMainForm::DisableControls()
 {
-    DisableControls();
-    showBusy(busyText);
-    saveCursor();
-    Flags.flag(request) = true;
+    for (SessionPage *page : m_tabs)
+        page->disableRequestButtons();
+    m_pages->setEnabled(false);
+    setEnabled(false);
+}
+
+void TMainForm::EnableControls()
+{
+    for (SessionPage *page : m_tabs)
+        page->enableRequestButtons();
+    m_pages->setEnabled(true);
+    setEnabled(true);
+}
+
+void TMainForm::recoverFromRequestError(const QString &what)
+{
+    hideBusy();
+    restoreCursor();
+    EnableControls();
+    BeepMessageDlg(QStringLiteral("The request could not be completed:\r%1").arg(what),
+                   MsgKind::Error, MsgButtons::Ok);
 }

@@ -1,11 +1,14 @@
 #pragma once
 
 // The main window: owns the session state, the TCP client and the register
-// access facade, the two timers and the request scheduler, and the pages. The
-// pages' own behaviour lives in their files; this class wires them together.
+// access facade, the request scheduler and the pages. The pages' own
+// behaviour lives in their files; this class reaches them only through the
+// page interface (SessionPage) and serves them through PageHost.
 
+#include "ConnectionPage.h"
+#include "PageHost.h"
 #include "RegisterAccess.h"
-#include "RequestFlags.h"
+#include "RequestScheduler.h"
 #include "TcpClient.h"
 #include "UiSupport.h"
 
@@ -18,10 +21,8 @@
 
 class QAction;
 class QLabel;
-class QLineEdit;
 class QStatusBar;
 class QTabWidget;
-class QTimer;
 class TAboutBox;
 class TMACFrm;
 class TMsg_Frm;
@@ -30,26 +31,25 @@ class NetworkPage;
 class G50Page;
 class BACnetPage;
 class NamesPage;
-class ConnectionPage;
 class DiagnosticsPage;
-class StatusPoll;
 class SerialLink;
+class SessionPage;
+class StatusPoll;
 
-class TMainForm : public QMainWindow
+class TMainForm : public QMainWindow, public PageHost, public ConnectionHost
 {
     Q_OBJECT
 public:
-    enum PageIndex
+    // The tabs in the page control's order.
+    enum class Tab
     {
-        NetPage = 0,
-        G50PageIndex = 1,
-        BACPage = 2,
-        ConnPage = 3,
-        NamePage = 4,
-        DiagPage = 5
+        Network = 0,
+        G50 = 1,
+        BACnet = 2,
+        Connection = 3,
+        Names = 4,
+        Diagnostics = 5
     };
-    static constexpr int EditBoxCount = 28;
-    static constexpr int ObjectNameCount = 105;
     static constexpr int DefaultTcpPort = 502;
 
     // arguments as from the command line, without the program name.
@@ -67,60 +67,53 @@ public:
     QString IPAddress;
     std::array<int, 4> IPOctets{};
     bool ResettingPages = false;
-    std::array<QLineEdit *, EditBoxCount + 1> EditBoxes{}; // index 1 to 28
-    QStringList ObjectNames;                               // index 1 to 105
-    std::array<int, 6> UnitMacOctets{};
-    int PollFailureCount = 0;
-    quint16 G50ProcessFlags = 0;
-    quint16 BACnetProcessFlags = 0;
-    RequestFlags Flags;
 
     TTcpClient MBTcpClient;
-    RegisterAccess Access{MBTcpClient};
-    std::unique_ptr<SerialLink> SerialComms;
-    bool viaComPort() const { return Access.ViaComPort; }
+    RegisterAccess Access;
+    bool viaComPort() const { return Access.viaComPort(); }
 
-    // The busy window and cursor around a blocking action.
-    void showBusy(const QString &text);
-    void hideBusy();
-    void saveCursor() { m_cursor.save(); }
-    void restoreCursor() { m_cursor.restore(); }
-    // The end of every request: a 150 ms pause, then busy window and cursor back.
-    void commonTail();
-    // A page button's request: controls off, busy text, hourglass, flag raised.
-    void raisePageRequest(Request request, const QString &busyText);
+    // PageHost.
+    RegisterAccess &access() override { return Access; }
+    RequestScheduler &scheduler() override { return *m_scheduler; }
+    void raiseRequest(Request request) override;
+    bool resettingPages() const override { return ResettingPages; }
+    bool hasUnsentChanges() const override;
+    bool serviceMode() const override { return ServiceMode; }
+    void showBusy(const QString &text) override;
+    void hideBusy() override;
+    void saveCursor() override { m_cursor.save(); }
+    void restoreCursor() override { m_cursor.restore(); }
+    void BeginClose() override;
 
-    // Scheduler.
-    QTimer *Timer1 = nullptr;
-    QTimer *Timer2 = nullptr;
-    void Timer1Timer();
-    void Timer2Timer();
-    void DispatchRequest();
+    // ConnectionHost.
+    int comPort() const override { return ComPort; }
+    void setComPort(int comPort, bool save) override;
+    std::array<int, 4> ipOctets() const override { return IPOctets; }
+    void BitBtn1Click() override;
+    void BitBtn2Click() override;
+
+    // Scheduler: the timers and flags live in the scheduler.
+    SchedulerTimer *Timer1 = nullptr;
+    SchedulerTimer *Timer2 = nullptr;
+    void DispatchRequest() { m_scheduler->DispatchRequest(); }
     void DisableControls();
     void EnableControls();
-    // Called with each request just before it runs; tests record the order
-    // and may throw to exercise the recovery.
-    void setRequestObserver(std::function<void(Request)> observer);
     // Replaces how "Via COM Port" creates its serial link (tests).
     void setSerialLinkFactory(std::function<std::unique_ptr<SerialLink>()> factory);
 
     // Sessions.
-    void BitBtn2Click();
     quint16 InterrogateUnit();
     void CloseConnection1Click();
-    void BeginClose();
     void EndSession();
-    void BitBtn1Click();
-    void ComboBox1Select(int index);
-    void BitBtn4Click();
 
     // Displays and settings.
     void ResetDisplays();
     void LoadSettings();
     void SaveSettings();
     QString settingsPath() const;
-    bool isTabHighlighted(int page) const;
-    void setTabHighlighted(int page, bool highlighted);
+    bool isTabHighlighted(Tab tab) const;
+    // Marks or clears a page's unsent changes as an edit or a send would.
+    void setTabHighlighted(Tab tab, bool highlighted);
     void setPortStatus(const QString &text);
     QString portStatus() const;
     quint16 tcpPort() const { return m_tcpPort; }
@@ -146,19 +139,18 @@ private:
     void buildWindow();
     void buildMenus();
     void startUp(const QStringList &arguments);
+    void addPage(SessionPage *page, Tab tab, const QString &caption);
     void showSessionTabs(bool show);
-    void serveRequest(const RequestRule &rule);
-    void performRequest(Request request);
-    void recoverFromRequestError(const RequestRule &rule, const QString &what);
+    void recoverFromRequestError(const QString &what);
     void applyFirmwareGates(quint16 version);
-    void acceptNetworkUnit();
-    void acceptSerialUnit();
+    void acceptUnit(bool serial);
     void refuseUnit(quint16 productCode);
-    void resetPortList();
-    void resetNamesGrid();
 
+    // A child of the window, so its timers are found by name like its controls.
+    RequestScheduler *m_scheduler = nullptr;
     QTabWidget *m_pages = nullptr;
     QLabel *m_statusPanels[2] = {};
+    std::array<SessionPage *, 6> m_tabs{};
     NetworkPage *m_network = nullptr;
     G50Page *m_g50 = nullptr;
     BACnetPage *m_bacnet = nullptr;
@@ -173,13 +165,11 @@ private:
     std::unique_ptr<TPingForm> m_pingForm;
 
     CursorSlot m_cursor;
-    std::function<void(Request)> m_requestObserver;
     std::function<std::unique_ptr<SerialLink>()> m_serialLinkFactory;
-    std::array<bool, 6> m_highlighted{};
     quint16 m_tcpPort = DefaultTcpPort;
 
 public:
-    // Menu items, public so that pages and tests can read their state.
+    // Menu items, public so that tests can read their state.
     QAction *CloseConnection1 = nullptr;
     QAction *SaveCurrentConfig1 = nullptr;
     QAction *UpgradeSeparator = nullptr;

@@ -39,12 +39,12 @@ void run(TMainForm &form, const QString &folder)
     }
     QTabWidget *pages = form.pageControl();
     for (int i = 0; i < pages->count(); ++i) {
-        if (!pages->isTabVisible(i) || i == TMainForm::DiagPage)
+        if (!pages->isTabVisible(i) || i == int(TMainForm::Tab::Diagnostics))
             continue;
         pages->setCurrentIndex(i);
         ok = grabTo(&form, folder, fileNameFor(pages->tabText(i))) && ok;
     }
-    pages->setCurrentIndex(TMainForm::DiagPage);
+    pages->setCurrentIndex(int(TMainForm::Tab::Diagnostics));
     QTabWidget *inner = form.diagnosticsPage()->inner;
     for (int i = 0; i < inner->count(); ++i) {
         inner->setCurrentIndex(i);

@@ -3,19 +3,11 @@
 
 #include "MainForm.h"
 
-#include "BACnetPage.h"
-#include "Codecs.h"
-#include "ConnectionPage.h"
-#include "DiagnosticsPage.h"
 #include "ModBusTCPPro.h"
 #include "NetworkPage.h"
-#include "SerialLink.h"
 
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
+#include <QAction>
 #include <QTabWidget>
-#include <QTimer>
 
 namespace {
 const QString NoReplyText = QStringLiteral("No Reply From Unit. Terminating Connection...");
@@ -25,11 +17,9 @@ const QString ForeignUnitText =
 
 void TMainForm::BitBtn2Click()
 {
-    PollFailureCount = 0;
-    std::array<int, 4> octets{};
-    for (int i = 0; i < 4; ++i) {
-        octets[size_t(i)] = parseEntryNumber(EditBoxes[size_t(23 + i)]->text());
-        if (octets[size_t(i)] < 0 || octets[size_t(i)] > 255) {
+    const std::array<int, 4> octets = m_connection->addressOctets();
+    for (int octet : octets) {
+        if (octet < 0 || octet > 255) {
             BeepMessageDlg(QStringLiteral("Invalid IP Address Selected."), MsgKind::Error,
                            MsgButtons::Ok);
             return;
@@ -54,10 +44,10 @@ void TMainForm::BitBtn2Click()
     SaveSettings();
     IPOctets = octets;
     DisableControls();
-    Access.ViaComPort = false;
+    Access.useTcp(MBTcpClient);
     const quint16 product = InterrogateUnit();
     if (product == QuorixProductCode)
-        acceptNetworkUnit();
+        acceptUnit(false);
     else
         refuseUnit(product);
     EnableControls();
@@ -80,31 +70,25 @@ quint16 TMainForm::InterrogateUnit()
 
 void TMainForm::applyFirmwareGates(quint16 version)
 {
-    diagnosticsPage()->applyFirmwareGates(version);
-    QCheckBox *foreign = bacnetPage()->CheckBox2;
-    if (version <= 120) {
-        foreign->setChecked(false);
-        foreign->setEnabled(false);
-    } else {
-        foreign->setEnabled(true);
-    }
-    networkPage()->CheckBox3->setVisible(version > 133);
+    for (SessionPage *page : m_tabs)
+        page->applyFirmwareGates(version);
     UpgradeFirmware1->setEnabled(version >= 999);
 }
 
-void TMainForm::acceptNetworkUnit()
+void TMainForm::acceptUnit(bool serial)
 {
-    m_pages->setCurrentIndex(NetPage);
+    m_pages->setCurrentIndex(int(Tab::Network));
     showSessionTabs(true);
-    m_pages->setCurrentIndex(NetPage);
+    m_pages->setCurrentIndex(int(Tab::Network));
     CloseConnection1->setEnabled(true);
-    TransactionId = 1;
-    networkPage()->Button16->hide();
-    Timer1->start();
-    Timer2->start();
-    Flags.CloseRequested = false;
-    UpgradeSeparator->setVisible(true);
-    UpgradeFirmware1->setVisible(true);
+    if (!serial)
+        TransactionId = 1;
+    // The MAC address is programmed over a serial line in service mode only.
+    m_network->showMacButton(serial && ServiceMode);
+    m_scheduler->CloseRequested = false;
+    m_scheduler->startTimers();
+    UpgradeSeparator->setVisible(!serial);
+    UpgradeFirmware1->setVisible(!serial);
 }
 
 void TMainForm::refuseUnit(quint16 productCode)
@@ -117,9 +101,7 @@ void TMainForm::refuseUnit(quint16 productCode)
 
 void TMainForm::CloseConnection1Click()
 {
-    const bool unsent = isTabHighlighted(NetPage) || isTabHighlighted(G50PageIndex) ||
-                        isTabHighlighted(BACPage) || isTabHighlighted(NamePage);
-    if (unsent &&
+    if (hasUnsentChanges() &&
         BeepMessageDlg(QStringLiteral("There are changes that haven't been sent to the "
                                       "Ravelin.\rClosing the connection will discard these "
                                       "changes.\rOK to continue?"),
@@ -130,7 +112,7 @@ void TMainForm::CloseConnection1Click()
 
 void TMainForm::BeginClose()
 {
-    Flags.CloseRequested = true;
+    m_scheduler->CloseRequested = true;
     setPortStatus(QStringLiteral(" Port:"));
     Timer1->stop();
     DisableControls();
@@ -140,22 +122,16 @@ void TMainForm::BeginClose()
 
 void TMainForm::EndSession()
 {
-    Timer1->stop();
-    Timer2->stop();
-    if (Access.ViaComPort) {
-        if (SerialComms) {
-            SerialComms->ClosePort();
-            Access.SerialComms = nullptr;
-            SerialComms.reset();
-        }
-    } else if (MBTcpClient.active()) {
+    m_scheduler->stopTimers();
+    const bool serial = Access.viaComPort();
+    Access.closeTransport();
+    if (!serial && MBTcpClient.active())
         MBTcpClient.close();
-    }
     UpgradeSeparator->setVisible(false);
     UpgradeFirmware1->setVisible(false);
     showSessionTabs(false);
     CloseConnection1->setEnabled(false);
-    m_pages->setCurrentIndex(ConnPage);
+    m_pages->setCurrentIndex(int(Tab::Connection));
     restoreCursor();
     hideBusy();
     EnableControls();

@@ -2,56 +2,142 @@
 
 #include "ModBusPro.h"
 #include "ModBusTCPPro.h"
+#include "SerialLink.h"
 
 #include <algorithm>
 
 namespace {
 
-// The RTU unit id is one byte; a serial session without a component (or an id
-// that does not fit) fails without touching any port.
-bool serialUsable(const TVeskComms *comms, int unitId)
+class TcpTransport : public RegisterTransport
 {
-    return comms && unitId >= 0 && unitId <= 255;
-}
+public:
+    TcpTransport(TcpStream &client, const std::uint16_t &timeout)
+        : m_client(client), m_timeout(timeout)
+    {}
+    RegisterResult read(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
+                        std::uint16_t *buffer) override
+    {
+        return TcpReadRegisters(m_client, unitId, fn, start, count, m_timeout, buffer);
+    }
+    RegisterResult writeOne(int unitId, std::uint8_t fn, std::uint16_t reg,
+                            std::uint16_t value) override
+    {
+        return TcpWriteRegister(m_client, unitId, fn, reg, value, m_timeout);
+    }
+    RegisterResult writeMany(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
+                             const std::uint16_t *buffer) override
+    {
+        return TcpWriteRegisters(m_client, unitId, fn, start, count, buffer, m_timeout);
+    }
+
+private:
+    TcpStream &m_client;
+    const std::uint16_t &m_timeout;
+};
+
+// The RTU unit id is one byte; an id that does not fit fails without touching
+// the port.
+class RtuTransport : public RegisterTransport
+{
+public:
+    RtuTransport(TVeskComms &comms, const std::uint16_t &timeout)
+        : m_comms(comms), m_timeout(timeout)
+    {}
+    RegisterResult read(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
+                        std::uint16_t *buffer) override
+    {
+        if (!fits(unitId))
+            return ResultFailure;
+        return RtuReadRegisters(m_comms, std::uint8_t(unitId), fn, start, count, m_timeout, buffer);
+    }
+    RegisterResult writeOne(int unitId, std::uint8_t fn, std::uint16_t reg,
+                            std::uint16_t value) override
+    {
+        if (!fits(unitId))
+            return ResultFailure;
+        return RtuWriteRegister(m_comms, std::uint8_t(unitId), fn, reg, value, m_timeout);
+    }
+    RegisterResult writeMany(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
+                             const std::uint16_t *buffer) override
+    {
+        if (!fits(unitId))
+            return ResultFailure;
+        return RtuWriteRegisters(m_comms, std::uint8_t(unitId), fn, start, count, buffer,
+                                 m_timeout);
+    }
+
+private:
+    static bool fits(int unitId) { return unitId >= 0 && unitId <= 255; }
+
+    TVeskComms &m_comms;
+    const std::uint16_t &m_timeout;
+};
 
 } // namespace
+
+RegisterAccess::RegisterAccess() = default;
+
+RegisterAccess::~RegisterAccess()
+{
+    closeTransport();
+}
+
+void RegisterAccess::useTcp(TcpStream &client)
+{
+    closeTransport();
+    m_transport = std::make_unique<TcpTransport>(client, tcpTimeout);
+    m_viaComPort = false;
+}
+
+void RegisterAccess::useSerial(TVeskComms &comms)
+{
+    closeTransport();
+    m_transport = std::make_unique<RtuTransport>(comms, rtuTimeout);
+    m_viaComPort = true;
+}
+
+void RegisterAccess::useSerial(std::unique_ptr<SerialLink> link)
+{
+    closeTransport();
+    m_viaComPort = true;
+    if (!link)
+        return;
+    // A link without a component is still owned (and closed at the end);
+    // every call over it fails.
+    if (TVeskComms *comms = link->comms())
+        m_transport = std::make_unique<RtuTransport>(*comms, rtuTimeout);
+    m_link = std::move(link);
+}
+
+void RegisterAccess::closeTransport()
+{
+    m_transport.reset();
+    if (m_link) {
+        m_link->ClosePort();
+        m_link.reset();
+    }
+}
 
 RegisterResult RegisterAccess::ReadRegisters(int unitId, std::uint8_t functionCode,
                                              std::uint16_t start, std::uint16_t count,
                                              std::uint16_t *buffer)
 {
-    if (ViaComPort) {
-        if (!serialUsable(SerialComms, unitId))
-            return ResultFailure;
-        return RtuReadRegisters(*SerialComms, std::uint8_t(unitId), functionCode, start, count,
-                                rtuTimeout, buffer);
-    }
-    return TcpReadRegisters(m_tcpClient, unitId, functionCode, start, count, tcpTimeout, buffer);
+    return m_transport ? m_transport->read(unitId, functionCode, start, count, buffer)
+                       : ResultFailure;
 }
 
 RegisterResult RegisterAccess::WriteRegister(int unitId, std::uint8_t functionCode,
                                              std::uint16_t reg, std::uint16_t value)
 {
-    if (ViaComPort) {
-        if (!serialUsable(SerialComms, unitId))
-            return ResultFailure;
-        return RtuWriteRegister(*SerialComms, std::uint8_t(unitId), functionCode, reg, value,
-                                rtuTimeout);
-    }
-    return TcpWriteRegister(m_tcpClient, unitId, functionCode, reg, value, tcpTimeout);
+    return m_transport ? m_transport->writeOne(unitId, functionCode, reg, value) : ResultFailure;
 }
 
 RegisterResult RegisterAccess::WriteRegisters(int unitId, std::uint8_t functionCode,
                                               std::uint16_t start, std::uint16_t count,
                                               const std::uint16_t *buffer)
 {
-    if (ViaComPort) {
-        if (!serialUsable(SerialComms, unitId))
-            return ResultFailure;
-        return RtuWriteRegisters(*SerialComms, std::uint8_t(unitId), functionCode, start, count,
-                                 buffer, rtuTimeout);
-    }
-    return TcpWriteRegisters(m_tcpClient, unitId, functionCode, start, count, buffer, tcpTimeout);
+    return m_transport ? m_transport->writeMany(unitId, functionCode, start, count, buffer)
+                       : ResultFailure;
 }
 
 RegisterResult RegisterAccess::ReadBlock(const RegisterBlock &block, std::uint16_t *buffer)

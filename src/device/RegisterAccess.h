@@ -1,32 +1,66 @@
 #pragma once
 
 // The register access facade: the one way the pages, the session code and the
-// status poll reach the unit, whichever transport the session runs over.
+// status poll reach the unit. The transport (Modbus TCP or Modbus RTU) is
+// chosen once, when a session opens; the calls never branch on it.
 
-#include "RegisterResult.h"
 #include "RegisterMap.h"
-#include "TcpStream.h"
+#include "RegisterResult.h"
 
 #include <cstdint>
+#include <memory>
 
+class SerialLink;
 class TVeskComms;
+class TcpStream;
+
+// One request/reply exchange over a session's transport.
+class RegisterTransport
+{
+public:
+    virtual ~RegisterTransport() = default;
+    virtual RegisterResult read(int unitId, std::uint8_t functionCode, std::uint16_t start,
+                                std::uint16_t count, std::uint16_t *buffer) = 0;
+    virtual RegisterResult writeOne(int unitId, std::uint8_t functionCode, std::uint16_t reg,
+                                    std::uint16_t value) = 0;
+    virtual RegisterResult writeMany(int unitId, std::uint8_t functionCode, std::uint16_t start,
+                                     std::uint16_t count, const std::uint16_t *buffer) = 0;
+};
 
 class RegisterAccess
 {
 public:
-    explicit RegisterAccess(TcpStream &tcpClient) : m_tcpClient(tcpClient) {}
+    RegisterAccess();
+    ~RegisterAccess();
+    RegisterAccess(const RegisterAccess &) = delete;
+    RegisterAccess &operator=(const RegisterAccess &) = delete;
 
-    // True while the session runs over the serial component, false over Modbus TCP.
-    bool ViaComPort = true;
-    // The serial component of the current serial session; not owned.
-    TVeskComms *SerialComms = nullptr;
-    // Reply timeouts in tenths of a second. The tool keeps the defaults;
-    // command-line scripts and tests may shorten them.
+    // Modbus TCP over a connected client, which the caller keeps and closes.
+    void useTcp(TcpStream &client);
+    // Modbus RTU over an open serial component that the caller keeps.
+    void useSerial(TVeskComms &comms);
+    // Modbus RTU over an open serial link that the facade owns from now on:
+    // closeTransport() closes and releases it.
+    void useSerial(std::unique_ptr<SerialLink> link);
+    // Ends the session's transport: an owned serial link is closed and
+    // released. Every call fails afterwards until a transport is chosen again.
+    void closeTransport();
+
+    // True while the session runs over the serial component, false over
+    // Modbus TCP. Set when a transport is chosen; true before any session.
+    bool viaComPort() const { return m_viaComPort; }
+    bool hasTransport() const { return m_transport != nullptr; }
+    // The owned serial link of the current serial session, if any.
+    SerialLink *serialLink() const { return m_link.get(); }
+
+    // Reply timeouts in tenths of a second, read at every call. The tool keeps
+    // the defaults; command-line scripts and tests may shorten them.
     std::uint16_t tcpTimeout = TcpTimeout;
     std::uint16_t rtuTimeout = RtuTimeout;
 
     // Results pass through unchanged from the chosen client: no retry, no
     // logging, no exception. Function codes and counts are the caller's.
+    // Without a transport every call returns ResultFailure.
     RegisterResult ReadRegisters(int unitId, std::uint8_t functionCode, std::uint16_t start,
                                  std::uint16_t count, std::uint16_t *buffer);
     RegisterResult WriteRegister(int unitId, std::uint8_t functionCode, std::uint16_t reg,
@@ -43,5 +77,7 @@ public:
     RegisterResult WriteBlock(const RegisterBlock &block, const std::uint16_t *buffer);
 
 private:
-    TcpStream &m_tcpClient;
+    std::unique_ptr<RegisterTransport> m_transport;
+    std::unique_ptr<SerialLink> m_link;
+    bool m_viaComPort = true;
 };

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QList>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -99,4 +100,15 @@ inline std::unique_ptr<TMainForm> makeMainForm(const QStringList &arguments = {}
 template <typename T> T *named(QWidget *root, const QString &name)
 {
     return root->findChild<T *>(name);
+}
+
+// Edit box n (Edit1 to Edit28) by its name.
+inline QLineEdit *editBox(TMainForm &form, int n)
+{
+    return form.findChild<QLineEdit *>(QStringLiteral("Edit%1").arg(n));
+}
+
+inline bool pending(TMainForm &form, Request request)
+{
+    return form.scheduler().isPending(request);
 }

@@ -3,7 +3,6 @@
 
 #include "AppSettings.h"
 #include "IniFile.h"
-#include "RequestFlags.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -43,7 +42,6 @@ private slots:
     void serviceCode();
     void windowsVersion_data();
     void windowsVersion();
-    void requestOrder();
 };
 
 void TestAppSettings::iniSetValueKeepsOtherBytes_data()
@@ -234,25 +232,6 @@ void TestAppSettings::windowsVersion()
     QFETCH(int, code);
     QCOMPARE(classifyWindowsVersion(OsPlatform(platform), major, minor, servicePack), code);
     QCOMPARE(portSearchOfferedFor(code), code == 4 || code >= 6);
-}
-
-void TestAppSettings::requestOrder()
-{
-    // Raising every flag and lowering the one served must walk the fixed order.
-    RequestFlags flags;
-    for (const RequestRule &rule : RequestOrder)
-        flags.flag(rule.request) = true;
-    QList<Request> served;
-    while (const auto rule = flags.firstRaised()) {
-        served << rule->request;
-        flags.flag(rule->request) = false;
-    }
-    const QList<Request> expected{Request::GetNetwork, Request::SendNetwork, Request::GetG50,
-                                  Request::SendG50,    Request::GetBACnet,   Request::SendBACnet,
-                                  Request::GetNames,   Request::SendNames,   Request::Restart,
-                                  Request::MACDialog,  Request::StatusPoll};
-    QCOMPARE(served, expected);
-    QVERIFY(!flags.CloseRequested);
 }
 
 QTEST_GUILESS_MAIN(TestAppSettings)

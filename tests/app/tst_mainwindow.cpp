@@ -34,7 +34,7 @@ QStringList addressBoxTexts(TMainForm &form)
 {
     QStringList texts;
     for (int i = 23; i <= 26; ++i)
-        texts << form.EditBoxes[size_t(i)]->text();
+        texts << editBox(form, i)->text();
     return texts;
 }
 
@@ -87,7 +87,7 @@ void TestMainWindow::startUpState()
     QCOMPARE(form->minimumSize(), form->maximumSize());
     QCOMPARE(form->centralWidget()->width(), 409);
     QCOMPARE(visibleTabs(*form), QStringList{QStringLiteral("Choose Connection")});
-    QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::ConnPage));
+    QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::Tab::Connection));
     QVERIFY(!form->Timer1->isActive());
     QVERIFY(!form->Timer2->isActive());
     QCOMPARE(form->Timer1->interval(), 2000);
@@ -118,7 +118,7 @@ void TestMainWindow::startUpState()
     QCOMPARE(form->namesPage()->cellText(100, 0), QStringLiteral("100"));
     QCOMPARE(form->namesPage()->cellText(101, 0), QStringLiteral("Sys-1"));
     QCOMPARE(form->namesPage()->cellText(105, 1), QStringLiteral("Sys_New_Setting_Compare"));
-    QCOMPARE(form->ObjectNames.value(104), QStringLiteral("Sys_G50_Comms_State"));
+    QCOMPARE(form->namesPage()->ObjectNames.value(104), QStringLiteral("Sys_G50_Comms_State"));
     QCOMPARE(form->namesPage()->BitBtn3->text(), QStringLiteral("Load\nDefaults"));
     QCOMPARE(form->g50Page()->Label31->text(), QStringLiteral("Mnet..."));
     QCOMPARE(form->diagnosticsPage()->G50_Group_Poll_Lab->text(), QStringLiteral("??"));
@@ -129,9 +129,8 @@ void TestMainWindow::everyNamedControlExists()
 {
     WorkingFolder folder;
     auto form = makeMainForm();
-    for (int i = 1; i <= TMainForm::EditBoxCount; ++i) {
+    for (int i = 1; i <= 28; ++i) {
         const QString name = QStringLiteral("Edit%1").arg(i);
-        QCOMPARE(form->EditBoxes[size_t(i)]->objectName(), name);
         QVERIFY2(named<QLineEdit>(form.get(), name), qPrintable(name));
     }
     const QStringList widgets{"Net_Tab",
@@ -257,7 +256,7 @@ void TestMainWindow::pickingAPortSavesAtOnce()
              QByteArray("; keep me\n[Options]\nComms_Port=3\nIP_Address=127.0.0.1\n[X]\ny=1\n"));
     // An item whose number part is not a number stands for COM1.
     ports->addItem(QStringLiteral("COMx"));
-    form->ComboBox1Select(ports->count() - 1);
+    form->connectionPage()->ComboBox1Select(ports->count() - 1);
     QCOMPARE(form->ComPort, 1);
 }
 
@@ -267,7 +266,7 @@ void TestMainWindow::portSearchWithoutPorts()
     QVERIFY(folder.writeIni("[Options]\nComms_Port=2\nIP_Address=127.0.0.1\n"));
     auto form = makeMainForm();
     unsetenv("RAVELIN_COM1");
-    form->BitBtn4Click();
+    form->connectionPage()->BitBtn4Click();
     QCOMPARE(form->ComPort, 0);
     QCOMPARE(form->connectionPage()->ComboBox1->currentIndex(), -1);
     QVERIFY(!form->connectionPage()->BitBtn1->isEnabled());
@@ -294,7 +293,7 @@ void TestMainWindow::invalidAddressRefusedBeforeConnecting()
     MessageRecorder messages;
     auto form = makeMainForm();
     for (int i = 0; i < 4; ++i)
-        form->EditBoxes[size_t(23 + i)]->setText(boxes[i]);
+        editBox(*form, 23 + i)->setText(boxes[i]);
     form->connectionPage()->BitBtn2->click();
     QCOMPARE(messages.texts(), QStringList{QStringLiteral("Invalid IP Address Selected.")});
     QCOMPARE(messages.messages.first().kind, MsgKind::Error);
@@ -384,7 +383,7 @@ void TestMainWindow::pageRequestServedAtNextTick()
     QList<Request> served;
     QElapsedTimer clock;
     qint64 servedAt = -1;
-    form->setRequestObserver([&](Request r) {
+    form->scheduler().setRequestObserver([&](Request r) {
         served << r;
         servedAt = clock.elapsed();
     });
@@ -393,7 +392,7 @@ void TestMainWindow::pageRequestServedAtNextTick()
     b->setEnabled(true);
     clock.start();
     b->click();
-    QVERIFY(form->Flags.isRaised(Request(request)));
+    QVERIFY(form->scheduler().isPending(Request(request)));
     QVERIFY(!form->isEnabled());
     QVERIFY(!form->pageControl()->isEnabled());
     QVERIFY(!b->isEnabled());
@@ -404,7 +403,7 @@ void TestMainWindow::pageRequestServedAtNextTick()
     QVERIFY2(servedAt <= 1100, qPrintable(QString::number(servedAt)));
     QCOMPARE(served.first(), Request(request));
     QTRY_VERIFY_WITH_TIMEOUT(form->isEnabled(), 1000);
-    QVERIFY(!form->Flags.isRaised(Request(request)));
+    QVERIFY(!form->scheduler().isPending(Request(request)));
     QVERIFY(!form->busyWindow()->isVisible());
     QVERIFY(!QGuiApplication::overrideCursor());
     QVERIFY(form->Timer2->isActive());
@@ -414,8 +413,8 @@ void TestMainWindow::flagLoweredBeforeOrAfterOperation_data()
 {
     QTest::addColumn<int>("request");
     QTest::addColumn<bool>("raisedDuring");
-    for (const RequestRule &rule : RequestOrder)
-        QTest::newRow(requestName(rule.request)) << int(rule.request) << !rule.clearBefore;
+    for (const RequestRow &row : RequestTable)
+        QTest::newRow(row.flagName) << int(row.request) << !row.clearBefore;
 }
 
 void TestMainWindow::flagLoweredBeforeOrAfterOperation()
@@ -426,19 +425,19 @@ void TestMainWindow::flagLoweredBeforeOrAfterOperation()
     auto form = makeMainForm();
     bool seen = false;
     bool raised = false;
-    form->setRequestObserver([&](Request r) {
+    form->scheduler().setRequestObserver([&](Request r) {
         seen = r == Request(request);
-        raised = form->Flags.isRaised(r);
+        raised = form->scheduler().isPending(r);
         // The MAC dialog is modal: close it as soon as it runs.
         if (r == Request::MACDialog)
             QTimer::singleShot(0, form->macDialog(), &QDialog::reject);
     });
-    form->Flags.flag(Request(request)) = true;
+    form->scheduler().setPending(Request(request), true);
     form->Timer2->start();
     form->DispatchRequest();
     QVERIFY(seen);
     QCOMPARE(raised, raisedDuring);
-    QVERIFY(!form->Flags.isRaised(Request(request)));
+    QVERIFY(!form->scheduler().isPending(Request(request)));
     QVERIFY(form->Timer2->isActive());
 }
 
@@ -449,13 +448,13 @@ void TestMainWindow::pageRequestBeforePendingPoll()
     QList<Request> served;
     QElapsedTimer clock;
     QList<qint64> at;
-    form->setRequestObserver([&](Request r) {
+    form->scheduler().setRequestObserver([&](Request r) {
         served << r;
         at << clock.elapsed();
     });
     startScheduling(*form);
     form->Timer1->stop();
-    form->Flags.PendingStatusPoll = true;
+    form->scheduler().setPending(Request::StatusPoll, true);
     clock.start();
     form->g50Page()->Button5Click();
     QTRY_COMPARE_WITH_TIMEOUT(served.size(), 2, 3000);
@@ -470,17 +469,17 @@ void TestMainWindow::closeWhilePollPendingLeavesPollRaised()
     MessageRecorder messages;
     auto form = makeMainForm();
     QList<Request> served;
-    form->setRequestObserver([&](Request r) { served << r; });
+    form->scheduler().setRequestObserver([&](Request r) { served << r; });
     startScheduling(*form);
-    form->Flags.PendingStatusPoll = true;
+    form->scheduler().setPending(Request::StatusPoll, true);
     form->CloseConnection1Click();
     QVERIFY(messages.messages.isEmpty()); // nothing unsent: no question
-    QVERIFY(form->Flags.CloseRequested);
+    QVERIFY(form->scheduler().CloseRequested);
     QVERIFY(!form->Timer1->isActive());
     QCOMPARE(form->busyWindow()->text(), QStringLiteral("Closing Connection...."));
     QTRY_VERIFY_WITH_TIMEOUT(!form->CloseConnection1->isEnabled(), 1500);
     QVERIFY(served.isEmpty());
-    QVERIFY(form->Flags.PendingStatusPoll);
+    QVERIFY(pending(*form, Request::StatusPoll));
     QVERIFY(!form->Timer1->isActive());
     QVERIFY(!form->Timer2->isActive());
     QVERIFY(form->isEnabled());
@@ -494,28 +493,28 @@ void TestMainWindow::timer1RaisesPollAndIsRearmedAfterIt()
     auto form = makeMainForm();
     QList<Request> served;
     bool timer1RunningDuringPoll = true;
-    form->setRequestObserver([&](Request r) {
+    form->scheduler().setRequestObserver([&](Request r) {
         served << r;
         timer1RunningDuringPoll = form->Timer1->isActive();
     });
     QElapsedTimer clock;
     clock.start();
     startScheduling(*form);
-    QTRY_VERIFY_WITH_TIMEOUT(form->Flags.PendingStatusPoll || !served.isEmpty(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(pending(*form, Request::StatusPoll) || !served.isEmpty(), 3000);
     QVERIFY(clock.elapsed() >= 1900);
     QVERIFY(!form->Timer1->isActive() || !served.isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(served.size(), 1, 2000);
     QVERIFY(!timer1RunningDuringPoll); // no second poll is requested while one is pending
     QVERIFY(form->Timer1->isActive());
-    QVERIFY(!form->Flags.PendingStatusPoll);
+    QVERIFY(!pending(*form, Request::StatusPoll));
 }
 
 void TestMainWindow::enableControlsHonoursHighlights()
 {
     WorkingFolder folder;
     auto form = makeMainForm();
-    form->setTabHighlighted(TMainForm::BACPage, true);
-    form->setTabHighlighted(TMainForm::NamePage, true);
+    form->setTabHighlighted(TMainForm::Tab::BACnet, true);
+    form->setTabHighlighted(TMainForm::Tab::Names, true);
     form->DisableControls();
     for (QPushButton *b :
          {form->networkPage()->Button1, form->bacnetPage()->Button4, form->namesPage()->BitBtn3})
@@ -535,24 +534,26 @@ void TestMainWindow::getDoesNotMarkPageButUserEditDoes()
 {
     WorkingFolder folder;
     auto form = makeMainForm();
-    // A get that fills the boxes while its flag is raised.
-    form->setRequestObserver([&](Request r) {
-        if (r == Request::GetNetwork)
-            form->EditBoxes[1]->setText(QStringLiteral("010"));
+    // A get that fills the boxes while it loads the page.
+    form->scheduler().setRequestObserver([&](Request r) {
+        if (r == Request::GetNetwork) {
+            const SessionPage::Loading loading(*form->networkPage());
+            editBox(*form, 1)->setText(QStringLiteral("010"));
+        }
     });
     form->networkPage()->Button1Click();
     form->Timer2->start();
     form->DispatchRequest();
-    QCOMPARE(form->EditBoxes[1]->text(), QStringLiteral("010"));
-    QVERIFY(!form->isTabHighlighted(TMainForm::NetPage));
+    QCOMPARE(editBox(*form, 1)->text(), QStringLiteral("010"));
+    QVERIFY(!form->isTabHighlighted(TMainForm::Tab::Network));
     QVERIFY(!form->networkPage()->Button2->isEnabled());
     // The same change made by the user marks the page.
-    form->EditBoxes[1]->setText(QStringLiteral("011"));
-    QVERIFY(form->isTabHighlighted(TMainForm::NetPage));
+    editBox(*form, 1)->setText(QStringLiteral("011"));
+    QVERIFY(form->isTabHighlighted(TMainForm::Tab::Network));
     QVERIFY(form->networkPage()->Button2->isEnabled());
     // ResetDisplays clears the mark and does not set it again while clearing.
     form->ResetDisplays();
-    QVERIFY(!form->isTabHighlighted(TMainForm::NetPage));
+    QVERIFY(!form->isTabHighlighted(TMainForm::Tab::Network));
     QVERIFY(!form->networkPage()->Button2->isEnabled());
 }
 
@@ -562,7 +563,7 @@ void TestMainWindow::errorInRequestIsRecovered()
     MessageRecorder messages;
     auto form = makeMainForm();
     QList<Request> served;
-    form->setRequestObserver([&](Request r) {
+    form->scheduler().setRequestObserver([&](Request r) {
         served << r;
         if (r == Request::GetBACnet)
             throw std::runtime_error("bad block");
@@ -576,7 +577,7 @@ void TestMainWindow::errorInRequestIsRecovered()
     QVERIFY(form->bacnetPage()->Button3->isEnabled());
     QVERIFY(!form->busyWindow()->isVisible());
     QVERIFY(!QGuiApplication::overrideCursor());
-    QVERIFY(!form->Flags.PendingGetBACnet);
+    QVERIFY(!pending(*form, Request::GetBACnet));
     QVERIFY(form->Timer2->isActive());
     // The scheduler keeps serving.
     form->g50Page()->Button5Click();

@@ -96,17 +96,17 @@ void TestSerialGui::session()
     if (!message.isEmpty()) {
         QCOMPARE(messages.texts(), QStringList{message});
         QVERIFY(!form->sessionOpen());
-        QVERIFY(!form->SerialComms);
+        QVERIFY(!form->Access.serialLink());
         QVERIFY(form->isEnabled());
-        QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::ConnPage));
+        QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::Tab::Connection));
         return;
     }
     QVERIFY2(messages.messages.isEmpty(), qPrintable(messages.texts().join(QLatin1Char('|'))));
     QVERIFY(form->sessionOpen());
     QVERIFY(form->viaComPort());
-    QVERIFY(form->SerialComms);
+    QVERIFY(form->Access.serialLink());
     QCOMPARE(form->portStatus(), QStringLiteral(" Port: COM3"));
-    QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::NetPage));
+    QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::Tab::Network));
     QCOMPARE(form->networkPage()->Button16->isHidden(), toolArguments.isEmpty());
     QVERIFY(!form->UpgradeFirmware1->isVisible());
     QVERIFY(form->Timer1->isActive());
@@ -115,8 +115,8 @@ void TestSerialGui::session()
 
     form->CloseConnection1Click();
     QTRY_VERIFY_WITH_TIMEOUT(!form->sessionOpen(), 2000);
-    QVERIFY(!form->SerialComms);
-    QVERIFY(!form->Access.SerialComms);
+    QVERIFY(!form->Access.serialLink());
+
     // The port is free again: another component can open it.
     TVeskComms other;
     other.DevicePath = line.b();
@@ -184,7 +184,7 @@ void TestSerialGui::portUnavailable()
                                    "Unable To Open Comms Port [COM3].\nPlease Select Another.")});
     QCOMPARE(messages.messages.first().kind, MsgKind::Warning);
     QVERIFY(!form->sessionOpen());
-    QVERIFY(!form->SerialComms);
+    QVERIFY(!form->Access.serialLink());
     QVERIFY(form->isEnabled());
     QVERIFY(form->connectionPage()->BitBtn1->isEnabled());
     QCOMPARE(form->connectionPage()->ComboBox1->currentText(), QStringLiteral("COM3"));

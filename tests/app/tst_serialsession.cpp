@@ -117,7 +117,7 @@ void TestSerialSession::viaComPort()
     QCOMPARE(log.opens, opens);
     QCOMPARE(log.closes, closes);
     QCOMPARE(log.destroyed, 1); // released whatever happened
-    QVERIFY(!form->SerialComms);
+    QVERIFY(!form->Access.serialLink());
     QCOMPARE(log.lastPort, opens ? comPort : 0);
     QVERIFY(!form->sessionOpen());
     QVERIFY(form->isEnabled());
@@ -125,7 +125,7 @@ void TestSerialSession::viaComPort()
     QVERIFY(!form->busyWindow()->isVisible());
     QVERIFY(!QGuiApplication::overrideCursor());
     QVERIFY(!form->Timer2->isActive());
-    QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::ConnPage));
+    QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::Tab::Connection));
     QCOMPARE(form->portStatus(), QStringLiteral(" Port:"));
     // The chosen port stays selected and usable; the file is not written.
     QVERIFY(form->connectionPage()->BitBtn1->isEnabled());

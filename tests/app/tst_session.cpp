@@ -44,7 +44,7 @@ quint16 closedLoopbackPort()
 void typeAddress(TMainForm &form, const QStringList &octets)
 {
     for (int i = 0; i < 4; ++i)
-        form.EditBoxes[size_t(23 + i)]->setText(octets[i]);
+        editBox(form, 23 + i)->setText(octets[i]);
 }
 
 // Opens a network session to the simulator; the main window is created with
@@ -93,11 +93,11 @@ void TestSession::acceptThenClose()
     QVERIFY(form->sessionOpen());
     QCOMPARE(visibleTabs(*form),
              (QStringList{"Network", "G50", "BACnet", "Unit Names", "Diagnostics"}));
-    QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::NetPage));
+    QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::Tab::Network));
     QVERIFY(!form->viaComPort());
     QVERIFY(form->Timer1->isActive());
     QVERIFY(form->Timer2->isActive());
-    QVERIFY(!form->Flags.CloseRequested);
+    QVERIFY(!form->scheduler().CloseRequested);
     QCOMPARE(TransactionId, quint16(1));
     QVERIFY(form->UpgradeFirmware1->isVisible());
     QVERIFY(form->UpgradeSeparator->isVisible());
@@ -109,24 +109,24 @@ void TestSession::acceptThenClose()
     QVERIFY(form->isEnabled());
     QVERIFY(!form->busyWindow()->isVisible());
 
-    form->EditBoxes[13]->setText(QStringLiteral("10"));
+    editBox(*form, 13)->setText(QStringLiteral("10"));
     form->g50Page()->Label31->setText(QStringLiteral("Mnet running"));
     messages.answers = {MsgAnswer::Yes};
     closeSession(*form);
     QVERIFY(!form->MBTcpClient.active());
     QCOMPARE(visibleTabs(*form), QStringList{QStringLiteral("Choose Connection")});
-    QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::ConnPage));
+    QCOMPARE(form->pageControl()->currentIndex(), int(TMainForm::Tab::Connection));
     QVERIFY(!form->Timer1->isActive());
     QVERIFY(!form->Timer2->isActive());
     QVERIFY(!form->UpgradeFirmware1->isVisible());
     QCOMPARE(form->portStatus(), QStringLiteral(" Port:"));
     // ResetDisplays ran: the session's address with leading zeros, pages cleared.
-    QCOMPARE(form->EditBoxes[23]->text() + form->EditBoxes[24]->text() +
-                 form->EditBoxes[25]->text() + form->EditBoxes[26]->text(),
+    QCOMPARE(editBox(*form, 23)->text() + editBox(*form, 24)->text() + editBox(*form, 25)->text() +
+                 editBox(*form, 26)->text(),
              QStringLiteral("127000000001"));
-    QVERIFY(form->EditBoxes[13]->text().isEmpty());
+    QVERIFY(editBox(*form, 13)->text().isEmpty());
     QCOMPARE(form->g50Page()->Label31->text(), QStringLiteral("Mnet..."));
-    QVERIFY(!form->isTabHighlighted(TMainForm::G50PageIndex));
+    QVERIFY(!form->isTabHighlighted(TMainForm::Tab::G50));
     QVERIFY(form->isEnabled());
     QVERIFY(!form->busyWindow()->isVisible());
     QVERIFY(!QGuiApplication::overrideCursor());
@@ -267,8 +267,8 @@ void TestSession::closeWithUnsentChangesAsks()
     MessageRecorder messages;
     auto form = connectedForm(sim);
     QVERIFY(form->sessionOpen());
-    form->EditBoxes[22]->setText(QStringLiteral("Plant room"));
-    QVERIFY(form->isTabHighlighted(TMainForm::BACPage));
+    editBox(*form, 22)->setText(QStringLiteral("Plant room"));
+    QVERIFY(form->isTabHighlighted(TMainForm::Tab::BACnet));
     QVERIFY(form->bacnetPage()->Button4->isEnabled());
 
     messages.answers = {MsgAnswer::No};
@@ -279,15 +279,15 @@ void TestSession::closeWithUnsentChangesAsks()
                                         "changes.\nOK to continue?")});
     QCOMPARE(messages.messages.first().kind, MsgKind::Warning);
     QCOMPARE(messages.messages.first().buttons, MsgButtons::YesNo);
-    QVERIFY(!form->Flags.CloseRequested);
+    QVERIFY(!form->scheduler().CloseRequested);
     QTest::qWait(1200); // a scheduler tick passes and the session stays
     QVERIFY(form->sessionOpen());
     QVERIFY(form->isEnabled());
 
     messages.answers = {MsgAnswer::Yes};
     closeSession(*form);
-    QVERIFY(!form->isTabHighlighted(TMainForm::BACPage));
-    QVERIFY(form->EditBoxes[22]->text().isEmpty());
+    QVERIFY(!form->isTabHighlighted(TMainForm::Tab::BACnet));
+    QVERIFY(editBox(*form, 22)->text().isEmpty());
 }
 
 QTEST_MAIN(TestSession)

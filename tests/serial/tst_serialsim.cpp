@@ -4,7 +4,6 @@
 
 #include "ModBusPro.h"
 #include "RegisterAccess.h"
-#include "ScriptedStream.h"
 #include "SimProcess.h"
 #include "SocatPair.h"
 #include "VeskComms.h"
@@ -59,10 +58,8 @@ void TstSerialSim::session()
     qunsetenv("RAVELIN_COM7");
     QVERIFY(opened);
 
-    ScriptedStream tcp;
-    RegisterAccess access(tcp);
-    access.ViaComPort = true;
-    access.SerialComms = &comms;
+    RegisterAccess access;
+    access.useSerial(comms);
     access.rtuTimeout = result == 0 ? 3 : RtuTimeout;
     std::uint16_t identity[2] = {};
     QCOMPARE(access.ReadRegisters(SystemUnitId, FnReadBlock, 20, 2, identity), result);
@@ -88,9 +85,8 @@ void TstSerialSim::writeAndReadBack()
     comms.DevicePath = line.b();
     comms.RxBufferSize = 200;
     QVERIFY(comms.OpenPort());
-    ScriptedStream tcp;
-    RegisterAccess access(tcp);
-    access.SerialComms = &comms;
+    RegisterAccess access;
+    access.useSerial(comms);
 
     const std::uint16_t address[12] = {10, 1, 2, 3, 10, 1, 2, 254, 255, 255, 255, 0};
     QCOMPARE(access.WriteRegisters(NetworkUnitId, FnWriteBlock, 7, 12, address), 1);

@@ -3,20 +3,22 @@
 // The "G50" tab: the address at which the unit reaches its G50 controller, and
 // the G50 link state that the status poll keeps up to date.
 
-#include <QWidget>
+#include "SessionPage.h"
 
 #include <array>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TMainForm;
 
-class G50Page : public QWidget
+class G50Page : public SessionPage
 {
     Q_OBJECT
 public:
-    G50Page(TMainForm &form, QWidget *parent);
+    G50Page(PageHost &host, QWidget *parent);
+
+    // The boxes empty; the link labels back to their waiting texts in navy.
+    void resetDisplay() override;
 
     void GetG50Settings();
     void SendG50Settings();
@@ -29,7 +31,4 @@ public:
     QPushButton *Button6 = nullptr;
     QLabel *Label31 = nullptr; // Mnet state
     QLabel *Label32 = nullptr; // G50 link state
-
-private:
-    TMainForm &m_form;
 };

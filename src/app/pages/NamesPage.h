@@ -3,20 +3,23 @@
 // The "Unit Names" tab: the names of the 100 unit addresses and the fixed names
 // of the five system objects, in a two-column grid.
 
-#include <QWidget>
+#include "SessionPage.h"
+
+#include <QStringList>
 
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
-class TMainForm;
 
-class NamesPage : public QWidget
+class NamesPage : public SessionPage
 {
     Q_OBJECT
 public:
     static constexpr int NameRows = 105; // rows 1 to 100 unit names, 101 to 105 system objects
 
-    NamesPage(TMainForm &form, QWidget *parent);
+    NamesPage(PageHost &host, QWidget *parent);
+
+    void resetDisplay() override;
 
     void ReadObjectNames();
     void SendObjectNames();
@@ -29,12 +32,12 @@ public:
     // Grid text by the page's row numbering: row 0 is the header, 1 to 105 names.
     QString cellText(int row, int column) const;
 
+    // Column 1 of the grid by row (1 to 105); entry 0 is unused.
+    QStringList ObjectNames;
+
     QTableWidget *StringGrid1 = nullptr;
     QLineEdit *Edit27 = nullptr; // in-place name editor, hidden while not editing
     QPushButton *BitBtn3 = nullptr;
     QPushButton *Button9 = nullptr;
     QPushButton *Button10 = nullptr;
-
-private:
-    TMainForm &m_form;
 };

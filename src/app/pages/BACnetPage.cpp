@@ -1,7 +1,8 @@
 #include "BACnetPage.h"
 
-#include "MainForm.h"
+#include "PageHost.h"
 #include "PageKit.h"
+#include "UiSupport.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -11,7 +12,13 @@
 
 using namespace PageKit;
 
-BACnetPage::BACnetPage(TMainForm &form, QWidget *parent) : QWidget(parent), m_form(form)
+namespace {
+const QString CheckBox1Hint = QStringLiteral(
+    "Tick If You Want To Enable The Comparison Between\nThe Current Setting And The New "
+    "Setting.\nEnabling Prevents The G50 From Being Continuously\nUpdated With The Same Value.");
+} // namespace
+
+BACnetPage::BACnetPage(PageHost &host, QWidget *parent) : SessionPage(host, parent)
 {
     setObjectName(QStringLiteral("BAC_Tab"));
     QGroupBox *group = pageGroup(this, QStringLiteral(" BACnet Configuration "));
@@ -44,6 +51,7 @@ BACnetPage::BACnetPage(TMainForm &form, QWidget *parent) : QWidget(parent), m_fo
     const GetSendPair pair = getSendButtons(group, 3, 4);
     Button3 = pair.get;
     Button4 = pair.send;
+    setRequestButtons({Button3}, Button4);
 
     connect(Button3, &QPushButton::clicked, this, &BACnetPage::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &BACnetPage::Button4Click);
@@ -52,17 +60,47 @@ BACnetPage::BACnetPage(TMainForm &form, QWidget *parent) : QWidget(parent), m_fo
          {Edit21, Edit22, Edit28, bbmdBoxes[0], bbmdBoxes[1], bbmdBoxes[2], bbmdBoxes[3]})
         connect(box, &QLineEdit::textChanged, this, &BACnetPage::BACnetChange);
     connect(CheckBox1, &QCheckBox::toggled, this, &BACnetPage::BACnetChange);
+
+    CheckBox1->setToolTip(CheckBox1Hint);
+    // Ticking and unticking runs the box's click handling, which leaves the
+    // BBMD panel and everything in it disabled.
+    {
+        const Loading loading(*this);
+        CheckBox2->setChecked(true);
+        CheckBox2->setChecked(false);
+    }
+
+    host.scheduler().setHandler(Request::GetBACnet, [this] { GetBACnetSettings(); });
+    host.scheduler().setHandler(Request::SendBACnet, [this] { SendBACnetSettings(); });
+}
+
+void BACnetPage::resetDisplay()
+{
+    for (QLineEdit *box :
+         {bbmdBoxes[0], bbmdBoxes[1], bbmdBoxes[2], bbmdBoxes[3], Edit21, Edit22, Edit28})
+        box->clear();
+    CheckBox1->setChecked(false);
+    CheckBox2->setChecked(false);
+}
+
+void BACnetPage::applyFirmwareGates(int version)
+{
+    if (version <= 120) {
+        CheckBox2->setChecked(false);
+        CheckBox2->setEnabled(false);
+    } else {
+        CheckBox2->setEnabled(true);
+    }
 }
 
 void BACnetPage::Button3Click()
 {
-    m_form.raisePageRequest(Request::GetBACnet, QStringLiteral("Retrieving BACnet Settings...."));
+    m_host.raiseRequest(Request::GetBACnet);
 }
 
 void BACnetPage::Button4Click()
 {
-    m_form.raisePageRequest(Request::SendBACnet,
-                            QStringLiteral("Transmitting BACnet Settings...."));
+    m_host.raiseRequest(Request::SendBACnet);
 }
 
 void BACnetPage::CheckBox2Click()
@@ -74,18 +112,16 @@ void BACnetPage::CheckBox2Click()
 
 void BACnetPage::BACnetChange()
 {
-    if (m_form.Flags.PendingGetBACnet || m_form.ResettingPages)
-        return;
-    Button4->setEnabled(true);
-    m_form.setTabHighlighted(TMainForm::BACPage, true);
+    markUnsent();
 }
 
 void BACnetPage::GetBACnetSettings()
 {
-    m_form.commonTail();
+    const Loading loading(*this);
+    commonTail();
 }
 
 void BACnetPage::SendBACnetSettings()
 {
-    m_form.commonTail();
+    commonTail();
 }

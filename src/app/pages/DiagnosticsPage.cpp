@@ -43,7 +43,7 @@ QPixmap tickPixmap()
 
 } // namespace
 
-DiagnosticsPage::DiagnosticsPage(QWidget *parent) : QWidget(parent)
+DiagnosticsPage::DiagnosticsPage(PageHost &host, QWidget *parent) : SessionPage(host, parent)
 {
     setObjectName(QStringLiteral("Diag_Tab"));
     inner = new QTabWidget(this);
@@ -77,7 +77,7 @@ QWidget *DiagnosticsPage::buildNetworkActivity()
     rxUsageBar = new QProgressBar(rx);
     rxUsageBar->setObjectName(QStringLiteral("RxUsage_ProgBar"));
     rxUsageBar->setRange(0, 100);
-    rxUsageBar->setValue(0);
+    setBarValue(rxUsageBar, 0);
     rxUsageBar->setGeometry(12, 64, 331, 16);
     rxUsageBar->setTextVisible(false);
     auto *tx = new QGroupBox(QStringLiteral(" Transmitter Information "), page);
@@ -186,6 +186,12 @@ void DiagnosticsPage::showProcessIndicators(quint16 g50Flags, quint16 bacnetFlag
     }
 }
 
+void DiagnosticsPage::resetDisplay()
+{
+    resetProcessIndicators();
+    resetSwitchesAndProgress();
+}
+
 void DiagnosticsPage::resetProcessIndicators()
 {
     sentRegistrationLabel->setEnabled(false);
@@ -200,6 +206,6 @@ void DiagnosticsPage::resetSwitchesAndProgress()
         setTextColour(switchStates[size_t(i)], palette().color(QPalette::WindowText));
         switchDescriptions[size_t(i)]->setText(QStringLiteral("Refreshing....."));
     }
-    G50_Poll_State_ProgBar->setValue(G50_Poll_State_ProgBar->minimum());
+    setBarValue(G50_Poll_State_ProgBar, G50_Poll_State_ProgBar->minimum());
     G50_Group_Poll_Lab->setText(QStringLiteral("??"));
 }

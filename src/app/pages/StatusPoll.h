@@ -3,14 +3,14 @@
 // The periodic status poll that doubles as link monitor. Served by the
 // scheduler when Timer1 has raised PendingStatusPoll.
 
-class TMainForm;
+class PageHost;
 
 class StatusPoll
 {
 public:
-    explicit StatusPoll(TMainForm &form) : m_form(form) {}
+    explicit StatusPoll(PageHost &host);
     void RunStatusPoll();
 
 private:
-    TMainForm &m_form;
+    PageHost &m_host;
 };

@@ -14,6 +14,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QWidget;
 
@@ -29,6 +30,10 @@ QGroupBox *pageGroup(QWidget *page, const QString &title);
 QLabel *label(QWidget *parent, const QString &text, const QRect &geometry);
 QLabel *boldLabel(QWidget *parent, const QString &text, const QRect &geometry, int pointSize = 0);
 void setTextColour(QWidget *widget, const QColor &colour);
+// An edit box whose user input is limited to maxLength characters. Text the
+// program sets is shown whole (a register value too wide for its box stays
+// visible and is refused when sent), unlike QLineEdit's own maxLength, which
+// would cut it.
 QLineEdit *edit(QWidget *parent, const QString &name, int maxLength, const QRect &geometry);
 QPushButton *button(QWidget *parent, const QString &name, const QString &text,
                     const QRect &geometry);
@@ -51,3 +56,7 @@ struct GetSendPair
 GetSendPair getSendButtons(QGroupBox *group, int getNumber, int sendNumber);
 
 } // namespace PageKit
+
+// QProgressBar ignores a value outside its range and keeps the old one; the
+// value is clamped first so the bar always shows the nearest end.
+void setBarValue(QProgressBar *bar, int value);

@@ -1,6 +1,6 @@
 #include "ConnectionPage.h"
 
-#include "MainForm.h"
+#include "Codecs.h"
 #include "PageKit.h"
 #include "SerialLink.h"
 
@@ -15,6 +15,8 @@
 using namespace PageKit;
 
 namespace {
+
+constexpr int SearchedComPorts = 32;
 
 QToolButton *connectButton(QWidget *parent, const QString &name, const QString &text,
                            QStyle::StandardPixmap picture, const QString &hint, const QRect &geo)
@@ -32,7 +34,8 @@ QToolButton *connectButton(QWidget *parent, const QString &name, const QString &
 
 } // namespace
 
-ConnectionPage::ConnectionPage(TMainForm &form, QWidget *parent) : QWidget(parent), m_form(form)
+ConnectionPage::ConnectionPage(PageHost &host, ConnectionHost &connection, QWidget *parent)
+    : SessionPage(host, parent), m_connection(connection)
 {
     setObjectName(QStringLiteral("Conn_Tab"));
     QGroupBox *group = pageGroup(this, QStringLiteral(" Connection Types "));
@@ -61,11 +64,11 @@ ConnectionPage::ConnectionPage(TMainForm &form, QWidget *parent) : QWidget(paren
     Button8 =
         button(group, QStringLiteral("Button8"), QStringLiteral("Ping"), QRect(296, 158, 58, 27));
 
-    connect(BitBtn1, &QToolButton::clicked, &m_form, &TMainForm::BitBtn1Click);
-    connect(BitBtn2, &QToolButton::clicked, &m_form, &TMainForm::BitBtn2Click);
-    connect(BitBtn4, &QPushButton::clicked, &m_form, &TMainForm::BitBtn4Click);
-    connect(ComboBox1, QOverload<int>::of(&QComboBox::activated), &m_form,
-            &TMainForm::ComboBox1Select);
+    connect(BitBtn1, &QToolButton::clicked, this, [this] { m_connection.BitBtn1Click(); });
+    connect(BitBtn2, &QToolButton::clicked, this, [this] { m_connection.BitBtn2Click(); });
+    connect(BitBtn4, &QPushButton::clicked, this, &ConnectionPage::BitBtn4Click);
+    connect(ComboBox1, QOverload<int>::of(&QComboBox::activated), this,
+            &ConnectionPage::ComboBox1Select);
     connect(ComboBox1, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &ConnectionPage::showChosenDevice);
 }
@@ -85,4 +88,56 @@ void ConnectionPage::showChosenDevice(int index)
 {
     ComboBox1->setToolTip(index < 0 ? QString()
                                     : ComboBox1->itemData(index, Qt::ToolTipRole).toString());
+}
+
+void ConnectionPage::resetDisplay()
+{
+    resetPortList();
+    const std::array<int, 4> octets = m_connection.ipOctets();
+    for (int i = 0; i < 4; ++i)
+        addressBoxes[size_t(i)]->setText(octetText(octets[size_t(i)]));
+}
+
+void ConnectionPage::resetPortList()
+{
+    const int comPort = m_connection.comPort();
+    if (ComboBox1->count() == 0) {
+        BitBtn1->setEnabled(false);
+    } else if (comPort <= 0) {
+        ComboBox1->setCurrentIndex(-1);
+        BitBtn1->setEnabled(false);
+    } else {
+        ComboBox1->setCurrentIndex(ComboBox1->findText(QStringLiteral("COM%1").arg(comPort)));
+        BitBtn1->setEnabled(true);
+    }
+}
+
+std::array<int, 4> ConnectionPage::addressOctets() const
+{
+    std::array<int, 4> octets{};
+    for (int i = 0; i < 4; ++i)
+        octets[size_t(i)] = parseEntryNumber(addressBoxes[size_t(i)]->text());
+    return octets;
+}
+
+void ConnectionPage::ComboBox1Select(int index)
+{
+    bool ok = false;
+    const int number = ComboBox1->itemText(index).mid(3).toInt(&ok);
+    m_connection.setComPort(ok ? number : 1, true);
+    BitBtn1->setEnabled(true);
+}
+
+void ConnectionPage::BitBtn4Click()
+{
+    BitBtn4->setEnabled(false);
+    ComboBox1->clear();
+    for (int n = 1; n <= SearchedComPorts; ++n)
+        if (comPortInstalled(n))
+            ComboBox1->addItem(QStringLiteral("COM%1").arg(n));
+    refreshPortTooltips();
+    BitBtn4->setEnabled(true);
+    BitBtn1->setEnabled(false);
+    m_connection.setComPort(0, false);
+    ComboBox1->setCurrentIndex(-1);
 }

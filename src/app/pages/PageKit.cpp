@@ -1,11 +1,34 @@
 #include "PageKit.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QValidator>
+
+namespace {
+
+// Refuses user input that would make the text longer than the limit; text
+// set by the program is not validated and stays whole.
+class EntryLengthLimit : public QValidator
+{
+public:
+    EntryLengthLimit(int limit, QObject *parent) : QValidator(parent), m_limit(limit) {}
+    State validate(QString &input, int &) const override
+    {
+        return input.size() <= m_limit ? Acceptable : Invalid;
+    }
+
+private:
+    int m_limit;
+};
+
+} // namespace
 
 namespace PageKit {
 
@@ -46,7 +69,7 @@ QLineEdit *edit(QWidget *parent, const QString &name, int maxLength, const QRect
 {
     auto *e = new QLineEdit(parent);
     e->setObjectName(name);
-    e->setMaxLength(maxLength);
+    e->setValidator(new EntryLengthLimit(maxLength, e));
     e->setGeometry(geometry);
     return e;
 }
@@ -102,3 +125,8 @@ GetSendPair getSendButtons(QGroupBox *group, int getNumber, int sendNumber)
 }
 
 } // namespace PageKit
+
+void setBarValue(QProgressBar *bar, int value)
+{
+    bar->setValue(std::clamp(value, bar->minimum(), bar->maximum()));
+}

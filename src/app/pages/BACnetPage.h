@@ -3,7 +3,7 @@
 // The "BACnet" tab: the Device object's instance and name, the new-setting
 // comparison option and foreign-device registration with a BBMD.
 
-#include <QWidget>
+#include "SessionPage.h"
 
 #include <array>
 
@@ -11,13 +11,16 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TMainForm;
 
-class BACnetPage : public QWidget
+class BACnetPage : public SessionPage
 {
     Q_OBJECT
 public:
-    BACnetPage(TMainForm &form, QWidget *parent);
+    BACnetPage(PageHost &host, QWidget *parent);
+
+    void resetDisplay() override;
+    // Foreign-device registration exists from version 1.21 on.
+    void applyFirmwareGates(int version) override;
 
     void GetBACnetSettings();
     void SendBACnetSettings();
@@ -37,7 +40,4 @@ public:
     QWidget *Panel2 = nullptr;
     QPushButton *Button3 = nullptr;
     QPushButton *Button4 = nullptr;
-
-private:
-    TMainForm &m_form;
 };

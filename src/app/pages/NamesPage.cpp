@@ -1,7 +1,8 @@
 #include "NamesPage.h"
 
-#include "MainForm.h"
+#include "PageHost.h"
 #include "PageKit.h"
+#include "RegisterMap.h"
 
 #include <QGroupBox>
 #include <QHeaderView>
@@ -14,10 +15,9 @@ using namespace PageKit;
 namespace {
 const char *const SystemObjectNames[] = {"Sys_Mnet_State", "Sys_Forced_Off_w", "Sys_Forced_Off_r",
                                          "Sys_G50_Comms_State", "Sys_New_Setting_Compare"};
-constexpr int UnitNameRows = 100;
 } // namespace
 
-NamesPage::NamesPage(TMainForm &form, QWidget *parent) : QWidget(parent), m_form(form)
+NamesPage::NamesPage(PageHost &host, QWidget *parent) : SessionPage(host, parent)
 {
     setObjectName(QStringLiteral("Name_Tab"));
     QGroupBox *group = pageGroup(this, QStringLiteral(" Unit Names "));
@@ -46,20 +46,30 @@ NamesPage::NamesPage(TMainForm &form, QWidget *parent) : QWidget(parent), m_form
     const GetSendPair pair = getSendButtons(group, 9, 10);
     Button9 = pair.get;
     Button10 = pair.send;
+    setRequestButtons({Button9, BitBtn3}, Button10);
     connect(Button9, &QPushButton::clicked, this, &NamesPage::Button9Click);
     connect(Button10, &QPushButton::clicked, this, &NamesPage::Button10Click);
+
+    host.scheduler().setHandler(Request::GetNames, [this] { ReadObjectNames(); });
+    host.scheduler().setHandler(Request::SendNames, [this] { SendObjectNames(); });
+}
+
+void NamesPage::resetDisplay()
+{
+    resetGrid();
+    BitBtn3->setText(QStringLiteral("Load\nDefaults"));
 }
 
 void NamesPage::resetGrid()
 {
-    QStringList &names = m_form.ObjectNames;
+    QStringList &names = ObjectNames;
     names = QStringList(NameRows + 1, QString());
     for (int row = 1; row <= NameRows; ++row) {
-        const bool unit = row <= UnitNameRows;
+        const bool unit = row <= ObjectNameCount;
         const QString address = unit ? QString::asprintf("%03d", row)
-                                     : QStringLiteral("Sys-%1").arg(row - UnitNameRows);
+                                     : QStringLiteral("Sys-%1").arg(row - ObjectNameCount);
         const QString name =
-            unit ? QString() : QString::fromLatin1(SystemObjectNames[row - UnitNameRows - 1]);
+            unit ? QString() : QString::fromLatin1(SystemObjectNames[row - ObjectNameCount - 1]);
         auto *fixed = new QTableWidgetItem(address);
         fixed->setFlags(Qt::ItemIsEnabled);
         fixed->setBackground(palette().button());
@@ -80,20 +90,21 @@ QString NamesPage::cellText(int row, int column) const
 
 void NamesPage::Button9Click()
 {
-    m_form.raisePageRequest(Request::GetNames, QStringLiteral("Retrieving Object Names...."));
+    m_host.raiseRequest(Request::GetNames);
 }
 
 void NamesPage::Button10Click()
 {
-    m_form.raisePageRequest(Request::SendNames, QStringLiteral("Transmitting Object Names...."));
+    m_host.raiseRequest(Request::SendNames);
 }
 
 void NamesPage::ReadObjectNames()
 {
-    m_form.commonTail();
+    const Loading loading(*this);
+    commonTail();
 }
 
 void NamesPage::SendObjectNames()
 {
-    m_form.commonTail();
+    commonTail();
 }

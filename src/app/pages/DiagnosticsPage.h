@@ -4,7 +4,7 @@
 // indicators with the G50 poll progress, and the bit switches. Filled by the
 // status poll; parts are covered on units whose firmware lacks the data.
 
-#include <QWidget>
+#include "SessionPage.h"
 
 #include <array>
 
@@ -13,16 +13,18 @@ class QLabel;
 class QProgressBar;
 class QTabWidget;
 
-class DiagnosticsPage : public QWidget
+class DiagnosticsPage : public SessionPage
 {
     Q_OBJECT
 public:
     static constexpr int IndicatorCount = 10;
 
-    explicit DiagnosticsPage(QWidget *parent);
+    DiagnosticsPage(PageHost &host, QWidget *parent);
 
     // Covers and the poll-progress controls by firmware version (hundredths).
-    void applyFirmwareGates(int version);
+    void applyFirmwareGates(int version) override;
+    // Indicators empty, switch texts and the poll progress back to unknown.
+    void resetDisplay() override;
     // Indicators empty, registration captions disabled.
     void resetProcessIndicators();
     // Switch texts "?" and "Refreshing.....", poll bar at its minimum, group "??".

@@ -1,6 +1,6 @@
 #include "G50Page.h"
 
-#include "MainForm.h"
+#include "PageHost.h"
 #include "PageKit.h"
 
 #include <QGroupBox>
@@ -10,7 +10,7 @@
 
 using namespace PageKit;
 
-G50Page::G50Page(TMainForm &form, QWidget *parent) : QWidget(parent), m_form(form)
+G50Page::G50Page(PageHost &host, QWidget *parent) : SessionPage(host, parent)
 {
     setObjectName(QStringLiteral("G50_Tab"));
     QGroupBox *group = pageGroup(this, QStringLiteral(" G50 Configuration "));
@@ -25,37 +25,49 @@ G50Page::G50Page(TMainForm &form, QWidget *parent) : QWidget(parent), m_form(for
     const GetSendPair pair = getSendButtons(group, 5, 6);
     Button5 = pair.get;
     Button6 = pair.send;
+    setRequestButtons({Button5}, Button6);
 
     connect(Button5, &QPushButton::clicked, this, &G50Page::Button5Click);
     connect(Button6, &QPushButton::clicked, this, &G50Page::Button6Click);
     for (QLineEdit *box : boxes)
         connect(box, &QLineEdit::textChanged, this, &G50Page::G50Change);
+
+    host.scheduler().setHandler(Request::GetG50, [this] { GetG50Settings(); });
+    host.scheduler().setHandler(Request::SendG50, [this] { SendG50Settings(); });
+}
+
+void G50Page::resetDisplay()
+{
+    for (QLineEdit *box : boxes)
+        box->clear();
+    setTextColour(Label31, Navy);
+    setTextColour(Label32, Navy);
+    Label31->setText(QStringLiteral("Mnet..."));
+    Label32->setText(QStringLiteral("G50..."));
 }
 
 void G50Page::Button5Click()
 {
-    m_form.raisePageRequest(Request::GetG50, QStringLiteral("Retrieving G50 Settings...."));
+    m_host.raiseRequest(Request::GetG50);
 }
 
 void G50Page::Button6Click()
 {
-    m_form.raisePageRequest(Request::SendG50, QStringLiteral("Transmitting New G50 Settings...."));
+    m_host.raiseRequest(Request::SendG50);
 }
 
 void G50Page::G50Change()
 {
-    if (m_form.Flags.PendingGetG50 || m_form.ResettingPages)
-        return;
-    Button6->setEnabled(true);
-    m_form.setTabHighlighted(TMainForm::G50PageIndex, true);
+    markUnsent();
 }
 
 void G50Page::GetG50Settings()
 {
-    m_form.commonTail();
+    const Loading loading(*this);
+    commonTail();
 }
 
 void G50Page::SendG50Settings()
 {
-    m_form.commonTail();
+    commonTail();
 }

@@ -1,7 +1,8 @@
 #include "NetworkPage.h"
 
-#include "MainForm.h"
+#include "PageHost.h"
 #include "PageKit.h"
+#include "UiSupport.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -11,7 +12,7 @@
 
 using namespace PageKit;
 
-NetworkPage::NetworkPage(TMainForm &form, QWidget *parent) : QWidget(parent), m_form(form)
+NetworkPage::NetworkPage(PageHost &host, QWidget *parent) : SessionPage(host, parent)
 {
     setObjectName(QStringLiteral("Net_Tab"));
     QGroupBox *group = pageGroup(this, QStringLiteral(" Network Configuration "));
@@ -42,6 +43,7 @@ NetworkPage::NetworkPage(TMainForm &form, QWidget *parent) : QWidget(parent), m_
     const GetSendPair pair = getSendButtons(group, 1, 2);
     Button1 = pair.get;
     Button2 = pair.send;
+    setRequestButtons({Button1}, Button2);
 
     connect(Button1, &QPushButton::clicked, this, &NetworkPage::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &NetworkPage::Button2Click);
@@ -50,64 +52,81 @@ NetworkPage::NetworkPage(TMainForm &form, QWidget *parent) : QWidget(parent), m_
     for (QLineEdit *box : boxes)
         connect(box, &QLineEdit::textChanged, this, &NetworkPage::NetworkChange);
     connect(CheckBox3, &QCheckBox::toggled, this, &NetworkPage::NetworkChange);
+
+    RequestScheduler &scheduler = host.scheduler();
+    scheduler.setHandler(Request::GetNetwork, [this] { GetNetworkSettings(); });
+    scheduler.setHandler(Request::SendNetwork, [this] { SendNetworkSettings(); });
+    scheduler.setHandler(Request::Restart, [this] { SendRestartCommand(); });
+}
+
+void NetworkPage::resetDisplay()
+{
+    for (QLineEdit *box : boxes)
+        box->clear();
+    Label2->setText(QStringLiteral("00:00:00:00:00:00"));
+    Label3->setText(QStringLiteral("QX???? v?.??"));
+    CheckBox3->setChecked(false);
+}
+
+void NetworkPage::applyFirmwareGates(int version)
+{
+    // The lock register exists from version 1.34 on.
+    CheckBox3->setVisible(version > 133);
+}
+
+void NetworkPage::showMacButton(bool show)
+{
+    Button16->setVisible(show);
 }
 
 void NetworkPage::Button1Click()
 {
-    m_form.raisePageRequest(Request::GetNetwork, QStringLiteral("Retrieving Network Settings...."));
+    m_host.raiseRequest(Request::GetNetwork);
 }
 
 void NetworkPage::Button2Click()
 {
-    m_form.raisePageRequest(Request::SendNetwork,
-                            QStringLiteral("Transmitting New Network Settings...."));
+    m_host.raiseRequest(Request::SendNetwork);
 }
 
 void NetworkPage::Button7Click()
 {
-    const bool unsent = m_form.isTabHighlighted(TMainForm::NetPage) ||
-                        m_form.isTabHighlighted(TMainForm::G50PageIndex) ||
-                        m_form.isTabHighlighted(TMainForm::BACPage) ||
-                        m_form.isTabHighlighted(TMainForm::NamePage);
-    if (unsent && BeepMessageDlg(QStringLiteral("There are changes that haven't been sent to the "
-                                                "Ravelin\rRestarting the unit will discard these "
-                                                "changes.\rOK to continue?"),
-                                 MsgKind::Warning, MsgButtons::YesNo) != MsgAnswer::Yes)
+    if (m_host.hasUnsentChanges() &&
+        BeepMessageDlg(QStringLiteral("There are changes that haven't been sent to the "
+                                      "Ravelin\rRestarting the unit will discard these "
+                                      "changes.\rOK to continue?"),
+                       MsgKind::Warning, MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
     if (BeepMessageDlg(QStringLiteral("Restarting The Unit Will Close This Connection.\rAre You "
                                       "Sure You Want To Continue?"),
                        MsgKind::Warning, MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
     // The restart keeps the window usable until the scheduler serves it.
-    m_form.showBusy(QStringLiteral("Transmitting Restart Command...."));
-    m_form.saveCursor();
-    m_form.Flags.PendingRestart = true;
+    m_host.raiseRequest(Request::Restart);
 }
 
 void NetworkPage::Button16Click()
 {
-    m_form.Flags.PendingMACDialog = true;
+    m_host.raiseRequest(Request::MACDialog);
 }
 
 void NetworkPage::NetworkChange()
 {
-    if (m_form.Flags.PendingGetNetwork || m_form.ResettingPages)
-        return;
-    Button2->setEnabled(true);
-    m_form.setTabHighlighted(TMainForm::NetPage, true);
+    markUnsent();
 }
 
 void NetworkPage::GetNetworkSettings()
 {
-    m_form.commonTail();
+    const Loading loading(*this);
+    commonTail();
 }
 
 void NetworkPage::SendNetworkSettings()
 {
-    m_form.commonTail();
+    commonTail();
 }
 
 void NetworkPage::SendRestartCommand()
 {
-    m_form.commonTail();
+    commonTail();
 }

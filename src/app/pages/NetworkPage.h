@@ -3,7 +3,7 @@
 // The "Network" tab: the unit's own addresses, MAC address, firmware label,
 // the configuration lock and the restart command.
 
-#include <QWidget>
+#include "SessionPage.h"
 
 #include <array>
 
@@ -11,13 +11,18 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TMainForm;
 
-class NetworkPage : public QWidget
+class NetworkPage : public SessionPage
 {
     Q_OBJECT
 public:
-    NetworkPage(TMainForm &form, QWidget *parent);
+    NetworkPage(PageHost &host, QWidget *parent);
+
+    void resetDisplay() override;
+    void applyFirmwareGates(int version) override;
+    // The "Set" button of the MAC address is offered in service mode over a
+    // serial line only.
+    void showMacButton(bool show);
 
     // Requests served by the scheduler.
     void GetNetworkSettings();
@@ -39,7 +44,4 @@ public:
     QPushButton *Button16 = nullptr;
     QLabel *Label2 = nullptr;
     QLabel *Label3 = nullptr;
-
-private:
-    TMainForm &m_form;
 };

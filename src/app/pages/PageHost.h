@@ -1,0 +1,34 @@
+#pragma once
+
+// What a page may ask of the window that holds it: the session's register
+// access, the scheduler, the busy window and cursor, and closing the session.
+// Pages depend on this interface, never on the main window's class.
+
+#include "RequestScheduler.h"
+
+#include <QString>
+
+class RegisterAccess;
+
+class PageHost
+{
+public:
+    virtual ~PageHost() = default;
+
+    virtual RegisterAccess &access() = 0;
+    virtual RequestScheduler &scheduler() = 0;
+    // A page button's request: controls off when its row says so, the row's
+    // busy text with the hourglass, then the flag raised.
+    virtual void raiseRequest(Request request) = 0;
+    // True while ResetDisplays clears every page: no edit counts as a change.
+    virtual bool resettingPages() const = 0;
+    // Whether any configuration page holds changes not yet sent.
+    virtual bool hasUnsentChanges() const = 0;
+    virtual bool serviceMode() const = 0;
+
+    virtual void showBusy(const QString &text) = 0;
+    virtual void hideBusy() = 0;
+    virtual void saveCursor() = 0;
+    virtual void restoreCursor() = 0;
+    virtual void BeginClose() = 0;
+};

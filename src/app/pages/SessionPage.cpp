@@ -1,0 +1,74 @@
+#include "SessionPage.h"
+
+#include "PageHost.h"
+#include "UiSupport.h"
+
+#include <QPushButton>
+
+SessionPage::SessionPage(PageHost &host, QWidget *parent) : QWidget(parent), m_host(host) {}
+
+void SessionPage::setRequestButtons(QList<QPushButton *> always, QPushButton *send)
+{
+    m_alwaysButtons = std::move(always);
+    m_sendButton = send;
+}
+
+void SessionPage::disableRequestButtons()
+{
+    for (QPushButton *button : m_alwaysButtons)
+        button->setEnabled(false);
+    if (m_sendButton)
+        m_sendButton->setEnabled(false);
+}
+
+void SessionPage::enableRequestButtons()
+{
+    for (QPushButton *button : m_alwaysButtons)
+        button->setEnabled(true);
+    // A "Send To Unit" button whose page holds nothing unsent keeps its state.
+    if (m_sendButton && m_unsent)
+        m_sendButton->setEnabled(true);
+}
+
+void SessionPage::markUnsent()
+{
+    if (m_loading || m_host.resettingPages())
+        return;
+    if (m_sendButton)
+        m_sendButton->setEnabled(true);
+    if (!m_unsent) {
+        m_unsent = true;
+        emit unsentChanged(true);
+    }
+}
+
+void SessionPage::clearUnsent()
+{
+    if (m_sendButton)
+        m_sendButton->setEnabled(false);
+    if (m_unsent) {
+        m_unsent = false;
+        emit unsentChanged(false);
+    }
+}
+
+void SessionPage::finishRequest(Finish kind, bool ok, const QString &successText,
+                                const QString &errorText)
+{
+    commonTail();
+    if (!ok) {
+        BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok);
+        return;
+    }
+    if (kind == Finish::Send)
+        clearUnsent();
+    if (!successText.isEmpty())
+        BeepMessageDlg(successText, MsgKind::Information, MsgButtons::Ok);
+}
+
+void SessionPage::commonTail()
+{
+    Delay(150);
+    m_host.hideBusy();
+    m_host.restoreCursor();
+}
