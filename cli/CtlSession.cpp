@@ -2,6 +2,7 @@
 
 #include "Codecs.h"
 #include "ComPortNames.h"
+#include "UnitOps.h"
 
 #include <QJsonArray>
 
@@ -115,6 +116,14 @@ bool CtlSession::readBlock(int unit, int fn, int start, int count, std::uint16_t
     return false;
 }
 
+bool CtlSession::opSucceeded(const OpResult &op, CtlOutput &out, const QString &what)
+{
+    if (op.ok())
+        return true;
+    fail(out, op.result, what);
+    return false;
+}
+
 CtlOutput CtlSession::identify()
 {
     CtlOutput out;
@@ -190,17 +199,18 @@ CtlOutput CtlSession::restart()
 CtlOutput CtlSession::names()
 {
     CtlOutput out;
+    ObjectNameList names;
+    int reached = 0; // the name whose exchange ran last
+    const OpResult op = readObjectNames(m_access, names, [&reached](int n) { reached = n; });
+    const int good = op.ok() ? ObjectNameCount : reached - 1;
     QJsonArray list;
-    for (int n = 1; n <= ObjectNameCount; ++n) {
-        const RegisterBlock b = objectNameBlock(n);
-        std::uint16_t record[ObjectNameRegisters] = {};
-        if (!readBlock(b.unitId, b.readFunction, b.start, b.count, record, out,
-                       QStringLiteral("object name %1").arg(n)))
-            return out;
-        const QString name = QString::fromLatin1(decodeObjectName(record));
+    for (int n = 1; n <= good; ++n) {
+        const QString name = QString::fromLatin1(names[std::size_t(n - 1)]);
         out.lines << QStringLiteral("%1 %2").arg(n, 3, 10, QLatin1Char('0')).arg(name);
         list.append(name);
     }
+    if (!opSucceeded(op, out, QStringLiteral("object name %1").arg(reached)))
+        return out;
     out.json.insert(QStringLiteral("names"), list);
     return out;
 }

@@ -15,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+struct OpResult;
+
 // Process exit statuses, documented in README.
 enum CtlExit
 {
@@ -56,6 +58,8 @@ private:
     // Reads one block; on failure fills `out` with the failure and returns false.
     bool readBlock(int unit, int fn, int start, int count, std::uint16_t *values, CtlOutput &out,
                    const QString &what);
+    // True for a good chain of exchanges; otherwise fills `out` with the failure.
+    static bool opSucceeded(const OpResult &op, CtlOutput &out, const QString &what);
 
     TTcpClient m_client;
     RegisterAccess m_access;

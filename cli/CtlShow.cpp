@@ -5,6 +5,7 @@
 
 #include "Codecs.h"
 #include "StatusBlock.h"
+#include "UnitOps.h"
 
 namespace {
 
@@ -45,42 +46,44 @@ QString statusSummary(const StatusBlock &s)
 CtlOutput CtlSession::show()
 {
     CtlOutput out;
-    std::uint16_t product[8] = {}, network[12] = {}, lock[1] = {}, g50[4] = {}, id[3] = {},
-                  name[11] = {}, options[7] = {}, status[StatusBlockSize] = {};
-    struct Step
-    {
-        const RegisterBlock &block;
-        std::uint16_t *values;
-    };
-    const Step steps[] = {{Blocks::Product, product},       {Blocks::NetworkAddresses, network},
-                          {Blocks::ConfigLock, lock},       {Blocks::G50Address, g50},
-                          {Blocks::DeviceObjectId, id},     {Blocks::DeviceObjectName, name},
-                          {Blocks::BACnetOptions, options}, {Blocks::Status, status}};
-    for (const Step &step : steps) {
-        const RegisterBlock &b = step.block;
-        if (!readBlock(b.unitId, b.readFunction, b.start, b.count, step.values, out,
-                       QString::fromLatin1(b.name)))
-            return out;
-    }
-    add(out, QStringLiteral("Unit"), firmwareLabel(product[0], product[1]));
-    add(out, QStringLiteral("MAC address"), macLabel(product + 2));
-    add(out, QStringLiteral("IP address"), dotted(network));
-    add(out, QStringLiteral("Gateway"), dotted(network + 4));
-    add(out, QStringLiteral("Subnet mask"), dotted(network + 8));
+    NetworkReading network;
+    std::optional<Octets4> g50;
+    BACnetReading bacnet;
+    StatusBlock status;
+    OpResult op = readNetworkSettings(m_access, network);
+    if (op.ok())
+        op = readG50Address(m_access, g50);
+    if (op.ok())
+        op = readBACnetSettings(m_access, bacnet);
+    if (op.ok())
+        op = readStatusBlock(m_access, status);
+    if (!opSucceeded(op, out,
+                     op.failedBlock ? QString::fromLatin1(op.failedBlock->name) : QString()))
+        return out;
+    const ProductInfo &product = *network.product;
+    const NetworkAddresses &addresses = *network.addresses;
+    add(out, QStringLiteral("Unit"), firmwareLabel(product.productCode, product.firmware));
+    add(out, QStringLiteral("MAC address"), macLabel(product.mac.data()));
+    add(out, QStringLiteral("IP address"), dotted(addresses.data()));
+    add(out, QStringLiteral("Gateway"), dotted(addresses.data() + 4));
+    add(out, QStringLiteral("Subnet mask"), dotted(addresses.data() + 8));
     add(out, QStringLiteral("Config via network"),
-        lock[0] == ConfigLockedWord ? QStringLiteral("forbidden") : QStringLiteral("allowed"));
-    add(out, QStringLiteral("G50 address"), dotted(g50));
-    const std::uint32_t instance = decodeDeviceInstance(id);
+        configViaNetworkAllowed(*network.lockWord) ? QStringLiteral("allowed")
+                                                   : QStringLiteral("forbidden"));
+    add(out, QStringLiteral("G50 address"), dotted(g50->data()));
+    const std::uint32_t instance = *bacnet.instance;
     add(out, QStringLiteral("BACnet device id"),
         QString::number(instance) +
             (isValidDeviceInstance(instance) ? QString() : QStringLiteral(" (invalid)")));
-    add(out, QStringLiteral("BACnet device name"), QString::fromLatin1(decodeDeviceName(name)));
+    add(out, QStringLiteral("BACnet device name"), QString::fromLatin1(*bacnet.name));
+    const BACnetOptions &options = *bacnet.options;
     add(out, QStringLiteral("New setting comparison"),
-        options[0] == 1 ? QStringLiteral("on") : QStringLiteral("off"));
+        options.newSettingComparison ? QStringLiteral("on") : QStringLiteral("off"));
     add(out, QStringLiteral("Foreign device"),
-        options[1] == 1
-            ? QStringLiteral("BBMD %1, TTL %2 s").arg(dotted(options + 2)).arg(options[6])
-            : QStringLiteral("off"));
-    add(out, QStringLiteral("Status"), statusSummary(decodeStatusBlock(status)));
+        options.foreignDevice ? QStringLiteral("BBMD %1, TTL %2 s")
+                                    .arg(dotted(options.bbmd.data()))
+                                    .arg(options.timeToLive)
+                              : QStringLiteral("off"));
+    add(out, QStringLiteral("Status"), statusSummary(status));
     return out;
 }

@@ -8,7 +8,14 @@
 // Every operation performs its blocks in a fixed order and stops at the first
 // exchange whose result is not good. A read fills only the parts whose blocks
 // were read (the optionals below), so a caller can keep showing what arrived
-// before the failure; nothing is taken from a failed exchange.
+// before the failure; nothing is taken from a failed exchange. The optionals
+// are emptied when the read starts, so a present value is always one that
+// this read delivered; outputs that are not optional keep their old value
+// when their block fails.
+//
+// A write refuses values that the unit's registers cannot carry (an octet
+// above 255, a name or an instance out of range) before anything is sent:
+// the result is then ResultFailure without a failed block.
 
 #include "RegisterAccess.h"
 #include "RegisterMap.h"
@@ -63,6 +70,7 @@ OpResult readNetworkSettings(RegisterAccess &access, NetworkReading &out);
 // The product block alone (identity and MAC address).
 OpResult readProductInfo(RegisterAccess &access, ProductInfo &out);
 // The addresses, then the lock register (0 to allow, ConfigLockedWord to forbid).
+// An octet above 255 is refused.
 OpResult writeNetworkSettings(RegisterAccess &access, const NetworkAddresses &addresses,
                               bool allowConfigViaNetwork);
 OpResult sendRestartCommand(RegisterAccess &access);
@@ -70,6 +78,7 @@ OpResult sendRestartCommand(RegisterAccess &access);
 // --- G50 page ---
 
 OpResult readG50Address(RegisterAccess &access, std::optional<Octets4> &out);
+// An octet above 255 is refused.
 OpResult writeG50Address(RegisterAccess &access, const Octets4 &address);
 
 // --- BACnet page ---
@@ -98,9 +107,10 @@ struct BACnetSettings
 
 // Identifier, then name, then options.
 OpResult readBACnetSettings(RegisterAccess &access, BACnetReading &out);
-// Identifier, then name, then options. A name longer than 19 bytes or an
-// instance above 4194302 is refused before anything is sent (ResultFailure,
-// no failed block).
+// Identifier, then name, then options, written as given (the page decides
+// what a cleared foreign-device option sends as BBMD and time to live). A
+// name longer than 19 bytes, an instance above 4194302 or a BBMD octet above
+// 255 is refused before anything is sent (ResultFailure, no failed block).
 OpResult writeBACnetSettings(RegisterAccess &access, const BACnetSettings &settings);
 
 // --- Object names ---
@@ -110,10 +120,11 @@ using ObjectNameList = std::array<QByteArray, ObjectNameCount>; // index 0 is na
 // Called before the exchange of name n (1 to 100).
 using NameProgress = std::function<void(int n)>;
 
+// One name; n outside 1 to 100, or a name longer than 19 bytes, is refused.
 OpResult readObjectName(RegisterAccess &access, int n, QByteArray &name);
 OpResult writeObjectName(RegisterAccess &access, int n, const QByteArray &name);
 // Names 1 to 100 in order, stopping at the first failure; the names before it
-// are stored in `names`, the later entries are left as they were.
+// are stored in `names`, the failed and later entries are left as they were.
 OpResult readObjectNames(RegisterAccess &access, ObjectNameList &names,
                          const NameProgress &progress = {});
 // Names 1 to 100 in order, stopping at the first failure (the names before it
@@ -124,6 +135,8 @@ OpResult writeObjectNames(RegisterAccess &access, const ObjectNameList &names,
 
 // --- MAC address (serial sessions, service mode) ---
 
+// Function 104, whichever transport the session runs over; the dialog that
+// calls it is what keeps it to serial sessions. An octet above 255 is refused.
 OpResult writeMacAddress(RegisterAccess &access, const std::array<std::uint16_t, 6> &octets);
 
 // --- Status ---
