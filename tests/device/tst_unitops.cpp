@@ -29,7 +29,7 @@ class SimUnit
     TTcpClient m_client; // before the facade that refers to it
 
 public:
-    RegisterAccess access{m_client};
+    RegisterAccess access;
 
     bool start(const QStringList &extra = {})
     {
@@ -40,7 +40,7 @@ public:
             return false;
         m_client.setRemoteHost(m_sim.host());
         m_client.setRemotePort(m_sim.port());
-        access.ViaComPort = false;
+        access.useTcp(m_client);
         access.tcpTimeout = 30;
         return m_client.open();
     }
