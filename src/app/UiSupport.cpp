@@ -124,6 +124,16 @@ bool portSearchOffered()
 
 void CursorSlot::save()
 {
+    // A second save before the restore keeps the cursor of the first: the
+    // hourglass is not what the restore should bring back.
+    if (m_saved) {
+        if (QGuiApplication::overrideCursor())
+            QGuiApplication::changeOverrideCursor(Qt::WaitCursor);
+        else
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        return;
+    }
+    m_saved = true;
     const QCursor *current = QGuiApplication::overrideCursor();
     m_savedOverride = current != nullptr;
     m_savedShape = current ? int(current->shape()) : 0;
@@ -135,6 +145,7 @@ void CursorSlot::save()
 
 void CursorSlot::restore()
 {
+    m_saved = false;
     if (m_savedOverride) {
         if (QGuiApplication::overrideCursor())
             QGuiApplication::changeOverrideCursor(Qt::CursorShape(m_savedShape));

@@ -54,7 +54,8 @@ int GetWindowsVersionCode();
 bool portSearchOffered();
 
 // The single saved-cursor slot: save() remembers the current cursor and shows
-// the hourglass; restore() puts the remembered cursor back. Uses the
+// the hourglass; restore() puts the remembered cursor back. A save while a
+// saved cursor waits for its restore keeps the first one. Uses the
 // application override cursor, kept at most one level deep.
 class CursorSlot
 {
@@ -63,6 +64,7 @@ public:
     void restore();
 
 private:
+    bool m_saved = false;
     bool m_savedOverride = false;
     int m_savedShape = 0;
 };

@@ -35,7 +35,7 @@ std::uint8_t byteAt(const std::uint16_t *registers, int index)
 
 } // namespace
 
-int parseEntryNumber(const QString &text, int defaultValue)
+std::optional<int> parseEntryValue(const QString &text)
 {
     const int n = int(text.size());
     int i = 0;
@@ -56,7 +56,7 @@ int parseEntryNumber(const QString &text, int defaultValue)
         i += 2;
     }
     if (i == n)
-        return defaultValue;
+        return std::nullopt;
 
     // Accumulate the magnitude; anything beyond what an int can hold is refused
     // rather than wrapped, so it can never pass a range test by accident.
@@ -65,15 +65,43 @@ int parseEntryNumber(const QString &text, int defaultValue)
     for (; i < n; ++i) {
         const int d = digitValue(text[i], base);
         if (d < 0)
-            return defaultValue;
+            return std::nullopt;
         magnitude = magnitude * base + d;
         if (magnitude > magnitudeLimit)
-            return defaultValue;
+            return std::nullopt;
     }
     const long long value = negative ? -magnitude : magnitude;
     if (value > std::numeric_limits<int>::max())
-        return defaultValue;
+        return std::nullopt;
     return int(value);
+}
+
+int parseEntryNumber(const QString &text, int defaultValue)
+{
+    return parseEntryValue(text).value_or(defaultValue);
+}
+
+std::optional<int> entryNumberInRange(const QString &text, int min, int max)
+{
+    const std::optional<int> value = parseEntryValue(text);
+    if (!value || *value < min || *value > max)
+        return std::nullopt;
+    return value;
+}
+
+EntryCheck checkEntryNumbers(const QStringList &texts, int min, int max)
+{
+    EntryCheck check;
+    for (int i = 0; i < texts.size(); ++i) {
+        const std::optional<int> value = entryNumberInRange(texts[i], min, max);
+        if (!value) {
+            check.firstInvalid = i;
+            check.values.clear();
+            return check;
+        }
+        check.values.push_back(*value);
+    }
+    return check;
 }
 
 QString octetText(int value)
@@ -83,8 +111,7 @@ QString octetText(int value)
 
 QString firmwareLabel(std::uint16_t productCode, std::uint16_t firmware)
 {
-    return QString::asprintf("QX%.4d v%.1d.%.2d", int(productCode), firmware / 100,
-                             firmware % 100);
+    return QString::asprintf("QX%.4d v%.1d.%.2d", int(productCode), firmware / 100, firmware % 100);
 }
 
 QString firmwareVersionText(std::uint16_t firmware)
@@ -95,9 +122,8 @@ QString firmwareVersionText(std::uint16_t firmware)
 QString macLabel(const std::uint16_t registers[6])
 {
     return QString::asprintf("%.2X:%.2X:%.2X:%.2X:%.2X:%.2X", unsigned(registers[0]),
-                             unsigned(registers[1]), unsigned(registers[2]),
-                             unsigned(registers[3]), unsigned(registers[4]),
-                             unsigned(registers[5]));
+                             unsigned(registers[1]), unsigned(registers[2]), unsigned(registers[3]),
+                             unsigned(registers[4]), unsigned(registers[5]));
 }
 
 std::array<std::uint16_t, 3> encodeDeviceObjectId(std::uint32_t instance)
@@ -117,9 +143,9 @@ std::array<std::uint16_t, 11> encodeDeviceName(const QByteArray &name)
 {
     const int length = std::min<int>(int(name.size()), MaxDeviceNameLength);
     std::array<std::uint8_t, 22> bytes{};
-    bytes[0] = 7;                       // application tag: CharacterString
+    bytes[0] = 7;                        // application tag: CharacterString
     bytes[1] = std::uint8_t(length + 1); // the character-set byte counts
-    bytes[2] = 0;                       // character set: ANSI X3.4
+    bytes[2] = 0;                        // character set: ANSI X3.4
     for (int i = 0; i < length; ++i)
         bytes[std::size_t(3 + i)] = std::uint8_t(name[i]);
     return packBytes<11>(bytes);

@@ -4,15 +4,32 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 // The number-entry rule for every value typed into a box: leading spaces, an
 // optional sign and the hexadecimal prefixes "$", "x" and "0x" are accepted.
 // An empty text, any other character (trailing spaces included) or a value
 // outside the signed 32-bit range gives defaultValue.
 int parseEntryNumber(const QString &text, int defaultValue = -1);
+// The same rule without a default: no value when the text is not a number.
+std::optional<int> parseEntryValue(const QString &text);
+// A number typed into a box and accepted only inside [min, max].
+std::optional<int> entryNumberInRange(const QString &text, int min, int max);
+
+// Boxes validated in a fixed order: every value, or the index of the first
+// text that is not a whole number inside [min, max] (values then empty).
+struct EntryCheck
+{
+    std::vector<int> values;
+    int firstInvalid = -1;
+    bool ok() const { return firstInvalid < 0; }
+};
+EntryCheck checkEntryNumbers(const QStringList &texts, int min, int max);
 
 // An octet box: at least three digits, zero-filled ("001"); larger values are
 // shown whole ("300").

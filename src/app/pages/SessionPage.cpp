@@ -1,8 +1,10 @@
 #include "SessionPage.h"
 
+#include "Codecs.h"
 #include "PageHost.h"
 #include "UiSupport.h"
 
+#include <QLineEdit>
 #include <QPushButton>
 
 SessionPage::SessionPage(PageHost &host, QWidget *parent) : QWidget(parent), m_host(host) {}
@@ -71,4 +73,26 @@ void SessionPage::commonTail()
     Delay(150);
     m_host.hideBusy();
     m_host.restoreCursor();
+}
+
+std::optional<std::vector<int>> SessionPage::takeNumbers(const QList<QLineEdit *> &boxes, int min,
+                                                         int max, const QString &errorText)
+{
+    QStringList texts;
+    for (const QLineEdit *box : boxes)
+        texts << box->text();
+    EntryCheck check = checkEntryNumbers(texts, min, max);
+    if (!check.ok()) {
+        refuseEntry(boxes[check.firstInvalid], errorText);
+        return std::nullopt;
+    }
+    return std::move(check.values);
+}
+
+void SessionPage::refuseEntry(QLineEdit *box, const QString &errorText)
+{
+    m_host.restoreCursor();
+    m_host.hideBusy();
+    BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok);
+    box->setFocus();
 }

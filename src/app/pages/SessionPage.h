@@ -9,7 +9,11 @@
 #include <QString>
 #include <QWidget>
 
+#include <optional>
+#include <vector>
+
 class PageHost;
+class QLineEdit;
 class QPushButton;
 
 class SessionPage : public QWidget
@@ -77,6 +81,15 @@ protected:
         Send
     };
     void finishRequest(Finish kind, bool ok, const QString &successText, const QString &errorText);
+
+    // Validation before a send: the boxes' texts as whole numbers inside
+    // [min, max], checked in order. At the first invalid box the send is
+    // refused (refuseEntry) and nothing is returned.
+    std::optional<std::vector<int>> takeNumbers(const QList<QLineEdit *> &boxes, int min, int max,
+                                                const QString &errorText);
+    // A refused send: the cursor back, the busy window hidden, one error
+    // message, and the keyboard focus on the box to correct.
+    void refuseEntry(QLineEdit *box, const QString &errorText);
 
     PageHost &m_host;
 
