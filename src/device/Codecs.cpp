@@ -178,3 +178,16 @@ QByteArray decodeObjectName(const std::uint16_t registers[10])
         name.append(char(byteAt(registers, 1 + i)));
     return name;
 }
+
+QString nameText(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+std::optional<QByteArray> nameBytes(const QString &text)
+{
+    for (const QChar c : text)
+        if (c.unicode() > 0xFF)
+            return std::nullopt;
+    return text.toLatin1();
+}

@@ -66,3 +66,11 @@ QByteArray decodeDeviceName(const std::uint16_t registers[11]);
 constexpr int MaxObjectNameLength = 19;
 std::array<std::uint16_t, 10> encodeObjectName(const QByteArray &name);
 QByteArray decodeObjectName(const std::uint16_t registers[10]);
+
+// Names (the BACnet device name and the object names) travel as one byte per
+// character. Bytes from the unit are shown as Latin-1, so every byte has one
+// character and is sent back as the same byte.
+QString nameText(const QByteArray &bytes);
+// The bytes to send for a name box's text; no value when a character has no
+// Latin-1 byte (it could not be sent unaltered).
+std::optional<QByteArray> nameBytes(const QString &text);

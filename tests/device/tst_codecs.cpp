@@ -11,14 +11,12 @@ using Registers = QList<int>;
 
 namespace {
 
-template <std::size_t N>
-Registers toList(const std::array<std::uint16_t, N> &a)
+template <std::size_t N> Registers toList(const std::array<std::uint16_t, N> &a)
 {
     return Registers(a.begin(), a.end());
 }
 
-template <std::size_t N>
-std::array<std::uint16_t, N> fromList(const Registers &list)
+template <std::size_t N> std::array<std::uint16_t, N> fromList(const Registers &list)
 {
     std::array<std::uint16_t, N> a{};
     for (std::size_t i = 0; i < N && i < std::size_t(list.size()); ++i)
@@ -49,6 +47,8 @@ private slots:
     void receiveBufferUsage_data();
     void receiveBufferUsage();
     void objectNameBlocksTileTheNameSpace();
+    void namesRoundTripEveryByte();
+    void entryChecksStopAtTheFirstRefusedText();
 };
 
 void TestCodecs::numberEntry_data()
@@ -135,17 +135,16 @@ void TestCodecs::deviceNameEncoding_data()
 {
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<Registers>("registers");
-    QTest::newRow("AB") << QByteArray("AB")
-                        << Registers{1795, 65, 16896, 0, 0, 0, 0, 0, 0, 0, 0};
+    QTest::newRow("AB") << QByteArray("AB") << Registers{1795, 65, 16896, 0, 0, 0, 0, 0, 0, 0, 0};
     QTest::newRow("empty") << QByteArray() << Registers{1793, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     QTest::newRow("nineteen characters")
         << QByteArray("ABCDEFGHIJKLMNOPQRS")
-        << Registers{0x0714, 0x0041, 0x4243, 0x4445, 0x4647, 0x4849, 0x4A4B, 0x4C4D, 0x4E4F,
-                     0x5051, 0x5253};
+        << Registers{0x0714, 0x0041, 0x4243, 0x4445, 0x4647, 0x4849,
+                     0x4A4B, 0x4C4D, 0x4E4F, 0x5051, 0x5253};
     QTest::newRow("twenty characters are cut to nineteen")
         << QByteArray("ABCDEFGHIJKLMNOPQRST")
-        << Registers{0x0714, 0x0041, 0x4243, 0x4445, 0x4647, 0x4849, 0x4A4B, 0x4C4D, 0x4E4F,
-                     0x5051, 0x5253};
+        << Registers{0x0714, 0x0041, 0x4243, 0x4445, 0x4647, 0x4849,
+                     0x4A4B, 0x4C4D, 0x4E4F, 0x5051, 0x5253};
 }
 
 void TestCodecs::deviceNameEncoding()
@@ -182,8 +181,8 @@ void TestCodecs::objectNameRecords_data()
     QTest::newRow("Hall 3") << QByteArray("Hall 3")
                             << Registers{0x0648, 0x616C, 0x6C20, 0x3300, 0, 0, 0, 0, 0, 0};
     QTest::newRow("empty") << QByteArray() << Registers{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    QTest::newRow("8-bit characters") << QByteArray("\xE9t\xE9")
-                                      << Registers{0x03E9, 0x74E9, 0, 0, 0, 0, 0, 0, 0, 0};
+    QTest::newRow("8-bit characters")
+        << QByteArray("\xE9t\xE9") << Registers{0x03E9, 0x74E9, 0, 0, 0, 0, 0, 0, 0, 0};
 }
 
 void TestCodecs::objectNameRecords()
@@ -253,6 +252,35 @@ void TestCodecs::objectNameBlocksTileTheNameSpace()
     QCOMPARE(int(objectNameBlock(40).start), 390);
     QCOMPARE(int(objectNameBlock(100).start), 990);
     QCOMPARE(int(objectNameBlock(100).count), 10);
+}
+
+void TestCodecs::namesRoundTripEveryByte()
+{
+    // Whatever bytes a unit holds come back unchanged after being shown.
+    QByteArray all;
+    for (int b = 1; b < 256; ++b)
+        all.append(char(b));
+    QCOMPARE(nameBytes(nameText(all)).value(), all);
+    QCOMPARE(nameText(QByteArray("Caf\xe9", 4)), QStringLiteral("Caf\u00e9"));
+    // A character without a byte of its own is refused, never replaced.
+    QVERIFY(!nameBytes(QStringLiteral("Hall \u20ac")));
+    QVERIFY(!nameBytes(QStringLiteral("\u0100")));
+}
+
+void TestCodecs::entryChecksStopAtTheFirstRefusedText()
+{
+    const EntryCheck good = checkEntryNumbers({"7", "007", "$FF"}, 0, 255);
+    QVERIFY(good.ok());
+    QCOMPARE(good.values, (std::vector<int>{7, 7, 255}));
+    const EntryCheck bad = checkEntryNumbers({"1", "256", "x"}, 0, 255);
+    QCOMPARE(bad.firstInvalid, 1);
+    QVERIFY(bad.values.empty());
+    QCOMPARE(checkEntryNumbers({"0"}, 1, 65535).firstInvalid, 0);
+    QCOMPARE(checkEntryNumbers({"65535"}, 1, 65535).values, std::vector<int>{65535});
+    QCOMPARE(entryNumberInRange(QStringLiteral("4194302"), 0, 4194302),
+             std::optional<int>(4194302));
+    QVERIFY(!entryNumberInRange(QStringLiteral("4194303"), 0, 4194302));
+    QVERIFY(!entryNumberInRange(QStringLiteral("12a"), 0, 4194302));
 }
 
 QTEST_GUILESS_MAIN(TestCodecs)
