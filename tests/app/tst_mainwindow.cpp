@@ -1,6 +1,6 @@
 // The main window without a unit: start-up state, the settings file in the
-// working folder, the port list, address validation, the busy window, the
-// close guard and the request scheduler's order, timing and recovery.
+// working folder, the port list, address validation, the busy window and the
+// close guard.
 
 #include "AppTestKit.h"
 #include "BACnetPage.h"
@@ -38,14 +38,6 @@ QStringList addressBoxTexts(TMainForm &form)
     return texts;
 }
 
-// A session as far as the scheduler is concerned: timers running, Close enabled.
-void startScheduling(TMainForm &form)
-{
-    form.CloseConnection1->setEnabled(true);
-    form.Timer1->start();
-    form.Timer2->start();
-}
-
 } // namespace
 
 class TestMainWindow : public QObject
@@ -65,17 +57,6 @@ private slots:
     void busyWindowCentredOnMainWindow();
     void closeWithoutSession();
     void delayServesTimersAndEnds();
-
-    void pageRequestServedAtNextTick_data();
-    void pageRequestServedAtNextTick();
-    void flagLoweredBeforeOrAfterOperation_data();
-    void flagLoweredBeforeOrAfterOperation();
-    void pageRequestBeforePendingPoll();
-    void closeWhilePollPendingLeavesPollRaised();
-    void timer1RaisesPollAndIsRearmedAfterIt();
-    void enableControlsHonoursHighlights();
-    void getDoesNotMarkPageButUserEditDoes();
-    void errorInRequestIsRecovered();
 };
 
 void TestMainWindow::startUpState()
@@ -343,245 +324,14 @@ void TestMainWindow::delayServesTimersAndEnds()
     clock.start();
     Delay(200);
     const qint64 took = clock.elapsed();
-    QVERIFY2(took >= 200 && took < 600, qPrintable(QString::number(took)));
+    // Ends no sooner than asked; the upper bound only catches a wait that
+    // never ends, since a loaded machine may serve events late.
+    QVERIFY2(took >= 200 && took < 5000, qPrintable(QString::number(took)));
     QVERIFY(ticks >= 3);
     clock.restart();
     Delay(0);
     Delay(-5);
-    QVERIFY(clock.elapsed() < 100);
-}
-
-void TestMainWindow::pageRequestServedAtNextTick_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("request");
-    QTest::addColumn<QString>("busyText");
-    QTest::newRow("Button1") << "Button1" << int(Request::GetNetwork)
-                             << "Retrieving Network Settings....";
-    QTest::newRow("Button2") << "Button2" << int(Request::SendNetwork)
-                             << "Transmitting New Network Settings....";
-    QTest::newRow("Button5") << "Button5" << int(Request::GetG50) << "Retrieving G50 Settings....";
-    QTest::newRow("Button6") << "Button6" << int(Request::SendG50)
-                             << "Transmitting New G50 Settings....";
-    QTest::newRow("Button3") << "Button3" << int(Request::GetBACnet)
-                             << "Retrieving BACnet Settings....";
-    QTest::newRow("Button4") << "Button4" << int(Request::SendBACnet)
-                             << "Transmitting BACnet Settings....";
-    QTest::newRow("Button9") << "Button9" << int(Request::GetNames)
-                             << "Retrieving Object Names....";
-    QTest::newRow("Button10") << "Button10" << int(Request::SendNames)
-                              << "Transmitting Object Names....";
-}
-
-void TestMainWindow::pageRequestServedAtNextTick()
-{
-    QFETCH(QString, button);
-    QFETCH(int, request);
-    QFETCH(QString, busyText);
-    WorkingFolder folder;
-    auto form = makeMainForm();
-    QList<Request> served;
-    QElapsedTimer clock;
-    qint64 servedAt = -1;
-    form->scheduler().setRequestObserver([&](Request r) {
-        served << r;
-        servedAt = clock.elapsed();
-    });
-    startScheduling(*form);
-    auto *b = named<QPushButton>(form.get(), button);
-    b->setEnabled(true);
-    clock.start();
-    b->click();
-    QVERIFY(form->scheduler().isPending(Request(request)));
-    QVERIFY(!form->isEnabled());
-    QVERIFY(!form->pageControl()->isEnabled());
-    QVERIFY(!b->isEnabled());
-    QVERIFY(form->busyWindow()->isVisible());
-    QCOMPARE(form->busyWindow()->text(), busyText);
-    QVERIFY(QGuiApplication::overrideCursor());
-    QTRY_VERIFY_WITH_TIMEOUT(!served.isEmpty(), 1500);
-    QVERIFY2(servedAt <= 1100, qPrintable(QString::number(servedAt)));
-    QCOMPARE(served.first(), Request(request));
-    QTRY_VERIFY_WITH_TIMEOUT(form->isEnabled(), 1000);
-    QVERIFY(!form->scheduler().isPending(Request(request)));
-    QVERIFY(!form->busyWindow()->isVisible());
-    QVERIFY(!QGuiApplication::overrideCursor());
-    QVERIFY(form->Timer2->isActive());
-}
-
-void TestMainWindow::flagLoweredBeforeOrAfterOperation_data()
-{
-    QTest::addColumn<int>("request");
-    QTest::addColumn<bool>("raisedDuring");
-    for (const RequestRow &row : RequestTable)
-        QTest::newRow(row.flagName) << int(row.request) << !row.clearBefore;
-}
-
-void TestMainWindow::flagLoweredBeforeOrAfterOperation()
-{
-    QFETCH(int, request);
-    QFETCH(bool, raisedDuring);
-    WorkingFolder folder;
-    auto form = makeMainForm();
-    bool seen = false;
-    bool raised = false;
-    form->scheduler().setRequestObserver([&](Request r) {
-        seen = r == Request(request);
-        raised = form->scheduler().isPending(r);
-        // The MAC dialog is modal: close it as soon as it runs.
-        if (r == Request::MACDialog)
-            QTimer::singleShot(0, form->macDialog(), &QDialog::reject);
-    });
-    form->scheduler().setPending(Request(request), true);
-    form->Timer2->start();
-    form->DispatchRequest();
-    QVERIFY(seen);
-    QCOMPARE(raised, raisedDuring);
-    QVERIFY(!form->scheduler().isPending(Request(request)));
-    QVERIFY(form->Timer2->isActive());
-}
-
-void TestMainWindow::pageRequestBeforePendingPoll()
-{
-    WorkingFolder folder;
-    auto form = makeMainForm();
-    QList<Request> served;
-    QElapsedTimer clock;
-    QList<qint64> at;
-    form->scheduler().setRequestObserver([&](Request r) {
-        served << r;
-        at << clock.elapsed();
-    });
-    startScheduling(*form);
-    form->Timer1->stop();
-    form->scheduler().setPending(Request::StatusPoll, true);
-    clock.start();
-    form->g50Page()->Button5Click();
-    QTRY_COMPARE_WITH_TIMEOUT(served.size(), 2, 3000);
-    QCOMPARE(served, (QList<Request>{Request::GetG50, Request::StatusPoll}));
-    // One request per tick: the poll waits for the tick after the page request.
-    QVERIFY2(at[1] - at[0] >= 900, qPrintable(QString::number(at[1] - at[0])));
-}
-
-void TestMainWindow::closeWhilePollPendingLeavesPollRaised()
-{
-    WorkingFolder folder;
-    MessageRecorder messages;
-    auto form = makeMainForm();
-    QList<Request> served;
-    form->scheduler().setRequestObserver([&](Request r) { served << r; });
-    startScheduling(*form);
-    form->scheduler().setPending(Request::StatusPoll, true);
-    form->CloseConnection1Click();
-    QVERIFY(messages.messages.isEmpty()); // nothing unsent: no question
-    QVERIFY(form->scheduler().CloseRequested);
-    QVERIFY(!form->Timer1->isActive());
-    QCOMPARE(form->busyWindow()->text(), QStringLiteral("Closing Connection...."));
-    QTRY_VERIFY_WITH_TIMEOUT(!form->CloseConnection1->isEnabled(), 1500);
-    QVERIFY(served.isEmpty());
-    QVERIFY(pending(*form, Request::StatusPoll));
-    QVERIFY(!form->Timer1->isActive());
-    QVERIFY(!form->Timer2->isActive());
-    QVERIFY(form->isEnabled());
-    QVERIFY(!form->busyWindow()->isVisible());
-    QCOMPARE(visibleTabs(*form), QStringList{QStringLiteral("Choose Connection")});
-}
-
-void TestMainWindow::timer1RaisesPollAndIsRearmedAfterIt()
-{
-    WorkingFolder folder;
-    auto form = makeMainForm();
-    QList<Request> served;
-    bool timer1RunningDuringPoll = true;
-    form->scheduler().setRequestObserver([&](Request r) {
-        served << r;
-        timer1RunningDuringPoll = form->Timer1->isActive();
-    });
-    QElapsedTimer clock;
-    clock.start();
-    startScheduling(*form);
-    QTRY_VERIFY_WITH_TIMEOUT(pending(*form, Request::StatusPoll) || !served.isEmpty(), 3000);
-    QVERIFY(clock.elapsed() >= 1900);
-    QVERIFY(!form->Timer1->isActive() || !served.isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(served.size(), 1, 2000);
-    QVERIFY(!timer1RunningDuringPoll); // no second poll is requested while one is pending
-    QVERIFY(form->Timer1->isActive());
-    QVERIFY(!pending(*form, Request::StatusPoll));
-}
-
-void TestMainWindow::enableControlsHonoursHighlights()
-{
-    WorkingFolder folder;
-    auto form = makeMainForm();
-    form->setTabHighlighted(TMainForm::Tab::BACnet, true);
-    form->setTabHighlighted(TMainForm::Tab::Names, true);
-    form->DisableControls();
-    for (QPushButton *b :
-         {form->networkPage()->Button1, form->bacnetPage()->Button4, form->namesPage()->BitBtn3})
-        QVERIFY(!b->isEnabled());
-    QVERIFY(!form->isEnabled());
-    form->EnableControls();
-    QVERIFY(form->isEnabled());
-    QVERIFY(form->networkPage()->Button1->isEnabled());
-    QVERIFY(form->g50Page()->Button5->isEnabled());
-    QVERIFY(form->bacnetPage()->Button4->isEnabled());
-    QVERIFY(form->namesPage()->Button10->isEnabled());
-    QVERIFY(!form->networkPage()->Button2->isEnabled());
-    QVERIFY(!form->g50Page()->Button6->isEnabled());
-}
-
-void TestMainWindow::getDoesNotMarkPageButUserEditDoes()
-{
-    WorkingFolder folder;
-    auto form = makeMainForm();
-    // A get that fills the boxes while it loads the page.
-    form->scheduler().setRequestObserver([&](Request r) {
-        if (r == Request::GetNetwork) {
-            const SessionPage::Loading loading(*form->networkPage());
-            editBox(*form, 1)->setText(QStringLiteral("010"));
-        }
-    });
-    form->networkPage()->Button1Click();
-    form->Timer2->start();
-    form->DispatchRequest();
-    QCOMPARE(editBox(*form, 1)->text(), QStringLiteral("010"));
-    QVERIFY(!form->isTabHighlighted(TMainForm::Tab::Network));
-    QVERIFY(!form->networkPage()->Button2->isEnabled());
-    // The same change made by the user marks the page.
-    editBox(*form, 1)->setText(QStringLiteral("011"));
-    QVERIFY(form->isTabHighlighted(TMainForm::Tab::Network));
-    QVERIFY(form->networkPage()->Button2->isEnabled());
-    // ResetDisplays clears the mark and does not set it again while clearing.
-    form->ResetDisplays();
-    QVERIFY(!form->isTabHighlighted(TMainForm::Tab::Network));
-    QVERIFY(!form->networkPage()->Button2->isEnabled());
-}
-
-void TestMainWindow::errorInRequestIsRecovered()
-{
-    WorkingFolder folder;
-    MessageRecorder messages;
-    auto form = makeMainForm();
-    QList<Request> served;
-    form->scheduler().setRequestObserver([&](Request r) {
-        served << r;
-        if (r == Request::GetBACnet)
-            throw std::runtime_error("bad block");
-    });
-    startScheduling(*form);
-    form->bacnetPage()->Button3Click();
-    QTRY_COMPARE_WITH_TIMEOUT(messages.messages.size(), 1, 1500);
-    QVERIFY(messages.messages.first().text.contains(QStringLiteral("bad block")));
-    QCOMPARE(messages.messages.first().kind, MsgKind::Error);
-    QVERIFY(form->isEnabled());
-    QVERIFY(form->bacnetPage()->Button3->isEnabled());
-    QVERIFY(!form->busyWindow()->isVisible());
-    QVERIFY(!QGuiApplication::overrideCursor());
-    QVERIFY(!pending(*form, Request::GetBACnet));
-    QVERIFY(form->Timer2->isActive());
-    // The scheduler keeps serving.
-    form->g50Page()->Button5Click();
-    QTRY_VERIFY_WITH_TIMEOUT(served.contains(Request::GetG50), 1500);
+    QVERIFY(clock.elapsed() < 2000);
 }
 
 QTEST_MAIN(TestMainWindow)
