@@ -3,6 +3,7 @@
 
 #include "MainForm.h"
 #include "ScreenshotRun.h"
+#include "StartupProbe.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -23,6 +24,7 @@ int main(int argc, char *argv[])
         const QRect area = screen->availableGeometry();
         form.move(area.center() - form.rect().center());
     }
+    installStartupProbe(&form);
     form.show();
     if (!startScreenshotRunIfRequested(form) && qEnvironmentVariableIsSet("RAVELIN_DEMO_CONNECT")) {
         // Demo hook: connect to the stored address once the window is up, as
