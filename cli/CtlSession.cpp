@@ -76,7 +76,9 @@ CtlSession::CtlSession(int comPort, const QString &device, std::uint16_t timeout
 {
     m_serial->CommPort = comPort - 1;
     m_serial->DevicePath = device;
-    m_serial->RxBufferSize = 200; // holds the largest read reply (5 + 2 x 97 bytes)
+    // Room for the largest read reply (5 + 2 x 97 bytes) behind stray bytes
+    // that a line may carry before it; the reply is copied from its unit id on.
+    m_serial->RxBufferSize = CtlRxBufferSize;
     m_access.useSerial(*m_serial);
     m_access.rtuTimeout = timeoutTenths;
 }
@@ -103,6 +105,20 @@ bool CtlSession::connect(QString *error)
                  .arg(m_client.remotePort())
                  .arg(m_client.lastError());
     return false;
+}
+
+void CtlSession::reportLostConnection(CtlOutput &out)
+{
+    if (out.exitCode != ExitNoReply || m_serial || !m_client.connectionLost())
+        return;
+    // Nothing came because the unit hung up, not because it was slow.
+    const QString error = QStringLiteral("the connection was closed without a reply");
+    const QString what = out.json.value(QStringLiteral("failed")).toString();
+    out.exitCode = ExitFailure;
+    if (!out.lines.isEmpty())
+        out.lines.removeLast(); // the "no reply in time" line of the failure
+    out.lines << (what.isEmpty() ? error : QStringLiteral("%1: %2").arg(what, error));
+    out.json.insert(QStringLiteral("error"), error);
 }
 
 bool CtlSession::readBlock(int unit, int fn, int start, int count, std::uint16_t *values,

@@ -23,9 +23,13 @@ enum CtlExit
     ExitOk = 0,
     ExitException = 2, // the unit answered with an exception
     ExitNoReply = 3,   // no reply in time
-    ExitFailure = 4,   // no connection, an invalid reply, or a refused request
+    ExitFailure = 4,   // no connection, connection closed, an invalid reply, or a refused request
     ExitUsage = 64,
 };
+
+// The serial receive buffer of the command line: the largest read reply with
+// room to spare for stray bytes ahead of it.
+constexpr std::uint16_t CtlRxBufferSize = 1024;
 
 // One command's outcome: the exit status, the text lines for a person and
 // the same content as JSON for scripts.
@@ -53,6 +57,10 @@ public:
     CtlOutput restart();
     CtlOutput names();
     CtlOutput show();
+
+    // A command that failed with "no reply" over a TCP connection the unit has
+    // closed is a lost connection: exit status and message say so.
+    void reportLostConnection(CtlOutput &out);
 
 private:
     // Reads one block; on failure fills `out` with the failure and returns false.

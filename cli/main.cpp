@@ -24,8 +24,8 @@ const char *const Usage =
     "  --tcp-port PORT    Modbus TCP port (default 502)\n"
     "  --com N            Modbus RTU at 9600 8N1 over COM port N (see below)\n"
     "  --device PATH      Modbus RTU at 9600 8N1 over this serial device\n"
-    "  --timeout TENTHS   reply timeout in tenths of a second (default 70 over TCP,\n"
-    "                     50 over a serial line)\n"
+    "  --timeout TENTHS   reply timeout in tenths of a second, 1 to 600 (default 70\n"
+    "                     over TCP, 50 over a serial line)\n"
     "  --json             print the result as one JSON object\n"
     "\n"
     "Commands:\n"
@@ -41,8 +41,14 @@ const char *const Usage =
     "Over a serial line READ takes at most 97 registers and WRITE at most 20 values.\n"
     "COMn means /dev/ttyS0-3 (COM1-4), /dev/ttyUSB0-15 (COM5-20) or /dev/ttyACM0-11\n"
     "(COM21-32) on Linux; RAVELIN_COMn=PATH in the environment overrides it.\n"
-    "Exit status: 0 done, 2 exception reply, 3 no reply, 4 any other failure (no\n"
-    "connection, invalid reply), 64 usage error.\n";
+    "Control characters in names and other text from the unit are printed as \\xNN.\n"
+    "Exit status: 0 done, 2 exception reply, 3 no reply in time, 4 any other\n"
+    "failure (no connection, connection closed, invalid reply), 64 usage error.\n";
+
+// A reply wait of at most a minute: long enough for any line, short enough
+// that a silent unit never holds a script for good (the serial component
+// would take 65535 as "never time out").
+constexpr int MaxTimeoutTenths = 600;
 
 struct Invocation
 {
@@ -92,7 +98,7 @@ Invocation parseArguments(const QStringList &args)
         else if (option == QLatin1String("--tcp-port"))
             inv.port = std::uint16_t(number(value(), 1, 65535, "--tcp-port"));
         else if (option == QLatin1String("--timeout"))
-            inv.timeout = std::uint16_t(number(value(), 1, 65535, "--timeout"));
+            inv.timeout = std::uint16_t(number(value(), 1, MaxTimeoutTenths, "--timeout"));
         else if (option == QLatin1String("--com"))
             inv.comPort = number(value(), 1, 255, "--com");
         else if (option == QLatin1String("--device"))
@@ -180,15 +186,50 @@ std::function<CtlOutput(CtlSession &)> prepare(const Invocation &inv)
     usageError(QStringLiteral("unknown command \"%1\"").arg(inv.command));
 }
 
+// Text from the unit (object names, the device name) may hold any byte; a
+// terminal would obey the control characters among them. Every line printed
+// as text has them, DEL and the C1 range escaped as \xNN, and the backslash
+// doubled so that the escapes stay unambiguous. Latin-1 letters stay as they
+// are. JSON output escapes by its own rules.
+QByteArray terminalSafe(const QString &line)
+{
+    QString out;
+    out.reserve(line.size());
+    for (const QChar c : line) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else if (u == u'\\')
+            out += QStringLiteral("\\\\");
+        else
+            out += c;
+    }
+    return out.toUtf8();
+}
+
+// The one-line message of a failure, as written on standard error.
+QString failureMessage(const CtlOutput &out)
+{
+    const QString error = out.json.value(QStringLiteral("error")).toString();
+    const QString what = out.json.value(QStringLiteral("failed")).toString();
+    if (error.isEmpty())
+        return out.lines.isEmpty() ? QStringLiteral("failed") : out.lines.last();
+    return what.isEmpty() ? error : QStringLiteral("%1: %2").arg(what, error);
+}
+
 int print(const Invocation &inv, const CtlOutput &out)
 {
+    const bool failed = out.exitCode != ExitOk;
     if (inv.json) {
         std::printf("%s\n", QJsonDocument(out.json).toJson(QJsonDocument::Compact).constData());
+        // Scripts that read the JSON still leave a person a reason in the log.
+        if (failed)
+            std::fprintf(stderr, "ravelinctl: %s\n", terminalSafe(failureMessage(out)).constData());
     } else {
-        FILE *stream = out.exitCode == ExitOk ? stdout : stderr;
+        FILE *stream = failed ? stderr : stdout;
         for (const QString &line : out.lines)
-            std::fprintf(stream, "%s%s\n", stream == stderr ? "ravelinctl: " : "",
-                         qPrintable(line));
+            std::fprintf(stream, "%s%s\n", failed ? "ravelinctl: " : "",
+                         terminalSafe(line).constData());
     }
     return out.exitCode;
 }
@@ -211,5 +252,7 @@ int main(int argc, char *argv[])
         out.json.insert(QStringLiteral("error"), error);
         return print(inv, out);
     }
-    return print(inv, run(session));
+    CtlOutput out = run(session);
+    session.reportLostConnection(out);
+    return print(inv, out);
 }

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes, in arbitrary block splits, to the serial component's
 // block handler with the reply rules of an RTU read installed, then takes the
-// reply out as the RTU read does and checks its CRC. Whatever arrives, nothing
-// may be read or written outside the receive buffer, the copy or the values.
+// reply out as the RTU read does and checks it. Whatever arrives, nothing may
+// be read or written outside the receive buffer, the copy or the values, and a
+// reply the read accepts fills every value asked for.
 
 #include "ModBusPro.h"
 #include "RxCondition.h"
@@ -47,6 +48,11 @@ void takeReply(const TVeskComms &comms, std::uint16_t count)
     if (RtuFrame::crcMatches(reply, length)) {
         const int stored = RtuFrame::storeReadValues(reply, length, count, values);
         if (stored < 0 || stored > count)
+            std::abort();
+        // A reply the read accepts carries every register asked for.
+        const bool accepted = RtuFrame::replyFits(reply, length, std::uint16_t(2 * count + 4)) &&
+                              reply[2] == 2 * count;
+        if (accepted && stored != count)
             std::abort();
     }
     for (int i = count; i <= RtuMaxReadCount; ++i) {

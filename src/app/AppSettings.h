@@ -23,8 +23,10 @@ struct AppSettings
 int parseCommsPort(const QString &text);
 
 // Reads the settings. A missing file is created holding the defaults; an
-// unreadable or garbled file gives the defaults and is left as it is. An
-// IP_Address that is not a dotted quad becomes the default in memory only.
+// unreadable or garbled file gives the defaults and is left as it is (anything
+// but a regular file of at most IniFile::MaxFileSize bytes is unreadable, and
+// is never opened in a way that could block). An IP_Address that is not a
+// dotted quad becomes the default in memory only.
 AppSettings loadSettings(const QString &path);
 
 // Writes Comms_Port then IP_Address into [Options], leaving every other line of

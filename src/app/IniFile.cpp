@@ -3,6 +3,17 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
+
+#ifdef _WIN32
+#include <QFileInfo>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 QByteArray sectionName(const QByteArray &line)
@@ -25,19 +36,104 @@ bool sameName(const QByteArray &a, const QString &b)
     return QString::fromLatin1(a.trimmed()).compare(b.trimmed(), Qt::CaseInsensitive) == 0;
 }
 
+enum class ReadOutcome
+{
+    Read,
+    Missing,
+    Unreadable
+};
+
+#ifdef _WIN32
+
+ReadOutcome readSettingsFile(const QString &path, QByteArray &content)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return ReadOutcome::Missing;
+    if (!info.isFile() || info.size() > IniFile::MaxFileSize)
+        return ReadOutcome::Unreadable;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ReadOutcome::Unreadable;
+    content = file.read(IniFile::MaxFileSize + 1);
+    if (file.error() != QFileDevice::NoError || content.size() > IniFile::MaxFileSize)
+        return ReadOutcome::Unreadable;
+    return ReadOutcome::Read;
+}
+
+#else
+
+bool isSmallRegularFile(const struct stat &st)
+{
+    return S_ISREG(st.st_mode) && st.st_size <= IniFile::MaxFileSize;
+}
+
+// Reads at most MaxFileSize bytes of an open regular file; false on an error
+// or when the file has grown beyond the limit since it was looked at.
+bool readBounded(int fd, qint64 expectedSize, QByteArray &content)
+{
+    QByteArray data(qsizetype(expectedSize) + 1, Qt::Uninitialized);
+    qsizetype have = 0;
+    for (;;) {
+        if (have == data.size()) {
+            if (have > IniFile::MaxFileSize)
+                return false;
+            data.resize(std::min<qsizetype>(2 * have, IniFile::MaxFileSize + 1));
+        }
+        const ssize_t n = ::read(fd, data.data() + have, size_t(data.size() - have));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        have += n;
+    }
+    data.truncate(have);
+    content = data;
+    return true;
+}
+
+ReadOutcome readSettingsFile(const QString &path, QByteArray &content)
+{
+    // The type is checked before opening (opening a device can have effects of
+    // its own) and again on the open descriptor, which O_NONBLOCK keeps from
+    // blocking should a FIFO have taken the file's place in between.
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st
+    {
+    };
+    if (::stat(name.constData(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? ReadOutcome::Missing : ReadOutcome::Unreadable;
+    if (!isSmallRegularFile(st))
+        return ReadOutcome::Unreadable;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return ReadOutcome::Unreadable;
+    const bool ok = ::fstat(fd, &st) == 0 && isSmallRegularFile(st) &&
+                    readBounded(fd, qint64(st.st_size), content);
+    ::close(fd);
+    return ok ? ReadOutcome::Read : ReadOutcome::Unreadable;
+}
+
+#endif
+
 } // namespace
 
 bool IniFile::load(const QString &path)
 {
-    QFile file(path);
-    if (!file.exists()) {
-        m_lines.clear();
+    QByteArray content;
+    switch (readSettingsFile(path, content)) {
+    case ReadOutcome::Missing:
+        m_content.clear();
         return true;
-    }
-    if (!file.open(QIODevice::ReadOnly))
+    case ReadOutcome::Unreadable:
         return false;
-    setContent(file.readAll());
-    return file.error() == QFileDevice::NoError;
+    case ReadOutcome::Read:
+        break;
+    }
+    m_content = content;
+    return true;
 }
 
 bool IniFile::save(const QString &path) const
@@ -45,82 +141,91 @@ bool IniFile::save(const QString &path) const
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(content());
+    file.write(m_content);
     return file.commit();
 }
 
-void IniFile::setContent(const QByteArray &content)
+IniFile::Line IniFile::lineAt(qsizetype pos) const
 {
-    m_lines.clear();
-    qsizetype start = 0;
-    while (start < content.size()) {
-        const qsizetype nl = content.indexOf('\n', start);
-        if (nl < 0) {
-            m_lines.push_back({content.mid(start), {}});
+    Line line;
+    line.begin = pos;
+    const qsizetype nl = m_content.indexOf('\n', pos);
+    if (nl < 0) {
+        line.end = line.next = m_content.size();
+        return line;
+    }
+    line.end = nl > pos && m_content.at(nl - 1) == '\r' ? nl - 1 : nl;
+    line.next = nl + 1;
+    return line;
+}
+
+QByteArray IniFile::text(const Line &line) const
+{
+    return m_content.mid(line.begin, line.end - line.begin);
+}
+
+std::optional<IniFile::Line> IniFile::findSection(const QString &section) const
+{
+    for (qsizetype pos = 0; pos < m_content.size();) {
+        const Line line = lineAt(pos);
+        const QByteArray t = text(line);
+        if (isSection(t) && sameName(sectionName(t), section))
+            return line;
+        pos = line.next;
+    }
+    return std::nullopt;
+}
+
+std::optional<IniFile::Line> IniFile::findKey(const Line &sectionLine, const QString &key) const
+{
+    for (qsizetype pos = sectionLine.next; pos < m_content.size();) {
+        const Line line = lineAt(pos);
+        const QByteArray t = text(line);
+        if (isSection(t))
             break;
-        }
-        qsizetype end = nl;
-        if (end > start && content.at(end - 1) == '\r')
-            --end;
-        m_lines.push_back({content.mid(start, end - start), content.mid(end, nl + 1 - end)});
-        start = nl + 1;
+        const qsizetype eq = t.indexOf('=');
+        if (eq > 0 && !t.trimmed().startsWith(';') && sameName(t.left(eq), key))
+            return line;
+        pos = line.next;
     }
+    return std::nullopt;
 }
 
-QByteArray IniFile::content() const
+IniFile::Line IniFile::lastFilledLine(const Line &sectionLine) const
 {
-    QByteArray out;
-    for (const Line &line : m_lines)
-        out += line.text + line.terminator;
-    return out;
-}
-
-int IniFile::findSection(const QString &section) const
-{
-    for (int i = 0; i < int(m_lines.size()); ++i)
-        if (isSection(m_lines[size_t(i)].text) &&
-            sameName(sectionName(m_lines[size_t(i)].text), section))
-            return i;
-    return -1;
-}
-
-int IniFile::sectionEnd(int sectionLine) const
-{
-    int i = sectionLine + 1;
-    while (i < int(m_lines.size()) && !isSection(m_lines[size_t(i)].text))
-        ++i;
-    return i;
-}
-
-int IniFile::findKey(int sectionLine, const QString &key) const
-{
-    const int end = sectionEnd(sectionLine);
-    for (int i = sectionLine + 1; i < end; ++i) {
-        const QByteArray &text = m_lines[size_t(i)].text;
-        const qsizetype eq = text.indexOf('=');
-        if (eq > 0 && !text.trimmed().startsWith(';') && sameName(text.left(eq), key))
-            return i;
+    Line last = sectionLine;
+    for (qsizetype pos = sectionLine.next; pos < m_content.size();) {
+        const Line line = lineAt(pos);
+        const QByteArray t = text(line);
+        if (isSection(t))
+            break;
+        if (!t.trimmed().isEmpty())
+            last = line;
+        pos = line.next;
     }
-    return -1;
+    return last;
 }
 
 std::optional<QString> IniFile::value(const QString &section, const QString &key) const
 {
-    const int s = findSection(section);
-    if (s < 0)
+    const auto s = findSection(section);
+    if (!s)
         return std::nullopt;
-    const int k = findKey(s, key);
-    if (k < 0)
+    const auto k = findKey(*s, key);
+    if (!k)
         return std::nullopt;
-    const QByteArray &text = m_lines[size_t(k)].text;
-    return QString::fromUtf8(text.mid(text.indexOf('=') + 1).trimmed());
+    const QByteArray t = text(*k);
+    return QString::fromUtf8(t.mid(t.indexOf('=') + 1).trimmed());
 }
 
 QByteArray IniFile::newLineTerminator() const
 {
-    for (const Line &line : m_lines)
-        if (!line.terminator.isEmpty())
-            return line.terminator;
+    for (qsizetype pos = 0; pos < m_content.size();) {
+        const Line line = lineAt(pos);
+        if (line.terminated())
+            return m_content.mid(line.end, line.next - line.end);
+        pos = line.next;
+    }
 #ifdef Q_OS_WIN
     return "\r\n";
 #else
@@ -132,25 +237,22 @@ void IniFile::setValue(const QString &section, const QString &key, const QString
 {
     const QByteArray entry = key.toUtf8() + '=' + value.toUtf8();
     const QByteArray nl = newLineTerminator();
-    int s = findSection(section);
-    if (s < 0) {
+    const auto s = findSection(section);
+    if (!s) {
         // An unterminated last line must end before a new section can follow it.
-        if (!m_lines.empty() && m_lines.back().terminator.isEmpty())
-            m_lines.back().terminator = nl;
-        m_lines.push_back({'[' + section.toUtf8() + ']', nl});
-        m_lines.push_back({entry, nl});
+        if (!m_content.isEmpty() && !m_content.endsWith('\n'))
+            m_content += nl;
+        m_content += '[' + section.toUtf8() + ']' + nl + entry + nl;
         return;
     }
-    const int k = findKey(s, key);
-    if (k >= 0) {
-        m_lines[size_t(k)].text = entry;
+    if (const auto k = findKey(*s, key)) {
+        m_content.replace(k->begin, k->end - k->begin, entry);
         return;
     }
     // After the section's last non-blank line, so blank separators stay below it.
-    int at = sectionEnd(s);
-    while (at - 1 > s && m_lines[size_t(at - 1)].text.trimmed().isEmpty())
-        --at;
-    if (m_lines[size_t(at - 1)].terminator.isEmpty())
-        m_lines[size_t(at - 1)].terminator = nl;
-    m_lines.insert(m_lines.begin() + at, Line{entry, nl});
+    const Line after = lastFilledLine(*s);
+    if (after.terminated())
+        m_content.insert(after.next, entry + nl);
+    else
+        m_content.insert(after.end, nl + entry + nl); // only the file's last line lacks one
 }

@@ -1,10 +1,13 @@
 #include "ScreenshotRun.h"
 
+#include "Codecs.h"
+#include "ConnectionPage.h"
 #include "DiagnosticsPage.h"
 #include "MainForm.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -57,18 +60,51 @@ void run(TMainForm &form, const QString &folder)
     QCoreApplication::exit(ok ? 0 : 1);
 }
 
+// Whether the hook may press "Via Network": only when the connect boxes hold
+// a loopback address. Anything else, the default unit address included, is
+// refused with a warning naming the hook and the address.
+bool loopbackTarget(const TMainForm &form, const char *hook)
+{
+    QStringList octets;
+    bool loopback = true;
+    for (int i = 0; i < 4; ++i) {
+        const QString text = form.connectionPage()->addressBoxes[size_t(i)]->text();
+        const int octet = parseEntryNumber(text);
+        loopback = loopback && octet >= 0 && octet <= 255 && (i > 0 || octet == 127);
+        octets << (octet >= 0 ? QString::number(octet) : text);
+    }
+    if (!loopback)
+        qWarning().noquote() << QStringLiteral(
+                                    "%1: refusing to connect to %2: this hook connects only to "
+                                    "loopback addresses (127.0.0.0/8)")
+                                    .arg(QLatin1String(hook), octets.join(QLatin1Char('.')));
+    return loopback;
+}
+
 } // namespace
 
-bool startScreenshotRunIfRequested(TMainForm &form)
+HookStart startScreenshotRunIfRequested(TMainForm &form)
 {
     const QString folder = qEnvironmentVariable("RAVELIN_SCREENSHOT_DIR");
     if (folder.isEmpty())
-        return false;
+        return HookStart::NotRequested;
+    if (!loopbackTarget(form, "RAVELIN_SCREENSHOT_DIR"))
+        return HookStart::Refused;
     QDir().mkpath(folder);
     setMessageInterceptor([](const QString &text, MsgKind, MsgButtons buttons) {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
         return buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
     });
     QTimer::singleShot(0, &form, [&form, folder] { run(form, folder); });
-    return true;
+    return HookStart::Started;
+}
+
+HookStart startDemoConnectIfRequested(TMainForm &form)
+{
+    if (!qEnvironmentVariableIsSet("RAVELIN_DEMO_CONNECT"))
+        return HookStart::NotRequested;
+    if (!loopbackTarget(form, "RAVELIN_DEMO_CONNECT"))
+        return HookStart::Refused;
+    QTimer::singleShot(300, &form, [&form] { form.BitBtn2Click(); });
+    return HookStart::Started;
 }

@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QScreen>
-#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -26,10 +25,15 @@ int main(int argc, char *argv[])
     }
     installStartupProbe(&form);
     form.show();
-    if (!startScreenshotRunIfRequested(form) && qEnvironmentVariableIsSet("RAVELIN_DEMO_CONNECT")) {
-        // Demo hook: connect to the stored address once the window is up, as
-        // if "Via Network" had been pressed.
-        QTimer::singleShot(300, &form, [&form] { form.BitBtn2Click(); });
+    // Test and demo hooks; both refuse anything but a loopback address.
+    switch (startScreenshotRunIfRequested(form)) {
+    case HookStart::Refused:
+        return 1; // a screenshot run that cannot run must not leave a window behind
+    case HookStart::NotRequested:
+        startDemoConnectIfRequested(form); // refused: the window stays, unconnected
+        break;
+    case HookStart::Started:
+        break;
     }
     return QApplication::exec();
 }

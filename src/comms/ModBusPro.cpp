@@ -31,10 +31,11 @@ std::uint16_t buildHeader(std::uint8_t *frame, std::uint8_t unitId, std::uint8_t
     return 6;
 }
 
-// One exchange: installs the good and exception rules, sends, waits. For a
-// good reply it copies the reply out of the receive buffer (from the unit id
-// to the last byte received) and checks its CRC: a reply that fails the check
-// is not a good reply. `reply` must hold ReplyBufferSize bytes.
+// One exchange: installs the good and exception rules, sends, waits. For
+// either kind of reply it copies the reply out of the receive buffer (from the
+// unit id to the last byte received) and checks it: a reply that is not
+// exactly as long as its rule asks or whose CRC is wrong is no reply of the
+// unit's, whatever it looks like. `reply` must hold ReplyBufferSize bytes.
 RegisterResult exchange(TVeskComms &comms, const std::uint8_t *frame, std::uint16_t length,
                         std::uint16_t goodTail, std::uint16_t timeout, std::uint8_t *reply,
                         std::uint16_t &replyLength)
@@ -46,12 +47,24 @@ RegisterResult exchange(TVeskComms &comms, const std::uint8_t *frame, std::uint1
     comms.SendData(frame, length, timeout);
     RegisterResult result = comms.WaitReply();
     replyLength = 0;
-    if (result == ResultGood) {
-        replyLength = comms.GetRxData(1, reply, RtuMaxReplyBytes, 0, -1, -1);
-        if (!RtuFrame::crcMatches(reply, replyLength))
+    if (result == ResultGood || result == ResultException) {
+        // The rule number is the result: 1 good reply, 2 exception reply.
+        replyLength = comms.GetRxData(std::uint16_t(result), reply, RtuMaxReplyBytes, 0, -1, -1);
+        const std::uint16_t tail = result == ResultGood ? goodTail : ExceptionTail;
+        if (!RtuFrame::replyFits(reply, replyLength, tail))
             result = ResultFailure;
     }
     comms.ClearRxCondition();
+    return result;
+}
+
+// A write is confirmed only by the echo of what was sent: register and value,
+// or start and count, at bytes 2 to 5 of request and reply alike.
+RegisterResult confirmedByEcho(RegisterResult result, const std::uint8_t *frame,
+                               const std::uint8_t *reply)
+{
+    if (result == ResultGood && !std::equal(frame + 2, frame + 6, reply + 2))
+        return ResultFailure;
     return result;
 }
 
@@ -99,6 +112,12 @@ bool RtuFrame::crcMatches(const std::uint8_t *frame, std::uint16_t length)
            frame[length - 1] == std::uint8_t(crc & 0xFF);
 }
 
+bool RtuFrame::replyFits(const std::uint8_t *frame, std::uint16_t length, std::uint16_t tail)
+{
+    // Unit id, then `tail` bytes from the function code on, the CRC last.
+    return length == tail + 1 && crcMatches(frame, length);
+}
+
 int RtuFrame::storeReadValues(const std::uint8_t *frame, std::uint16_t length, std::uint16_t count,
                               std::uint16_t *values)
 {
@@ -126,9 +145,14 @@ RegisterResult RtuReadRegisters(TVeskComms &comms, std::uint8_t unitId, std::uin
     const std::uint16_t goodTail = std::uint16_t(2 * count + 4); // count, data, CRC
     const RegisterResult result =
         exchange(comms, frame, length, goodTail, timeout, reply, replyLength);
-    if (result == ResultGood)
-        RtuFrame::storeReadValues(reply, replyLength, count, values);
-    return result;
+    if (result != ResultGood)
+        return result;
+    // The frame length is right; the byte count must say the same, or the
+    // reply does not carry the registers asked for.
+    if (reply[2] != 2 * count)
+        return ResultFailure;
+    RtuFrame::storeReadValues(reply, replyLength, count, values);
+    return ResultGood;
 }
 
 RegisterResult RtuWriteRegister(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
@@ -139,7 +163,8 @@ RegisterResult RtuWriteRegister(TVeskComms &comms, std::uint8_t unitId, std::uin
         RtuFrame::appendCrc(frame, buildHeader(frame, unitId, functionCode, reg, value));
     std::uint8_t reply[ReplyBufferSize] = {};
     std::uint16_t replyLength = 0;
-    return exchange(comms, frame, length, WriteReplyTail, timeout, reply, replyLength);
+    return confirmedByEcho(
+        exchange(comms, frame, length, WriteReplyTail, timeout, reply, replyLength), frame, reply);
 }
 
 RegisterResult RtuWriteRegisters(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
@@ -156,5 +181,6 @@ RegisterResult RtuWriteRegisters(TVeskComms &comms, std::uint8_t unitId, std::ui
     length = RtuFrame::appendCrc(frame, length);
     std::uint8_t reply[ReplyBufferSize] = {};
     std::uint16_t replyLength = 0;
-    return exchange(comms, frame, length, WriteReplyTail, timeout, reply, replyLength);
+    return confirmedByEcho(
+        exchange(comms, frame, length, WriteReplyTail, timeout, reply, replyLength), frame, reply);
 }

@@ -8,11 +8,14 @@
 // id, then the function code, then enough bytes), rule 2 the exception reply
 // (unit id, then the function code with bit 0x80, then 4 bytes).
 //
-// Results: 1 good reply with a correct CRC (a read has stored its values),
-// 2 exception reply, 0 no reply within the timeout, -1 any other failure (not
-// open, closed during the wait, a reply with a wrong CRC, a count the frame
-// buffers cannot hold), -2 the component was closed twice. timeout counts
-// the component's 100 ms ticks; 65535 never runs out.
+// Results: 1 good reply (a read has stored its values), 2 exception reply,
+// 0 no reply within the timeout, -1 any other failure (not open, closed during
+// the wait, a count the frame buffers cannot hold, or a reply that is not
+// exactly what its kind must be: a wrong length or CRC, a read whose byte
+// count is not twice the count asked for, a write whose echo differs from
+// what was sent), -2 the component was closed twice. Every reply's CRC is
+// checked, the exception reply's included. timeout counts the component's
+// 100 ms ticks; 65535 never runs out.
 
 #include "RegisterResult.h"
 
@@ -55,6 +58,10 @@ void addReplyRules(TRxCondition &condition, std::uint8_t unitId, std::uint8_t fu
 std::uint16_t appendCrc(std::uint8_t *frame, std::uint16_t length);
 // True when the last two of `length` bytes are the CRC of the ones before.
 bool crcMatches(const std::uint8_t *frame, std::uint16_t length);
+// True when a reply copied from its unit id on is exactly the unit id plus
+// `tail` bytes (the rule's count from the function code on) and ends in the
+// CRC of the bytes before it.
+bool replyFits(const std::uint8_t *frame, std::uint16_t length, std::uint16_t tail);
 // Stores the registers of a good read reply (unit id, function, byte count,
 // data, CRC) into values: byte count / 2 entries (at least one), never more
 // than count nor more than the frame carries. Returns the number stored.

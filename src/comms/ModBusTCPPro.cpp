@@ -13,7 +13,8 @@ constexpr int MinimumReply = 8; // header plus the function code
 constexpr int WriteReplyLength = 12;
 
 // Advances the counter when the exchange ends, however it ends.
-struct TransactionAdvance {
+struct TransactionAdvance
+{
     ~TransactionAdvance() { ++TransactionId; }
 };
 
@@ -46,7 +47,8 @@ void putRequestHead(std::uint8_t *frame, std::uint16_t lengthField, int unitId,
 bool gather(TcpStream &client, std::uint8_t *reply, int &have, int want, Clock::time_point deadline)
 {
     while (have < want) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0 || !client.waitForData(int(left.count())))
             return false;
         const int n = client.receive(reply + have, want - have);
@@ -98,6 +100,17 @@ RegisterResult exchange(TcpStream &client, const std::uint8_t *request, int requ
     return ResultGood;
 }
 
+// A write is confirmed only by a reply that echoes what was sent: register
+// and value for a single write, start and count for a block write. Both sit
+// at bytes 8 to 11 of request and reply.
+RegisterResult confirmedByEcho(RegisterResult result, const std::uint8_t *request,
+                               const std::uint8_t *reply)
+{
+    if (result == ResultGood && !std::equal(request + 8, request + 12, reply + 8))
+        return ResultFailure;
+    return result;
+}
+
 } // namespace
 
 RegisterResult TcpReadRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
@@ -117,11 +130,11 @@ RegisterResult TcpReadRegisters(TcpStream &client, int unitId, std::uint8_t func
     if (result != ResultGood)
         return result;
 
-    // The byte count B is not compared with 2n: store B/2 values, at least one
-    // and never more than requested (nothing for a read of zero registers).
-    const int byteCount = reply[8];
-    const int stored = std::min<int>(count, std::max(1, byteCount / 2));
-    for (int i = 0; i < stored; ++i)
+    // A reply that does not carry exactly the registers asked for is refused:
+    // storing part of it would leave stale entries looking like fresh values.
+    if (reply[8] != 2 * count)
+        return ResultFailure;
+    for (int i = 0; i < count; ++i)
         values[i] = getWord(reply + 9 + 2 * i);
     return ResultGood;
 }
@@ -133,7 +146,9 @@ RegisterResult TcpWriteRegister(TcpStream &client, int unitId, std::uint8_t func
     std::uint8_t request[TcpFrameBufferSize];
     std::uint8_t reply[TcpFrameBufferSize];
     putRequestHead(request, 6, unitId, functionCode, reg, value);
-    return exchange(client, request, 12, unitId, functionCode, WriteReplyLength, timeout, reply);
+    return confirmedByEcho(
+        exchange(client, request, 12, unitId, functionCode, WriteReplyLength, timeout, reply),
+        request, reply);
 }
 
 RegisterResult TcpWriteRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
@@ -150,8 +165,9 @@ RegisterResult TcpWriteRegisters(TcpStream &client, int unitId, std::uint8_t fun
     request[12] = std::uint8_t(2 * count);
     for (int i = 0; i < count; ++i)
         putWord(request + 13 + 2 * i, values[i]);
-    return exchange(client, request, 13 + 2 * count, unitId, functionCode, WriteReplyLength,
-                    timeout, reply);
+    return confirmedByEcho(exchange(client, request, 13 + 2 * count, unitId, functionCode,
+                                    WriteReplyLength, timeout, reply),
+                           request, reply);
 }
 
 namespace {

@@ -23,8 +23,10 @@ constexpr std::uint16_t TcpMaxReadCount = 123;
 constexpr std::uint16_t TcpMaxWriteCount = 121;
 
 // timeout is in tenths of a second. The unit id is sent as its low byte and the
-// reply must carry exactly unitId, so ids above 255 never match. On any result
-// other than ResultGood a read leaves values untouched.
+// reply must carry exactly unitId, so ids above 255 never match. A read is good
+// only when its reply carries exactly the count asked for (byte count 2n); a
+// write only when its reply echoes the register and value (or start and count)
+// sent. On any result other than ResultGood a read leaves values untouched.
 RegisterResult TcpReadRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
                                 std::uint16_t start, std::uint16_t count, std::uint16_t timeout,
                                 std::uint16_t *values);

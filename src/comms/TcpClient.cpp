@@ -12,17 +12,30 @@ using SocketLength = int;
 namespace {
 using NativeSocket = SOCKET;
 constexpr int NoSignal = 0;
-int closeSocket(NativeSocket s) { return closesocket(s); }
-int pollSockets(WSAPOLLFD *fds, unsigned n, int ms) { return WSAPoll(fds, n, ms); }
+int closeSocket(NativeSocket s)
+{
+    return closesocket(s);
+}
+int pollSockets(WSAPOLLFD *fds, unsigned n, int ms)
+{
+    return WSAPoll(fds, n, ms);
+}
 using PollFd = WSAPOLLFD;
 bool setNonBlocking(NativeSocket s, bool on)
 {
     u_long mode = on ? 1 : 0;
     return ioctlsocket(s, FIONBIO, &mode) == 0;
 }
-bool inProgress() { return WSAGetLastError() == WSAEWOULDBLOCK; }
-QString lastSocketError() { return QStringLiteral("socket error %1").arg(WSAGetLastError()); }
-struct WinsockInit {
+bool inProgress()
+{
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+}
+QString lastSocketError()
+{
+    return QStringLiteral("socket error %1").arg(WSAGetLastError());
+}
+struct WinsockInit
+{
     WinsockInit()
     {
         WSADATA data;
@@ -48,22 +61,37 @@ constexpr int NoSignal = MSG_NOSIGNAL; // a vanished peer must not kill the tool
 #else
 constexpr int NoSignal = 0;
 #endif
-int closeSocket(NativeSocket s) { return ::close(s); }
+int closeSocket(NativeSocket s)
+{
+    return ::close(s);
+}
 using PollFd = pollfd;
-int pollSockets(pollfd *fds, unsigned n, int ms) { return ::poll(fds, n, ms); }
+int pollSockets(pollfd *fds, unsigned n, int ms)
+{
+    return ::poll(fds, n, ms);
+}
 bool setNonBlocking(NativeSocket s, bool on)
 {
     const int flags = fcntl(s, F_GETFL, 0);
     return flags >= 0 && fcntl(s, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
 }
-bool inProgress() { return errno == EINPROGRESS; }
-QString lastSocketError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+bool inProgress()
+{
+    return errno == EINPROGRESS;
+}
+QString lastSocketError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 } // namespace
 #endif
 
 namespace {
 
-NativeSocket native(long long s) { return static_cast<NativeSocket>(s); }
+NativeSocket native(long long s)
+{
+    return static_cast<NativeSocket>(s);
+}
 
 // Waits for the given events, retrying when a signal interrupts the wait and
 // keeping the total within timeoutMs. Returns the revents, 0 on timeout, -1 on error.
@@ -133,8 +161,7 @@ bool TTcpClient::open(int connectTimeoutMs)
     return connected();
 }
 
-bool TTcpClient::connectTo(const void *address, unsigned addressLength, int family,
-                           int timeoutMs)
+bool TTcpClient::connectTo(const void *address, unsigned addressLength, int family, int timeoutMs)
 {
     const NativeSocket s = ::socket(family, SOCK_STREAM, IPPROTO_TCP);
 #ifdef _WIN32
@@ -153,7 +180,8 @@ bool TTcpClient::connectTo(const void *address, unsigned addressLength, int fami
 #endif
 
     bool ok = setNonBlocking(s, true);
-    if (ok && ::connect(s, static_cast<const sockaddr *>(address), SocketLength(addressLength)) != 0) {
+    if (ok &&
+        ::connect(s, static_cast<const sockaddr *>(address), SocketLength(addressLength)) != 0) {
         ok = false;
         if (inProgress()) {
             const int ev = waitFor(s, POLLOUT, timeoutMs);
@@ -245,5 +273,26 @@ void TTcpClient::discardPending()
         const auto n = ::recv(native(m_socket), reinterpret_cast<char *>(scrap), sizeof scrap, 0);
         if (n <= 0) // closed or failed: the next exchange will see it
             return;
+    }
+}
+
+bool TTcpClient::connectionLost()
+{
+    if (!connected())
+        return true;
+    const int ev = waitFor(native(m_socket), POLLIN, 0);
+    if (ev == 0)
+        return false;
+    if (ev < 0 || (ev & (POLLERR | POLLNVAL)))
+        return true;
+    // Readable: either data (still alive) or the end of the stream.
+    char probe;
+    for (;;) {
+        const auto n = ::recv(native(m_socket), &probe, 1, MSG_PEEK);
+#ifndef _WIN32
+        if (n < 0 && errno == EINTR)
+            continue;
+#endif
+        return n <= 0;
     }
 }

@@ -42,6 +42,10 @@ public:
     int receive(std::uint8_t *buffer, int maxLength) override;
     void discardPending() override;
 
+    // True when the peer has closed the connection or it has failed (bytes
+    // still unread do not count as closed); never waits.
+    bool connectionLost();
+
 private:
     bool connectTo(const void *address, unsigned addressLength, int family, int timeoutMs);
 

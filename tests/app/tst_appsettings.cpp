@@ -8,6 +8,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
+#include <future>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 QByteArray readAll(const QString &path)
@@ -23,6 +31,36 @@ void writeAll(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
+// Loads the settings in a thread, so that a reader that blocks fails the test
+// instead of hanging it: a reader stuck opening a FIFO is released by opening
+// the FIFO's other end.
+std::optional<AppSettings> loadWithin5s(const QString &path)
+{
+    auto load = std::async(std::launch::async, [path] { return ::loadSettings(path); });
+    if (load.wait_for(std::chrono::seconds(5)) == std::future_status::ready)
+        return load.get();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0)
+        ::close(fd);
+    load.wait();
+    return std::nullopt;
+}
+
+// What the path is, for telling whether it was left alone.
+QByteArray fingerprint(const QString &path)
+{
+    struct stat st
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return "missing";
+    if (S_ISLNK(st.st_mode))
+        return "link to " + QFile::encodeName(QFile::symLinkTarget(path));
+    if (!S_ISREG(st.st_mode))
+        return "mode " + QByteArray::number(st.st_mode, 8);
+    return "file " + readAll(path);
+}
+
 } // namespace
 
 class TestAppSettings : public QObject
@@ -36,6 +74,8 @@ private slots:
     void loadSettings();
     void missingFileIsCreatedWithDefaults();
     void saveIntoUnreadableFileKeepsIt();
+    void onlySmallRegularFilesAreRead_data();
+    void onlySmallRegularFilesAreRead();
     void parseCommsPort_data();
     void parseCommsPort();
     void serviceCode_data();
@@ -159,6 +199,50 @@ void TestAppSettings::saveIntoUnreadableFileKeepsIt()
     QVERIFY(!saveSettings(path, 3, QStringLiteral("127.0.0.1")));
     QVERIFY(QFileInfo(path).isDir());
     QCOMPARE(::loadSettings(path).comPort, 1);
+}
+
+void TestAppSettings::onlySmallRegularFilesAreRead_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("port"); // Comms_Port as loaded: 7 read, 1 the default
+    QTest::newRow("FIFO") << "fifo" << 1;
+    QTest::newRow("link to /dev/zero") << "zero" << 1;
+    QTest::newRow("one byte above 1 MiB") << "oversized" << 1;
+    QTest::newRow("1 MiB of line breaks") << "limit" << 7;
+    QTest::newRow("link to a regular file") << "link" << 7;
+}
+
+void TestAppSettings::onlySmallRegularFilesAreRead()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, port);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("QuorixIPB_Cfg.Ini"));
+    const QByteArray settings("[Options]\nComms_Port=7\nIP_Address=127.0.0.1\n");
+    QByteArray padded = settings;
+    padded.append(QByteArray(IniFile::MaxFileSize - settings.size(), '\n'));
+    if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (kind == QLatin1String("zero")) {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    } else if (kind == QLatin1String("link")) {
+        writeAll(dir.filePath(QStringLiteral("real.ini")), settings);
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("real.ini")), path));
+    } else {
+        writeAll(path, kind == QLatin1String("oversized") ? padded + '\n' : padded);
+    }
+    const QByteArray before = fingerprint(path);
+
+    const std::optional<AppSettings> loaded = loadWithin5s(path);
+    QVERIFY2(loaded.has_value(), "reading the settings blocked");
+    QCOMPARE(loaded->comPort, port);
+    QCOMPARE(loaded->ipAddress, QLatin1String(port == 7 ? "127.0.0.1" : "192.168.1.1"));
+    // What cannot be read is never replaced.
+    QCOMPARE(saveSettings(path, 3, QStringLiteral("127.0.0.3")), port == 7);
+    if (port != 7)
+        QCOMPARE(fingerprint(path), before);
+    else
+        QCOMPARE(::loadSettings(path).comPort, 3);
 }
 
 void TestAppSettings::parseCommsPort_data()

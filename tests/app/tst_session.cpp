@@ -10,6 +10,7 @@
 #include "ModBusTCPPro.h"
 #include "MsgFrm.h"
 #include "NetworkPage.h"
+#include "ScreenshotRun.h"
 #include "SimProcess.h"
 
 #include <QAction>
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTest>
@@ -72,7 +74,13 @@ class TestSession : public QObject
 {
     Q_OBJECT
 private slots:
-    void init() { qunsetenv("RAVELIN_TCP_PORT"); }
+    void init()
+    {
+        for (const char *name :
+             {"RAVELIN_TCP_PORT", "RAVELIN_SCREENSHOT_DIR", "RAVELIN_DEMO_CONNECT"})
+            qunsetenv(name);
+    }
+    void cleanup() { init(); }
     void acceptThenClose();
     void refusals_data();
     void refusals();
@@ -80,6 +88,8 @@ private slots:
     void firmwareGates();
     void closeGuardDuringSession();
     void closeWithUnsentChangesAsks();
+    void hooksConnectOnlyToLoopback_data();
+    void hooksConnectOnlyToLoopback();
 };
 
 void TestSession::acceptThenClose()
@@ -290,6 +300,70 @@ void TestSession::closeWithUnsentChangesAsks()
     closeSession(*form);
     QVERIFY(!form->isTabHighlighted(TMainForm::Tab::BACnet));
     QVERIFY(editBox(*form, 22)->text().isEmpty());
+}
+
+void TestSession::hooksConnectOnlyToLoopback_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QByteArray>("settings");    // null: a folder in the file's place, unreadable
+    QTest::addColumn<QString>("refusedAddress"); // empty: the hook starts
+    const QByteArray shot("RAVELIN_SCREENSHOT_DIR");
+    const QByteArray demo("RAVELIN_DEMO_CONNECT");
+    const QByteArray loopback("[Options]\nIP_Address=127.0.0.1\n");
+    // An unreadable file leaves the tool's default unit address in the boxes.
+    QTest::newRow("screenshot run, unreadable settings") << shot << QByteArray() << "192.168.1.1";
+    QTest::newRow("demo connect, unreadable settings") << demo << QByteArray() << "192.168.1.1";
+    QTest::newRow("demo connect, a LAN address")
+        << demo << QByteArray("[Options]\nIP_Address=10.0.0.5\n") << "10.0.0.5";
+    QTest::newRow("screenshot run, loopback") << shot << loopback << QString();
+    QTest::newRow("demo connect, loopback") << demo << loopback << QString();
+}
+
+void TestSession::hooksConnectOnlyToLoopback()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, refusedAddress);
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--no-animate")}));
+    qputenv("RAVELIN_TCP_PORT", QByteArray::number(sim.port()));
+    WorkingFolder folder;
+    if (settings.isNull())
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("QuorixIPB_Cfg.Ini")));
+    else
+        QVERIFY(folder.writeIni(settings));
+    qputenv(variable.constData(), QDir(folder.path()).filePath(QStringLiteral("shots")).toUtf8());
+    MessageRecorder messages;
+    auto form = makeMainForm();
+    const bool screenshots = variable == "RAVELIN_SCREENSHOT_DIR";
+
+    if (!refusedAddress.isEmpty()) {
+        // Fails the test unless the warning comes.
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("^%1: refusing to connect to %2: "
+                                                            ".*loopback.*127\\.0\\.0\\.0/8")
+                                                 .arg(QString::fromLatin1(variable),
+                                                      QRegularExpression::escape(refusedAddress))));
+    }
+    const HookStart started =
+        screenshots ? startScreenshotRunIfRequested(*form) : startDemoConnectIfRequested(*form);
+    if (!refusedAddress.isEmpty()) {
+        QCOMPARE(int(started), int(HookStart::Refused));
+        QVERIFY(!form->MBTcpClient.connected());
+        QVERIFY(form->MBTcpClient.remoteHost().isEmpty()); // never even aimed at it
+        QVERIFY(!QDir(folder.path()).exists(QStringLiteral("shots")));
+        // The form goes before any event is processed, so nothing the hook
+        // might have scheduled can run.
+        return;
+    }
+    QCOMPARE(int(started), int(HookStart::Started));
+    if (screenshots) {
+        setMessageInterceptor({}); // the run's own; the run itself is not wanted here
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(form->sessionOpen(), 5000);
+    QVERIFY(messages.messages.isEmpty());
+    closeSession(*form);
 }
 
 QTEST_MAIN(TestSession)

@@ -2,6 +2,7 @@
 // and argument checks that refuse before anything reaches the unit.
 
 #include "CtlRun.h"
+#include "LoopbackPeer.h"
 #include "SimProcess.h"
 
 #include <QJsonArray>
@@ -23,6 +24,11 @@ QStringList args(const char *text)
     return splitArgs(text);
 }
 
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
 } // namespace
 
 class TstRavelinCtl : public QObject
@@ -38,6 +44,9 @@ private slots:
     void refusedBeforeSending_data();
     void refusedBeforeSending();
     void failuresHaveTheirOwnStatus();
+    void hostileRepliesAreFailures_data();
+    void hostileRepliesAreFailures();
+    void controlCharactersFromTheUnitAreEscaped();
 
 private:
     SimProcess m_sim;
@@ -115,6 +124,8 @@ void TstRavelinCtl::refusedBeforeSending_data()
     QTest::newRow("missing value") << "write1 19 103 29";
     QTest::newRow("trailing blank in a number") << "read 19 107 20  2";
     QTest::newRow("zero timeout") << "--timeout 0 identify";
+    QTest::newRow("timeout above a minute") << "--timeout 601 identify";
+    QTest::newRow("timeout that would never run out") << "--timeout 65535 read 19 107 20 2";
     QTest::newRow("option without value") << "--host";
 }
 
@@ -143,12 +154,103 @@ void TstRavelinCtl::failuresHaveTheirOwnStatus()
     QCOMPARE(noReply.exitCode, 3);
     QCOMPARE(noReply.json().value(QStringLiteral("result")).toInt(), 0);
     QVERIFY(clock.elapsed() < 5000);
+    // JSON on stdout for the script, the reason on stderr for the person.
+    QCOMPARE(noReply.err, QStringLiteral("ravelinctl: identity: no reply in time\n"));
 
     const quint16 closedPort = silent.port();
     silent.stop();
     const Run refused = ctl(closedPort, {QStringLiteral("identify")});
     QCOMPARE(refused.exitCode, 4); // any other failure
     QVERIFY(refused.err.contains(QStringLiteral("cannot connect to 127.0.0.1:")));
+}
+
+void TstRavelinCtl::hostileRepliesAreFailures_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("requestSize");
+    QTest::addColumn<QByteArray>("reply"); // empty: the peer hangs up instead
+    QTest::addColumn<QString>("message");
+
+    // read 20 107 0 3 with a length field of 3 registers and a byte count that
+    // disagrees with it.
+    const char *read = "read 20 107 0 3";
+    QTest::newRow("byte count 2") << read << 12 << hex("0000 0000 0009 14 6B 02 000B 0016 0021")
+                                  << "read: invalid reply";
+    QTest::newRow("byte count 0") << read << 12 << hex("0000 0000 0009 14 6B 00 000B 0016 0021")
+                                  << "read: invalid reply";
+    QTest::newRow("byte count 250")
+        << read << 12 << hex("0000 0000 0009 14 6B FA 000B 0016 0021") << "read: invalid reply";
+    QTest::newRow("write1 echoes another value")
+        << "write1 19 103 29 7109" << 12 << hex("0000 0000 0006 13 67 001D 0000")
+        << "write1: invalid reply";
+    QTest::newRow("write1 echoes another register")
+        << "write1 19 103 29 7109" << 12 << hex("0000 0000 0006 13 67 001C 1BC5")
+        << "write1: invalid reply";
+    QTest::newRow("write echoes another count")
+        << "write 20 109 19 1 2" << 17 << hex("0000 0000 0006 14 6D 0013 0001")
+        << "write: invalid reply";
+    // Accepted, then closed without a word: the connection is gone, which is
+    // no slow unit.
+    QTest::newRow("closed without a reply")
+        << read << 12 << QByteArray() << "read: the connection was closed without a reply";
+}
+
+void TstRavelinCtl::hostileRepliesAreFailures()
+{
+    QFETCH(QString, command);
+    QFETCH(int, requestSize);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, message);
+    using Step = LoopbackPeer::Step;
+    for (const bool json : {false, true}) {
+        LoopbackPeer peer;
+        std::vector<Step> steps{{Step::Receive, requestSize}};
+        if (reply.isEmpty())
+            steps.push_back({Step::Close});
+        else
+            steps.push_back({Step::Send, 0, reply});
+        steps.push_back({Step::Pause, 300}); // the reply is read before the peer goes
+        peer.play(steps);
+        QStringList arguments = command.split(QLatin1Char(' '));
+        if (json)
+            arguments.prepend(QStringLiteral("--json"));
+        const Run run = ctl(peer.port(), arguments);
+        QCOMPARE(run.exitCode, 4);
+        QVERIFY2(run.err.startsWith(QStringLiteral("ravelinctl: ") + message), qPrintable(run.err));
+        if (json)
+            QVERIFY(run.json().contains(QStringLiteral("error")));
+        else
+            QCOMPARE(run.out, QString()); // no values made up from the reply
+    }
+}
+
+void TstRavelinCtl::controlCharactersFromTheUnitAreEscaped()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--no-animate")}));
+    // Object name 1: a window-title sequence, a clear-screen, DEL, a C1 CSI,
+    // a Latin-1 letter and a backslash (14 characters).
+    QCOMPARE(ctl(sim.port(), args("write 26 109 0 $0E1B $5D30 $3B58 $071B $5B32 $4A7F $9BE9 "
+                                  "$5C00 0 0"))
+                 .exitCode,
+             0);
+    const QByteArray raw("\x1b]0;X\x07\x1b[2J\x7f\x9b\xe9\\");
+    const QString name = QString::fromLatin1(raw);
+
+    const Run text = ctl(sim.port(), {QStringLiteral("names")});
+    QCOMPARE(text.exitCode, 0);
+    QVERIFY2(text.out.contains(QStringLiteral("\\x1b]0;X\\x07\\x1b[2J\\x7f\\x9b\u00e9\\\\\n")),
+             qPrintable(text.out.left(200)));
+    for (const QChar c : text.out) {
+        const char16_t u = c.unicode();
+        QVERIFY((u >= 0x20 && (u < 0x7F || u > 0x9F)) || u == '\n');
+    }
+
+    // JSON keeps the name exactly, escaped by JSON's rules.
+    const Run json = ctl(sim.port(), args("--json names"));
+    QCOMPARE(json.exitCode, 0);
+    QVERIFY(!json.out.contains(QChar(0x1b)));
+    QCOMPARE(json.json().value(QStringLiteral("names")).toArray().first().toString(), name);
 }
 
 QTEST_GUILESS_MAIN(TstRavelinCtl)

@@ -66,8 +66,8 @@ private slots:
     void splitReplyIsGathered();
     void shortReplyFailsWithoutReadingPastIt();
     void countsBeyondTheBuffersAreRefused();
-    void byteCountDecidesHowManyValuesAreStored_data();
-    void byteCountDecidesHowManyValuesAreStored();
+    void byteCountMustBeTheCountAskedFor_data();
+    void byteCountMustBeTheCountAskedFor();
     void parseIPAddress_data();
     void parseIPAddress();
 };
@@ -149,33 +149,42 @@ void TestModbusTcp::readReplyJudging()
 
 void TestModbusTcp::writeReplyJudging_data()
 {
+    QTest::addColumn<bool>("block"); // write of registers 29 and 30, else 7109 to register 29
     QTest::addColumn<Bytes>("reply");
     QTest::addColumn<int>("expected");
 
-    QTest::newRow("good echo") << hex("1234 0000 0006 13 67 001D 1BC5") << 1;
-    QTest::newRow("echo bytes are not compared") << hex("1234 0000 0006 13 67 FFFF 0000") << 1;
-    QTest::newRow("length field 5") << hex("1234 0000 0005 13 67 001D 1BC5") << -1;
-    QTest::newRow("exception") << hex("1234 0000 0003 13 E7 04") << 2;
-    QTest::newRow("read reply to a write") << hex("1234 0000 0006 13 6B 001D 1BC5") << -1;
+    QTest::newRow("one: echo") << false << hex("1234 0000 0006 13 67 001D 1BC5") << 1;
+    QTest::newRow("one: echo of another register")
+        << false << hex("1234 0000 0006 13 67 001E 1BC5") << -1;
+    QTest::newRow("one: echo of another value")
+        << false << hex("1234 0000 0006 13 67 001D 1BC4") << -1;
+    QTest::newRow("one: length field 5") << false << hex("1234 0000 0005 13 67 001D 1BC5") << -1;
+    QTest::newRow("one: exception") << false << hex("1234 0000 0003 13 E7 04") << 2;
+    QTest::newRow("one: read reply to a write")
+        << false << hex("1234 0000 0006 13 6B 001D 1BC5") << -1;
+    QTest::newRow("block: echo") << true << hex("1234 0000 0006 13 6D 001D 0002") << 1;
+    QTest::newRow("block: echo of another start")
+        << true << hex("1234 0000 0006 13 6D 001C 0002") << -1;
+    QTest::newRow("block: echo of another count")
+        << true << hex("1234 0000 0006 13 6D 001D 0001") << -1;
+    QTest::newRow("block: length field 5") << true << hex("1234 0000 0005 13 6D 001D 0002") << -1;
+    QTest::newRow("block: exception") << true << hex("1234 0000 0003 13 ED 04") << 2;
 }
 
 void TestModbusTcp::writeReplyJudging()
 {
+    QFETCH(bool, block);
     QFETCH(Bytes, reply);
     QFETCH(int, expected);
 
-    ScriptedStream one;
-    one.queue(reply);
-    QCOMPARE(TcpWriteRegister(one, 19, 103, 29, 7109, 5), expected);
-
-    // The block write judges its reply by the same rules.
-    TransactionId = 0x1234;
-    ScriptedStream block;
-    Bytes blockReply = reply;
-    blockReply[7] = std::uint8_t(reply[7] == 0x67 ? 0x6D : reply[7] == 0xE7 ? 0xED : reply[7]);
-    block.queue(blockReply);
+    ScriptedStream s;
+    s.queue(reply);
     const std::uint16_t values[2] = {1, 2};
-    QCOMPARE(TcpWriteRegisters(block, 19, 109, 29, 2, values, 5), expected);
+    if (block)
+        QCOMPARE(TcpWriteRegisters(s, 19, 109, 29, 2, values, 5), expected);
+    else
+        QCOMPARE(TcpWriteRegister(s, 19, 103, 29, 7109, 5), expected);
+    QCOMPARE(TransactionId, std::uint16_t(0x1235));
 }
 
 void TestModbusTcp::noReplyWaitsTheTimeoutAndAdvancesTheCounter()
@@ -282,28 +291,30 @@ void TestModbusTcp::countsBeyondTheBuffersAreRefused()
     QCOMPARE(s.sent.size(), std::size_t(12 + 13 + 2 * TcpMaxWriteCount));
 }
 
-void TestModbusTcp::byteCountDecidesHowManyValuesAreStored_data()
+void TestModbusTcp::byteCountMustBeTheCountAskedFor_data()
 {
+    // Length field and frame are those of 12 registers; only the byte count varies.
     QTest::addColumn<int>("byteCount");
-    QTest::addColumn<int>("stored");
-    QTest::newRow("B 0 stores one value") << 0 << 1;
-    QTest::newRow("B 1 stores one value") << 1 << 1;
-    QTest::newRow("B 6 stores three") << 6 << 3;
-    QTest::newRow("B 24 stores all") << 24 << 12;
-    QTest::newRow("B 255 stores no more than asked") << 255 << 12;
+    QTest::addColumn<int>("expected");
+    QTest::newRow("B 24") << 24 << 1;
+    QTest::newRow("B 0") << 0 << -1;
+    QTest::newRow("B 2") << 2 << -1;
+    QTest::newRow("B 23") << 23 << -1;
+    QTest::newRow("B 26") << 26 << -1;
+    QTest::newRow("B 250") << 250 << -1;
 }
 
-void TestModbusTcp::byteCountDecidesHowManyValuesAreStored()
+void TestModbusTcp::byteCountMustBeTheCountAskedFor()
 {
     QFETCH(int, byteCount);
-    QFETCH(int, stored);
+    QFETCH(int, expected);
     ScriptedStream s;
     s.queue(readReply(0x1234, 20, 107, 12, -1, byteCount));
     std::uint16_t v[13];
     std::fill(std::begin(v), std::end(v), 0xDEAD);
-    QCOMPARE(TcpReadRegisters(s, 20, 107, 7, 12, 5, v), 1);
+    QCOMPARE(TcpReadRegisters(s, 20, 107, 7, 12, 5, v), expected);
     for (int i = 0; i < 13; ++i)
-        QCOMPARE(v[i], i < stored ? std::uint16_t(0x0100 + i) : std::uint16_t(0xDEAD));
+        QCOMPARE(v[i], expected == 1 && i < 12 ? std::uint16_t(0x0100 + i) : std::uint16_t(0xDEAD));
 }
 
 void TestModbusTcp::parseIPAddress_data()
@@ -331,7 +342,8 @@ void TestModbusTcp::parseIPAddress_data()
     QTest::newRow("letter") << "1.2.3.x" << false << QList<int>{};
     QTest::newRow("sign") << "1.2.3.+4" << false << QList<int>{};
     QTest::newRow("huge part") << "1.2.3.99999999999999999999" << false << QList<int>{};
-    QTest::newRow("non-ascii digit") << QString::fromUtf8("1.2.3.\xd9\xa4") << false << QList<int>{};
+    QTest::newRow("non-ascii digit")
+        << QString::fromUtf8("1.2.3.\xd9\xa4") << false << QList<int>{};
 }
 
 void TestModbusTcp::parseIPAddress()

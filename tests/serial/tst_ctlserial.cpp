@@ -36,6 +36,7 @@ private slots:
     void serialFailures_data();
     void serialFailures();
     void serialLimitsRefusedBeforeOpening();
+    void largestReadBehindStrayBytes();
 };
 
 void TstCtlSerial::deviceAndComNumber()
@@ -72,6 +73,11 @@ void TstCtlSerial::serialFailures_data()
     QTest::newRow("no reply") << QStringList{QStringLiteral("--silent")} << 3;
     // A reply with a wrong CRC is an invalid reply, not a good one.
     QTest::newRow("corrupt crc") << QStringList{QStringLiteral("--corrupt-crc")} << 4;
+    // Every reply's CRC is checked: noise that looks like an exception is none.
+    QTest::newRow("corrupt crc on an exception")
+        << QStringList{QStringLiteral("--corrupt-crc"), QStringLiteral("--exception"),
+                       QStringLiteral("19:20")}
+        << 4;
 }
 
 void TstCtlSerial::serialFailures()
@@ -85,6 +91,7 @@ void TstCtlSerial::serialFailures()
         ctl(QStringList{QStringLiteral("--device"), line.b()} + args("--timeout 3 identify"));
     QTEST(run.exitCode, "exitCode");
     QVERIFY(run.out.isEmpty());
+    QVERIFY(run.err.startsWith(QStringLiteral("ravelinctl: identity: ")));
     sim.stop();
 }
 
@@ -104,6 +111,24 @@ void TstCtlSerial::serialLimitsRefusedBeforeOpening()
         write << QStringLiteral("1");
     QCOMPARE(ctl(write).exitCode, 64);
     QCOMPARE(ctl(args("--com 0 identify")).exitCode, 64);
+    // A serial wait that never runs out is not on offer.
+    QCOMPARE(ctl(args("--device /dev/null --timeout 65535 identify")).exitCode, 64);
+}
+
+void TstCtlSerial::largestReadBehindStrayBytes()
+{
+    // Three stray bytes ahead of the 199-byte reply of a 97-register read.
+    SocatPair line;
+    QVERIFY2(line.start(), "socat could not make a pty pair");
+    SimProcess sim;
+    QVERIFY(sim.startWith({QStringLiteral("--serial"), line.a(), QStringLiteral("--no-animate"),
+                           QStringLiteral("--noise")}));
+    const Run read =
+        ctl(QStringList{QStringLiteral("--device"), line.b()} + args("--json read 26 107 0 97"));
+    QCOMPARE(read.exitCode, 0);
+    const QJsonArray values = read.json().value(QStringLiteral("values")).toArray();
+    QCOMPARE(values.size(), 97);
+    sim.stop();
 }
 
 QTEST_GUILESS_MAIN(TstCtlSerial)

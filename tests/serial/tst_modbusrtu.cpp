@@ -25,10 +25,12 @@ QByteArray withCrc(QByteArray frame)
     return frame;
 }
 
-// Reply to the read of 12 registers from 7 at unit 20: 192.168.0.10 and so on.
-QByteArray networkReply()
+// Reply to the read of 12 registers from 7 at unit 20: 192.168.0.10 and so on,
+// with a correct CRC whatever byte count it announces.
+QByteArray networkReply(char byteCount = 0x18)
 {
-    QByteArray reply = hex("146b18");
+    QByteArray reply = hex("146b");
+    reply.append(byteCount);
     for (int v : {192, 168, 0, 10, 192, 168, 0, 1, 255, 255, 255, 0})
         reply.append('\0').append(char(v));
     return withCrc(reply);
@@ -92,6 +94,14 @@ void TstModbusRtu::readReplies_data()
     QTest::newRow("corrupt data") << QList<QByteArray>{flipped} << -1 << false;
     QTest::newRow("stray byte between id and code")
         << QList<QByteArray>{good.left(1) + hex("77") + good.mid(1)} << -1 << false;
+    // The frame carries 12 registers, the byte count says otherwise.
+    QTest::newRow("byte count 2") << QList<QByteArray>{networkReply(2)} << -1 << false;
+    QTest::newRow("byte count 0") << QList<QByteArray>{networkReply(0)} << -1 << false;
+    QTest::newRow("byte count 250") << QList<QByteArray>{networkReply(char(250))} << -1 << false;
+    // Line noise shaped like an exception reply is no exception reply.
+    QByteArray noise = withCrc(hex("14eb02"));
+    noise[4] = char(noise.at(4) ^ 0x20);
+    QTest::newRow("exception with a bad crc") << QList<QByteArray>{noise} << -1 << false;
     QTest::newRow("another unit's reply")
         << QList<QByteArray>{withCrc(hex("156b02000a"))} << 0 << false;
 }
@@ -129,6 +139,11 @@ void TstModbusRtu::writeReplies_data()
     corrupt[7] = char(corrupt.at(7) ^ 0x10);
     QTest::newRow("bad crc") << corrupt << -1;
     QTest::newRow("too short") << echo.left(7) << 0;
+    QTest::newRow("echo of another register") << withCrc(hex("1367001e1bc5")) << -1;
+    QTest::newRow("echo of another value") << withCrc(hex("1367001d1bc4")) << -1;
+    QByteArray noise = withCrc(hex("13e704"));
+    noise[3] = char(noise.at(3) ^ 0x01);
+    QTest::newRow("exception with a bad crc") << noise << -1;
 }
 
 void TstModbusRtu::writeReplies()
@@ -157,6 +172,12 @@ void TstModbusRtu::blockWriteFrame()
     line.peer.script(33, {withCrc(hex("146d0007000c"))});
     QCOMPARE(RtuWriteRegisters(line.comms, 20, 109, 7, 12, values, 5), 1);
     QCOMPARE(line.peer.received.toHex(' '), expected.toHex(' '));
+    // Only the echo of start and count confirms a block write.
+    for (const char *echo : {"146d0008000c", "146d0007000b"}) {
+        line.peer.received.clear();
+        line.peer.script(33, {withCrc(hex(echo))});
+        QCOMPARE(RtuWriteRegisters(line.comms, 20, 109, 7, 12, values, 5), -1);
+    }
 }
 
 void TstModbusRtu::noReply()
