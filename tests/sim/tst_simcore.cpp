@@ -1,6 +1,7 @@
 // The simulator's own protocol pieces, byte for byte: request handling,
 // RTU CRC and frame reader, the register model and its state file.
 
+#include "CraftedStream.h"
 #include "PduHandler.h"
 #include "RtuFrames.h"
 #include "UnitModel.h"
@@ -39,6 +40,7 @@ private slots:
     void frameReader();
     void frameReaderSkipsBadCrcAndForeignUnits();
     void oddFramesEndAtSilence();
+    void frameReaderLinearOnCraftedStream();
     void stateFileRoundTrip();
     void stateFileIgnoresIdentityAndBadValues();
     void animationComesUp();
@@ -189,6 +191,27 @@ void TstSimCore::oddFramesEndAtSilence()
     QVERIFY(reader.nextFrame().isEmpty());
     QVERIFY(reader.takeSilenceDelimitedFrame().isEmpty());
     QCOMPARE(reader.pending(), 0);
+}
+
+void TstSimCore::frameReaderLinearOnCraftedStream()
+{
+    const QList<QByteArray> stream = crafted::chunks(100 * 1024, 64);
+    RtuFrameReader reader([](int unit) { return UnitModel::spaceSizes().count(unit) != 0; });
+    QElapsedTimer clock;
+    clock.start();
+    int maxPending = 0;
+    for (const QByteArray &chunk : stream) {
+        reader.feed(chunk);
+        QVERIFY(reader.nextFrame().isEmpty());
+        maxPending = std::max(maxPending, reader.pending());
+    }
+    const QByteArray good = hex("146b0007000c9702");
+    reader.feed(good);
+    QCOMPARE(reader.nextFrame(), good);
+    qInfo("100 KiB crafted stream: %lld ms, at most %d bytes kept", clock.elapsed(), maxPending);
+    QVERIFY(maxPending <= RtuFrameReader::MaxFrameSize);
+    // Linear work is a few milliseconds; the quadratic kind takes tens of seconds.
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TstSimCore::stateFileRoundTrip()

@@ -1,7 +1,10 @@
 #include "SimProcess.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QRegularExpression>
+
+#include <unistd.h>
 
 namespace {
 constexpr int StartTimeoutMs = 10000;
@@ -73,4 +76,39 @@ void SimProcess::stop(int timeoutMs)
         m_process.waitForFinished(timeoutMs);
     }
     output();
+}
+
+namespace {
+
+// The fields of /proc/PID/stat after the command name, which may hold spaces.
+QList<QByteArray> statFields(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = file.readAll();
+    return text.mid(text.lastIndexOf(')') + 2).split(' ');
+}
+
+} // namespace
+
+qint64 SimProcess::residentKiB() const
+{
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (pid() <= 0 || !file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+double SimProcess::cpuSeconds() const
+{
+    // utime and stime are the 14th and 15th fields, the 12th and 13th after the name.
+    const QList<QByteArray> fields = statFields(pid());
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) /
+           double(::sysconf(_SC_CLK_TCK));
 }

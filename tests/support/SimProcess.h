@@ -39,6 +39,11 @@ public:
     // Everything the simulator printed so far (stdout and stderr).
     QString output();
 
+    // The simulator's resident memory in KiB and the processor time it has
+    // used in seconds (user and system), from /proc; -1 when unknown.
+    qint64 residentKiB() const;
+    double cpuSeconds() const;
+
     static QString simulatorPath();
 
 private:
