@@ -162,6 +162,7 @@ private slots:
     void delayedAndSplitReplies();
     void lateReplyMissesTheTimeout();
     void badOptionsAndCleanExit();
+    void commandsChangeFaultsWhileRunning();
     void stateFileRefused_data();
     void stateFileRefused();
     void nonReadingClientStaysBounded();
@@ -394,7 +395,9 @@ void TstSimTcp::badOptionsAndCleanExit()
          {QStringList{QStringLiteral("--bogus")},
           QStringList{QStringLiteral("--listen"), QStringLiteral("nohost")},
           QStringList{QStringLiteral("--fail-after"), QStringLiteral("x")},
-          QStringList{QStringLiteral("--exception"), QStringLiteral("20")}}) {
+          QStringList{QStringLiteral("--exception"), QStringLiteral("20")},
+          QStringList{QStringLiteral("--exception"), QStringLiteral("20:7:0")},
+          QStringList{QStringLiteral("--exception"), QStringLiteral("20:7@0")}}) {
         QProcess process;
         process.start(SimProcess::simulatorPath(), args);
         QVERIFY(process.waitForFinished(5000));
@@ -403,6 +406,51 @@ void TstSimTcp::badOptionsAndCleanExit()
     }
     SimProcess sim;
     QVERIFY(sim.start());
+    sim.stop();
+    QCOMPARE(sim.exitCode(), 0);
+}
+
+void TstSimTcp::commandsChangeFaultsWhileRunning()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--no-animate"), QStringLiteral("--commands"),
+                       QStringLiteral("--restart-ms"), QStringLiteral("300"),
+                       QStringLiteral("--exception"), QStringLiteral("19:20:8@1")}));
+    RawClient client;
+    QVERIFY(client.connectTo(sim.port()));
+    // The product block fails once; the identity read from the same start does not.
+    QCOMPARE(client.exchange(19, hex("6b00140008"), 1), hex("eb04"));
+    QCOMPARE(client.exchange(19, ReadIdentity, 1), IdentityReply);
+    QCOMPARE(client.exchange(19, hex("6b00140008"), 1).size(), 2 + 16);
+
+    QCOMPARE(sim.command(QStringLiteral("silent on")), QStringLiteral("ok silent on"));
+    QVERIFY(client.exchange(19, ReadIdentity, 2, 300).isEmpty());
+    QCOMPARE(sim.command(QStringLiteral("silent off")), QStringLiteral("ok silent off"));
+    QCOMPARE(client.exchange(19, ReadIdentity, 3), IdentityReply);
+
+    QCOMPARE(sim.command(QStringLiteral("exception add 21:0:40@1")),
+             QStringLiteral("ok exception add 21:0:40@1"));
+    QCOMPARE(client.exchange(21, hex("6b00000028"), 4), hex("eb04"));
+    QCOMPARE(client.exchange(21, hex("6b00000028"), 5).size(), 2 + 80);
+    QCOMPARE(sim.command(QStringLiteral("exception add 19:20")),
+             QStringLiteral("ok exception add 19:20"));
+    QCOMPARE(client.exchange(19, ReadIdentity, 6), hex("eb04"));
+    QCOMPARE(sim.command(QStringLiteral("exception clear")), QStringLiteral("ok exception clear"));
+    QCOMPARE(client.exchange(19, ReadIdentity, 7), IdentityReply);
+
+    QVERIFY(sim.command(QStringLiteral("exception add 19")).startsWith(QStringLiteral("error ")));
+    QVERIFY(sim.command(QStringLiteral("bogus")).startsWith(QStringLiteral("error ")));
+
+    // A restart on command: the link is lost and comes back.
+    QCOMPARE(sim.command(QStringLiteral("restart")), QStringLiteral("ok restart"));
+    QVERIFY(client.waitForClosed(2000));
+    std::unique_ptr<RawClient> later;
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        later = std::make_unique<RawClient>();
+    } while (!later->connectTo(sim.port()) && clock.elapsed() < 5000 && (QTest::qWait(50), true));
+    QCOMPARE(later->exchange(19, ReadIdentity, 8), IdentityReply);
     sim.stop();
     QCOMPARE(sim.exitCode(), 0);
 }

@@ -78,6 +78,29 @@ void SimProcess::stop(int timeoutMs)
     output();
 }
 
+QString SimProcess::command(const QString &line, int timeoutMs)
+{
+    if (m_process.state() != QProcess::Running)
+        return {};
+    const qsizetype from = output().size();
+    m_process.write(line.toUtf8() + '\n');
+    m_process.waitForBytesWritten(timeoutMs);
+    static const QRegularExpression answer(QStringLiteral("^(ok|error)( .*)?$"),
+                                           QRegularExpression::MultilineOption);
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        const QString text = output();
+        // Only whole lines printed after the command was sent.
+        const QString fresh = text.mid(from, text.lastIndexOf(QLatin1Char('\n')) + 1 - from);
+        const auto match = answer.match(fresh);
+        if (match.hasMatch())
+            return match.captured(0);
+        if (deadline.hasExpired() || m_process.state() != QProcess::Running)
+            return {};
+        m_process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+    }
+}
+
 namespace {
 
 // The fields of /proc/PID/stat after the command name, which may hold spaces.
