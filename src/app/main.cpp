@@ -17,23 +17,31 @@ int main(int argc, char *argv[])
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
     TMainForm form(arguments);
-    form.createCompanionWindows();
 
     if (const QScreen *screen = form.screen()) {
         const QRect area = screen->availableGeometry();
         form.move(area.center() - form.rect().center());
     }
-    installStartupProbe(&form);
-    form.show();
-    // Test and demo hooks; both refuse anything but a loopback address.
-    switch (startScreenshotRunIfRequested(form)) {
-    case HookStart::Refused:
-        return 1; // a screenshot run that cannot run must not leave a window behind
-    case HookStart::NotRequested:
-        startDemoConnectIfRequested(form); // refused: the window stays, unconnected
-        break;
-    case HookStart::Started:
-        break;
+    if (!installStartupProbe(&form)) {
+        // The About box, the MAC dialog, the busy window and the ping window
+        // are needed only by a later action: they are made once the main
+        // window shows, so its first picture comes sooner. The hooks use them.
+        whenFirstShown(&form, [&form] {
+            form.createCompanionWindows();
+            // Test and demo hooks; both refuse anything but a loopback address.
+            switch (startScreenshotRunIfRequested(form)) {
+            case HookStart::Refused:
+                // A screenshot run that cannot run must not leave a window behind.
+                QCoreApplication::exit(1);
+                break;
+            case HookStart::NotRequested:
+                startDemoConnectIfRequested(form); // refused: the window stays, unconnected
+                break;
+            case HookStart::Started:
+                break;
+            }
+        });
     }
+    form.show();
     return QApplication::exec();
 }

@@ -5,8 +5,10 @@
 #include "SerialLink.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QFrame>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
@@ -18,13 +20,31 @@ namespace {
 
 constexpr int SearchedComPorts = 32;
 
+// Qt's own built-in picture, read from Qt's resources rather than asked of
+// the desktop's icon theme: the theme lookup walks the theme folders and cost
+// a quarter of the window's start-up, and the built-in picture is the one
+// shown wherever no theme provides it. Falls back to the style's icon.
+QIcon builtInIcon(QWidget *parent, QStyle::StandardPixmap picture, const char *builtInName)
+{
+    QIcon icon;
+    for (int size : {16}) {
+        const QString file = QStringLiteral(":/qt-project.org/styles/commonstyle/images/%1-%2.png")
+                                 .arg(QLatin1String(builtInName))
+                                 .arg(size);
+        if (QFile::exists(file))
+            icon.addFile(file, QSize(size, size));
+    }
+    return icon.isNull() ? parent->style()->standardIcon(picture) : icon;
+}
+
 QToolButton *connectButton(QWidget *parent, const QString &name, const QString &text,
-                           QStyle::StandardPixmap picture, const QString &hint, const QRect &geo)
+                           QStyle::StandardPixmap picture, const char *builtInName,
+                           const QString &hint, const QRect &geo)
 {
     auto *b = new QToolButton(parent);
     b->setObjectName(name);
     b->setText(text);
-    b->setIcon(parent->style()->standardIcon(picture));
+    b->setIcon(builtInIcon(parent, picture, builtInName));
     b->setIconSize(QSize(32, 32));
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setToolTip(hint);
@@ -41,7 +61,7 @@ ConnectionPage::ConnectionPage(PageHost &host, ConnectionHost &connection, QWidg
     QGroupBox *group = pageGroup(this, QStringLiteral(" Connection Types "));
     BitBtn1 = connectButton(
         group, QStringLiteral("BitBtn1"), QStringLiteral("Via COM Port"), QStyle::SP_ComputerIcon,
-        QStringLiteral("Click To Connect Using Serial Comms"), QRect(16, 28, 81, 73));
+        "computer", QStringLiteral("Click To Connect Using Serial Comms"), QRect(16, 28, 81, 73));
     BitBtn1->setEnabled(false);
     ComboBox1 = new QComboBox(group);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
@@ -57,9 +77,10 @@ ConnectionPage::ConnectionPage(PageHost &host, ConnectionHost &connection, QWidg
     line->setFrameShadow(QFrame::Sunken);
     line->setGeometry(8, 118, 353, 4);
 
-    BitBtn2 = connectButton(
-        group, QStringLiteral("BitBtn2"), QStringLiteral("Via Network"), QStyle::SP_DriveNetIcon,
-        QStringLiteral("Click To Connect Using Network Comms"), QRect(16, 136, 81, 73));
+    BitBtn2 = connectButton(group, QStringLiteral("BitBtn2"), QStringLiteral("Via Network"),
+                            QStyle::SP_DriveNetIcon, "networkdrive",
+                            QStringLiteral("Click To Connect Using Network Comms"),
+                            QRect(16, 136, 81, 73));
     addressBoxes = octetRow(group, QString(), 23, 160, 112);
     Button8 =
         button(group, QStringLiteral("Button8"), QStringLiteral("Ping"), QRect(296, 158, 58, 27));
