@@ -1,6 +1,7 @@
 // ravelinctl: reads and writes a Quorix Ravelin unit's registers from the
 // command line, through the same client code as the configuration tool.
 
+#include "CtlFiles.h"
 #include "CtlSession.h"
 
 #include "Codecs.h"
@@ -36,13 +37,23 @@ const char *const Usage =
     "  write UNIT FN START VALUE...  write a block of registers (1 to 121 values)\n"
     "  write1 UNIT FN REG VALUE      write one register\n"
     "  restart                       send the restart command\n"
+    "  backup FILE                   save the unit's configuration to FILE (JSON)\n"
+    "  restore FILE [--dry-run] [--include-network]\n"
+    "                                write FILE's configuration to the unit (the\n"
+    "                                network block only with --include-network)\n"
+    "  names --csv                   the 100 object names as CSV\n"
+    "  set-names FILE                write the names a CSV file lists\n"
+    "  report FILE.html|FILE.pdf     commissioning report of the unit\n"
+    "  survey --hosts FILE [--json|--csv] [--parallel N]\n"
+    "                                identify every ADDRESS[:PORT] in FILE\n"
     "\n"
     "Numbers may be decimal or hexadecimal ($1F, x1F, 0x1F).\n"
     "Over a serial line READ takes at most 97 registers and WRITE at most 20 values.\n"
     "COMn means /dev/ttyS0-3 (COM1-4), /dev/ttyUSB0-15 (COM5-20) or /dev/ttyACM0-11\n"
     "(COM21-32) on Linux; RAVELIN_COMn=PATH in the environment overrides it.\n"
     "Exit status: 0 done, 2 exception reply, 3 no reply, 4 any other failure (no\n"
-    "connection, invalid reply), 64 usage error.\n";
+    "connection, invalid reply), 5 input file refused, 64 usage error; survey: 1\n"
+    "when a host did not answer or a value is duplicated.\n";
 
 struct Invocation
 {
@@ -132,6 +143,12 @@ void expectArguments(const Invocation &inv, int min, int max)
 std::function<CtlOutput(CtlSession &)> prepare(const Invocation &inv)
 {
     const QStringList &a = inv.arguments;
+    const QString unitAddress =
+        inv.serial()
+            ? (inv.device.isEmpty() ? QStringLiteral("COM%1").arg(inv.comPort) : inv.device)
+            : QStringLiteral("%1:%2").arg(inv.host).arg(inv.port);
+    if (auto run = prepareFileCommand(inv.command, a, FileCommandContext{unitAddress, inv.json}))
+        return run;
     const auto unit = [&] {
         return number(a[0], 0, 255, "UNIT");
     };
@@ -197,8 +214,10 @@ int print(const Invocation &inv, const CtlOutput &out)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    const auto app = makeCtlApplication(argc, argv);
     const Invocation inv = parseArguments(QCoreApplication::arguments());
+    if (inv.command == QLatin1String("survey"))
+        return runSurvey(inv.arguments, inv.port, inv.timeout, inv.json, inv.serial());
     const auto run = prepare(inv);
 
     CtlSession session = inv.serial() ? CtlSession(inv.comPort, inv.device, inv.timeout)
