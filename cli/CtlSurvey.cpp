@@ -163,6 +163,8 @@ void identify(const SurveyHost &host, int budgetMs, SurveyResult &r)
     const auto budget = [&]() {
         const qint64 left = deadline.remainingTime();
         access.tcpTimeout = std::uint16_t(std::clamp<qint64>((left + 99) / 100, 1, 65535));
+        if (left <= 0)
+            r.problem = QStringLiteral("the timeout ran out before every block was read");
         return left > 0;
     };
     const auto failed = [&r](const OpResult &op) {
