@@ -61,6 +61,8 @@ public:
     // A command that failed with "no reply" over a TCP connection the unit has
     // closed is a lost connection: exit status and message say so.
     void reportLostConnection(CtlOutput &out);
+    // The facade over this session's transport, for commands kept in other files.
+    RegisterAccess &access() { return m_access; }
 
 private:
     // Reads one block; on failure fills `out` with the failure and returns false.

@@ -1,6 +1,7 @@
 // ravelinctl: reads and writes a Quorix Ravelin unit's registers from the
 // command line, through the same client code as the configuration tool.
 
+#include "CtlFiles.h"
 #include "CtlSession.h"
 
 #include "Codecs.h"
@@ -36,6 +37,15 @@ const char *const Usage =
     "  write UNIT FN START VALUE...  write a block of registers (1 to 121 values)\n"
     "  write1 UNIT FN REG VALUE      write one register\n"
     "  restart                       send the restart command\n"
+    "  backup FILE                   save the unit's configuration to FILE (JSON)\n"
+    "  restore FILE [--dry-run] [--include-network]\n"
+    "                                write FILE's configuration to the unit (the\n"
+    "                                network block only with --include-network)\n"
+    "  names --csv                   the 100 object names as CSV\n"
+    "  set-names FILE                write the names a CSV file lists\n"
+    "  report FILE.html|FILE.pdf     commissioning report of the unit\n"
+    "  survey --hosts FILE [--json|--csv] [--parallel N]\n"
+    "                                identify every ADDRESS[:PORT] in FILE\n"
     "\n"
     "Numbers may be decimal or hexadecimal ($1F, x1F, 0x1F).\n"
     "Over a serial line READ takes at most 97 registers and WRITE at most 20 values.\n"
@@ -43,7 +53,9 @@ const char *const Usage =
     "(COM21-32) on Linux; RAVELIN_COMn=PATH in the environment overrides it.\n"
     "Control characters in names and other text from the unit are printed as \\xNN.\n"
     "Exit status: 0 done, 2 exception reply, 3 no reply in time, 4 any other\n"
-    "failure (no connection, connection closed, invalid reply), 64 usage error.\n";
+    "failure (no connection, connection closed, invalid reply), 5 input file\n"
+    "refused, 64 usage error; survey: 1 when a host did not answer or a value is\n"
+    "duplicated.\n";
 
 // A reply wait of at most a minute: long enough for any line, short enough
 // that a silent unit never holds a script for good (the serial component
@@ -138,6 +150,12 @@ void expectArguments(const Invocation &inv, int min, int max)
 std::function<CtlOutput(CtlSession &)> prepare(const Invocation &inv)
 {
     const QStringList &a = inv.arguments;
+    const QString unitAddress =
+        inv.serial()
+            ? (inv.device.isEmpty() ? QStringLiteral("COM%1").arg(inv.comPort) : inv.device)
+            : QStringLiteral("%1:%2").arg(inv.host).arg(inv.port);
+    if (auto run = prepareFileCommand(inv.command, a, FileCommandContext{unitAddress, inv.json}))
+        return run;
     const auto unit = [&] {
         return number(a[0], 0, 255, "UNIT");
     };
@@ -238,8 +256,10 @@ int print(const Invocation &inv, const CtlOutput &out)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    const auto app = makeCtlApplication(argc, argv);
     const Invocation inv = parseArguments(QCoreApplication::arguments());
+    if (inv.command == QLatin1String("survey"))
+        return runSurvey(inv.arguments, inv.port, inv.timeout, inv.json, inv.serial());
     const auto run = prepare(inv);
 
     CtlSession session = inv.serial() ? CtlSession(inv.comPort, inv.device, inv.timeout)

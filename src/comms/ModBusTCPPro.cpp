@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-std::uint16_t TransactionId = 0;
+thread_local std::uint16_t TransactionId = 0;
 
 namespace {
 

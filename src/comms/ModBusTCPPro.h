@@ -10,10 +10,12 @@
 
 #include <cstdint>
 
-// Process-wide transaction counter. Every operation sends its current value and
-// expects it back; every operation, whatever its outcome, advances it by one
-// (wrapping 65535 to 0). The session code sets it to 1 once a unit is accepted.
-extern std::uint16_t TransactionId;
+// Transaction counter. Every operation sends its current value and expects it
+// back; every operation, whatever its outcome, advances it by one (wrapping
+// 65535 to 0). The session code sets it to 1 once a unit is accepted. Each
+// thread has its own counter, so threads that each talk to their own unit
+// (the site survey) never see another thread's exchange move it.
+extern thread_local std::uint16_t TransactionId;
 
 // Requests and replies live in fixed buffers of this size, which bounds the
 // counts a caller may ask for: 2n + 9 reply bytes for a read, 13 + 2n request

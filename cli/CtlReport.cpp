@@ -1,0 +1,133 @@
+// ravelinctl report FILE.html|FILE.pdf: the commissioning report of one unit.
+
+#include "CtlFiles.h"
+
+#include "Codecs.h"
+#include "ConfigTransfer.h"
+#include "UnitReport.h"
+
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <QTextDocument>
+
+#include <cstring>
+
+using namespace CtlFiles;
+
+namespace {
+
+enum class ReportKind
+{
+    Html,
+    Pdf
+};
+
+bool writeHtml(const QString &path, const QString &html, QString *error)
+{
+    QSaveFile file(path);
+    const QByteArray bytes = html.toUtf8();
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    return false;
+}
+
+bool writePdf(const QString &path, const QString &html, const QString &title, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    {
+        QPdfWriter writer(&file);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+        writer.setTitle(title);
+        writer.setCreator(QStringLiteral("ravelinctl %1").arg(toolVersion()));
+        QTextDocument document;
+        document.setHtml(html);
+        document.print(&writer);
+    } // the writer finishes the file when it goes
+    if (file.commit())
+        return true;
+    *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    return false;
+}
+
+CtlOutput report(CtlSession &session, const QString &path, ReportKind kind,
+                 const FileCommandContext &context)
+{
+    CtlOutput out;
+    if (!checkRavelin(session.access(), context, out))
+        return out;
+    UnitReport report;
+    int nameNumber = 0;
+    OpResult op = readUnitConfig(session.access(), report.config,
+                                 [&nameNumber](const QString &, int n) { nameNumber = n; });
+    StatusBlock status;
+    if (op.ok())
+        op = readStatusBlock(session.access(), status);
+    if (!op.ok()) {
+        failAt(op, nameNumber, out);
+        return out;
+    }
+    report.status = status;
+    report.unitAddress = context.unitAddress;
+    report.toolName = QStringLiteral("ravelinctl");
+    report.toolVersion = toolVersion();
+    report.madeAt = QDateTime::currentDateTimeUtc();
+    const QString html = unitReportHtml(report);
+    QString error;
+    const bool written = kind == ReportKind::Html
+                             ? writeHtml(path, html, &error)
+                             : writePdf(path, html, QStringLiteral("Commissioning report"), &error);
+    if (!written) {
+        out.exitCode = ExitFailure;
+        out.lines << error;
+        out.json.insert(QStringLiteral("error"), error);
+        return out;
+    }
+    const ProductInfo &id = *report.config.identity;
+    out.lines << QStringLiteral("wrote the report of %1 (MAC %2) to %3")
+                     .arg(firmwareLabel(id.productCode, id.firmware), macLabel(id.mac.data()),
+                          path);
+    out.json.insert(QStringLiteral("file"), path);
+    return out;
+}
+
+} // namespace
+
+std::unique_ptr<QCoreApplication> makeCtlApplication(int &argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "report") == 0) {
+            // Never a window: the offscreen platform needs no display.
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            return std::make_unique<QGuiApplication>(argc, argv);
+        }
+    }
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+std::function<CtlOutput(CtlSession &)> prepareReport(const QStringList &arguments,
+                                                     const FileCommandContext &context)
+{
+    if (arguments.size() != 1)
+        usageError(QStringLiteral("report takes one file, FILE.html or FILE.pdf"));
+    const QString path = arguments[0];
+    const QString suffix = path.section(QLatin1Char('.'), -1).toLower();
+    ReportKind kind = ReportKind::Html;
+    if (suffix == QLatin1String("pdf"))
+        kind = ReportKind::Pdf;
+    else if (suffix != QLatin1String("html") && suffix != QLatin1String("htm"))
+        usageError(QStringLiteral("report writes FILE.html or FILE.pdf, not \"%1\"").arg(path));
+    if (kind == ReportKind::Pdf && !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        usageError(QStringLiteral("a PDF report needs the report command on the command line"));
+    return [path, kind, context](CtlSession &s) {
+        return report(s, path, kind, context);
+    };
+}

@@ -1,0 +1,276 @@
+#include "ConfigTransfer.h"
+
+#include "Codecs.h"
+
+namespace {
+
+bool sameOptions(const BACnetOptions &a, const BACnetOptions &b)
+{
+    return a.newSettingComparison == b.newSettingComparison && a.foreignDevice == b.foreignDevice &&
+           a.bbmd == b.bbmd && a.timeToLive == b.timeToLive;
+}
+
+QString quoted(const QByteArray &name)
+{
+    return QLatin1Char('"') + nameText(name) + QLatin1Char('"');
+}
+
+QString onOff(bool on)
+{
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+QString optionsText(const BACnetOptions &o)
+{
+    return QStringLiteral("comparison %1, foreign device %2, BBMD %3, TTL %4 s")
+        .arg(onOff(o.newSettingComparison), onOff(o.foreignDevice), dottedAddress(o.bbmd.data()))
+        .arg(o.timeToLive);
+}
+
+QString addressesText(const NetworkAddresses &a)
+{
+    return QStringLiteral("IP %1, gateway %2, mask %3")
+        .arg(dottedAddress(a.data()), dottedAddress(a.data() + 4), dottedAddress(a.data() + 8));
+}
+
+QString lockText(bool allowed)
+{
+    return allowed ? QStringLiteral("configuration via network allowed")
+                   : QStringLiteral("configuration via network forbidden");
+}
+
+// Adds one block: Changed or Unchanged by comparing the texts of what the
+// unit holds (nothing when it is unknown) and what would be written.
+void compare(std::vector<BlockChange> &plan, const QString &block,
+             const std::optional<QString> &before, const QString &after)
+{
+    BlockChange change;
+    change.block = block;
+    change.before = before.value_or(QStringLiteral("unknown"));
+    change.after = after;
+    change.kind = before && *before == after ? BlockChange::Unchanged : BlockChange::Changed;
+    plan.push_back(change);
+}
+
+void notRestored(std::vector<BlockChange> &plan, const QString &block, BlockChange::Kind kind,
+                 const QString &why)
+{
+    plan.push_back(BlockChange{block, kind, QString(), why});
+}
+
+template <typename T, typename F>
+std::optional<QString> textOf(const std::optional<T> &value, F &&toText)
+{
+    return value ? std::optional<QString>(toText(*value)) : std::nullopt;
+}
+
+void planBACnet(std::vector<BlockChange> &plan, const UnitConfig &current, const UnitConfig &target)
+{
+    const QString id = QLatin1String(Blocks::DeviceObjectId.name);
+    const QString name = QLatin1String(Blocks::DeviceObjectName.name);
+    const QString options = QLatin1String(Blocks::BACnetOptions.name);
+    if (!target.bacnet) {
+        for (const QString &block : {id, name, options})
+            notRestored(plan, block, BlockChange::NotInFile, QStringLiteral("not in the file"));
+        return;
+    }
+    const BACnetSettings send = bacnetSettingsToSend(*target.bacnet);
+    const std::optional<BACnetSettings> &now = current.bacnet;
+    compare(plan, id,
+            textOf(now, [](const BACnetSettings &b) { return QString::number(b.instance); }),
+            QString::number(send.instance));
+    compare(plan, name, textOf(now, [](const BACnetSettings &b) { return quoted(b.name); }),
+            quoted(send.name));
+    BlockChange o;
+    o.block = options;
+    o.before = now ? optionsText(now->options) : QStringLiteral("unknown");
+    o.after = optionsText(send.options);
+    o.kind = now && sameOptions(now->options, send.options) ? BlockChange::Unchanged
+                                                            : BlockChange::Changed;
+    plan.push_back(o);
+}
+
+void planNames(std::vector<BlockChange> &plan, const UnitConfig &current, const UnitConfig &target)
+{
+    if (!target.objectNames) {
+        notRestored(plan, QStringLiteral("Object names"), BlockChange::NotInFile,
+                    QStringLiteral("not in the file"));
+        return;
+    }
+    int unchanged = 0;
+    for (int n = 1; n <= ObjectNameCount; ++n) {
+        const std::size_t i = std::size_t(n - 1);
+        const QByteArray &after = (*target.objectNames)[i];
+        if (current.objectNames && (*current.objectNames)[i] == after) {
+            ++unchanged;
+            continue;
+        }
+        plan.push_back(BlockChange{QStringLiteral("Object name %1").arg(n), BlockChange::Changed,
+                                   current.objectNames ? quoted((*current.objectNames)[i])
+                                                       : QStringLiteral("unknown"),
+                                   quoted(after)});
+    }
+    if (unchanged > 0)
+        plan.push_back(BlockChange{
+            QStringLiteral("Object names"), BlockChange::Unchanged,
+            QStringLiteral("%1 of %2 as in the file").arg(unchanged).arg(ObjectNameCount),
+            QString()});
+}
+
+void planNetwork(std::vector<BlockChange> &plan, const UnitConfig &current,
+                 const UnitConfig &target, const RestoreOptions &options)
+{
+    const QString addresses = QLatin1String(Blocks::NetworkAddresses.name);
+    const QString lock = QLatin1String(Blocks::ConfigLock.name);
+    if (!target.network) {
+        for (const QString &block : {addresses, lock})
+            notRestored(plan, block, BlockChange::NotInFile, QStringLiteral("not in the file"));
+    } else if (!options.includeNetwork) {
+        for (const QString &block : {addresses, lock})
+            notRestored(plan, block, BlockChange::Skipped,
+                        QStringLiteral("left alone: network settings are restored only on "
+                                       "request"));
+    } else {
+        compare(plan, addresses,
+                textOf(current.network,
+                       [](const NetworkConfig &n) { return addressesText(n.addresses); }),
+                addressesText(target.network->addresses));
+        compare(plan, lock,
+                textOf(current.network,
+                       [](const NetworkConfig &n) { return lockText(n.allowConfigViaNetwork); }),
+                lockText(target.network->allowConfigViaNetwork));
+    }
+    notRestored(plan, QLatin1String(Blocks::MacAddress.name), BlockChange::Skipped,
+                QStringLiteral("never restored"));
+}
+
+bool step(OpResult &op, const OpResult &next, const SectionWritten &written, const QString &section)
+{
+    op = next;
+    if (op.ok() && written)
+        written(section);
+    return op.ok();
+}
+
+} // namespace
+
+std::optional<NetworkConfig> networkConfigFrom(const NetworkReading &reading)
+{
+    if (!reading.addresses || !reading.lockWord)
+        return std::nullopt;
+    return NetworkConfig{*reading.addresses, configViaNetworkAllowed(*reading.lockWord)};
+}
+
+std::optional<BACnetSettings> bacnetSettingsFrom(const BACnetReading &reading)
+{
+    if (!reading.instance || !reading.name || !reading.options)
+        return std::nullopt;
+    return BACnetSettings{*reading.instance, *reading.name, *reading.options};
+}
+
+BACnetSettings bacnetSettingsToSend(const BACnetSettings &settings)
+{
+    BACnetSettings send = settings;
+    if (!send.options.foreignDevice) {
+        send.options.bbmd = Octets4{};
+        if (send.options.timeToLive == 0)
+            send.options.timeToLive = DefaultTimeToLive;
+    }
+    return send;
+}
+
+OpResult readUnitConfig(RegisterAccess &access, UnitConfig &out, const TransferProgress &progress)
+{
+    const auto report = [&progress](const char *block) {
+        if (progress)
+            progress(QLatin1String(block), 0);
+    };
+    out.identity.reset();
+    out.network.reset();
+    out.g50.reset();
+    out.bacnet.reset();
+    out.objectNames.reset();
+
+    report(Blocks::NetworkAddresses.name);
+    NetworkReading network;
+    OpResult op = readNetworkSettings(access, network);
+    out.identity = network.product;
+    out.network = networkConfigFrom(network);
+    if (!op.ok())
+        return op;
+
+    report(Blocks::G50Address.name);
+    op = readG50Address(access, out.g50);
+    if (!op.ok())
+        return op;
+
+    report(Blocks::DeviceObjectId.name);
+    BACnetReading bacnet;
+    op = readBACnetSettings(access, bacnet);
+    out.bacnet = bacnetSettingsFrom(bacnet);
+    if (!op.ok())
+        return op;
+
+    ObjectNameList names;
+    op = readObjectNames(access, names, [&progress](int n) {
+        if (progress)
+            progress(QStringLiteral("Object name"), n);
+    });
+    if (op.ok())
+        out.objectNames = names;
+    return op;
+}
+
+std::vector<BlockChange> planRestore(const UnitConfig &current, const UnitConfig &target,
+                                     const RestoreOptions &options)
+{
+    std::vector<BlockChange> plan;
+    const QString g50 = QLatin1String(Blocks::G50Address.name);
+    if (target.g50)
+        compare(plan, g50,
+                textOf(current.g50, [](const Octets4 &a) { return dottedAddress(a.data()); }),
+                dottedAddress(target.g50->data()));
+    else
+        notRestored(plan, g50, BlockChange::NotInFile, QStringLiteral("not in the file"));
+    planBACnet(plan, current, target);
+    planNames(plan, current, target);
+    planNetwork(plan, current, target, options);
+    return plan;
+}
+
+OpResult restoreUnitConfig(RegisterAccess &access, const UnitConfig &target,
+                           const RestoreOptions &options, const SectionWritten &written,
+                           const TransferProgress &progress)
+{
+    const auto report = [&progress](const QString &block, int n) {
+        if (progress)
+            progress(block, n);
+    };
+    OpResult op;
+    if (target.g50) {
+        report(QLatin1String(Blocks::G50Address.name), 0);
+        if (!step(op, writeG50Address(access, *target.g50), written,
+                  QLatin1String(Blocks::G50Address.name)))
+            return op;
+    }
+    if (target.bacnet) {
+        report(QLatin1String(Blocks::DeviceObjectId.name), 0);
+        if (!step(op, writeBACnetSettings(access, bacnetSettingsToSend(*target.bacnet)), written,
+                  QStringLiteral("BACnet settings")))
+            return op;
+    }
+    if (target.objectNames) {
+        const OpResult names = writeObjectNames(
+            access, *target.objectNames, [&](int n) { report(QStringLiteral("Object name"), n); });
+        if (!step(op, names, written, QStringLiteral("Object names")))
+            return op;
+    }
+    if (target.network && options.includeNetwork) {
+        report(QLatin1String(Blocks::NetworkAddresses.name), 0);
+        step(op,
+             writeNetworkSettings(access, target.network->addresses,
+                                  target.network->allowConfigViaNetwork),
+             written, QStringLiteral("Network settings"));
+    }
+    return op;
+}

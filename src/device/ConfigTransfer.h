@@ -1,0 +1,85 @@
+#pragma once
+
+// Moving a configuration between a unit and a UnitConfig: the conversions
+// from what the register operations read, a whole-unit read, the comparison
+// that says block by block what a restore would change, and the restore.
+//
+// A restore writes what the pages would send for the same values: the BACnet
+// options follow the BACnet page's rule for a cleared foreign-device option,
+// the lock register gets 0 or ConfigLockedWord. The MAC address and the
+// identity are never written. The network block (addresses and lock) is
+// written only when asked for, because two units with one IP address break a
+// site, and then last, so a restore that fails earlier leaves the unit's
+// address alone.
+
+#include "ConfigFile.h"
+#include "UnitOps.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+// --- Conversions from the register operations' readings ---
+
+// Nothing when a part of the reading is missing (its block failed).
+std::optional<NetworkConfig> networkConfigFrom(const NetworkReading &reading);
+std::optional<BACnetSettings> bacnetSettingsFrom(const BACnetReading &reading);
+
+// The BACnet settings as the BACnet page sends them: with foreign-device
+// registration off the BBMD address is sent as zeros and a time to live
+// outside 1 to 65535 as 1800.
+BACnetSettings bacnetSettingsToSend(const BACnetSettings &settings);
+constexpr std::uint16_t DefaultTimeToLive = 1800;
+
+// --- Reading a whole unit ---
+
+// Which part of the unit a whole read or a restore is working on, for
+// progress displays: a block name ("G50 address"), or "Object name" with n.
+using TransferProgress = std::function<void(const QString &block, int nameNumber)>;
+
+// Network page (addresses, product block, lock), G50 address, BACnet
+// settings, then the object names, stopping at the first failure. The parts
+// read before a failure are in `out`; the tool's name, version and time of
+// saving are the caller's to set. The BACnet instance is taken as read, even
+// when it is no valid instance (the file reader then refuses it).
+OpResult readUnitConfig(RegisterAccess &access, UnitConfig &out,
+                        const TransferProgress &progress = {});
+
+// --- Restore ---
+
+struct RestoreOptions
+{
+    bool includeNetwork = false; // write the addresses and the lock as well
+};
+
+// One register block, or one group of them, as a restore would treat it.
+struct BlockChange
+{
+    enum Kind
+    {
+        Unchanged,
+        Changed,
+        NotInFile,
+        Skipped
+    };
+    QString block; // "G50 address", "Object name 5", ...
+    Kind kind = Unchanged;
+    QString before; // the unit's value as text
+    QString after;  // what would be written (Changed) or why not (Skipped, NotInFile)
+};
+
+// What restoring `target` onto a unit that holds `current` would do, block
+// by block, in the order a restore writes. Object names that stay the same
+// are summed up in one entry.
+std::vector<BlockChange> planRestore(const UnitConfig &current, const UnitConfig &target,
+                                     const RestoreOptions &options);
+
+// Writes the sections that `target` holds, in the order of planRestore,
+// stopping at the first failing block (named in the result). `written` is
+// called after each section has been written whole.
+using SectionWritten = std::function<void(const QString &section)>;
+OpResult restoreUnitConfig(RegisterAccess &access, const UnitConfig &target,
+                           const RestoreOptions &options, const SectionWritten &written = {},
+                           const TransferProgress &progress = {});

@@ -1,0 +1,197 @@
+#include "UnitReport.h"
+
+#include "Codecs.h"
+#include "StatusTexts.h"
+
+namespace {
+
+// The page's style, inline so the file stands alone. The table attributes in
+// the markup carry the same borders for renderers that take little CSS.
+const char *const Style = "body { font-family: sans-serif; font-size: 10pt; }\n"
+                          "h1 { font-size: 16pt; }\n"
+                          "h2 { font-size: 12pt; margin-top: 14pt; }\n"
+                          "table { border-collapse: collapse; }\n"
+                          "th, td { border: 1px solid #999; padding: 2pt 6pt; text-align: left;"
+                          " vertical-align: top; }\n"
+                          "th { background: #eee; font-weight: normal; }\n";
+
+QString escaped(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
+
+// Builds the page one table at a time.
+class Page
+{
+public:
+    void heading(const QString &text)
+    {
+        m_html += QStringLiteral("<h2>%1</h2>\n").arg(escaped(text));
+    }
+    void beginTable()
+    {
+        m_html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\">\n");
+    }
+    void endTable() { m_html += QStringLiteral("</table>\n"); }
+    void row(const QString &label, const QString &value)
+    {
+        // Line breaks inside a value (the switch meanings) become <br/>.
+        QString cell = escaped(value);
+        cell.replace(QLatin1Char('\n'), QStringLiteral("<br/>"));
+        m_html += QStringLiteral("<tr><th>%1</th><td>%2</td></tr>\n").arg(escaped(label), cell);
+    }
+    void raw(const QString &html) { m_html += html; }
+    QString html() const { return m_html; }
+
+private:
+    QString m_html;
+};
+
+QString yesNo(bool yes)
+{
+    return yes ? QStringLiteral("Yes") : QStringLiteral("No");
+}
+
+QString onOff(bool on)
+{
+    return on ? QStringLiteral("On") : QStringLiteral("Off");
+}
+
+void identitySection(Page &page, const ProductInfo &id)
+{
+    page.heading(QStringLiteral("Unit"));
+    page.beginTable();
+    page.row(QStringLiteral("Product"), firmwareLabel(id.productCode, id.firmware));
+    page.row(QStringLiteral("Product code"), QString::number(id.productCode));
+    page.row(QStringLiteral("Firmware version"), firmwareVersionText(id.firmware));
+    page.row(QStringLiteral("MAC address"), macLabel(id.mac.data()));
+    page.endTable();
+}
+
+void networkSection(Page &page, const NetworkConfig &n)
+{
+    page.heading(QStringLiteral("Network"));
+    page.beginTable();
+    page.row(QStringLiteral("IP address"), dottedAddress(n.addresses.data()));
+    page.row(QStringLiteral("Gateway address"), dottedAddress(n.addresses.data() + 4));
+    page.row(QStringLiteral("Subnet mask"), dottedAddress(n.addresses.data() + 8));
+    page.row(QStringLiteral("Allow config via network"), yesNo(n.allowConfigViaNetwork));
+    page.endTable();
+}
+
+void g50Section(Page &page, const Octets4 &g50)
+{
+    page.heading(QStringLiteral("G50"));
+    page.beginTable();
+    page.row(QStringLiteral("G50 IP address"), dottedAddress(g50.data()));
+    page.endTable();
+}
+
+void bacnetSection(Page &page, const BACnetSettings &b)
+{
+    page.heading(QStringLiteral("BACnet"));
+    page.beginTable();
+    page.row(QStringLiteral("Device instance"),
+             QString::number(b.instance) +
+                 (isValidDeviceInstance(b.instance) ? QString() : QStringLiteral(" (Invalid ID)")));
+    page.row(QStringLiteral("Device name"), printableName(b.name));
+    page.row(QStringLiteral("New setting comparison"), onOff(b.options.newSettingComparison));
+    page.row(QStringLiteral("Register as a foreign device"), yesNo(b.options.foreignDevice));
+    page.row(QStringLiteral("BBMD IP address"), dottedAddress(b.options.bbmd.data()));
+    page.row(QStringLiteral("Time to live"),
+             QStringLiteral("%1 seconds").arg(b.options.timeToLive));
+    page.endTable();
+}
+
+void statusSection(Page &page, const StatusBlock &s)
+{
+    page.heading(QStringLiteral("Live status"));
+    page.beginTable();
+    page.row(QStringLiteral("G50 link"), g50LinkText(s));
+    page.row(QStringLiteral("Mnet"), mnetText(s));
+    for (int bit = 0; bit < 5; ++bit)
+        page.row(QLatin1String(G50ProcessCaptions[std::size_t(bit)]),
+                 yesNo(s.G50ProcessFlags & (1u << bit)));
+    for (int bit = 0; bit < 5; ++bit)
+        page.row(QLatin1String(BACnetProcessCaptions[std::size_t(bit)]),
+                 yesNo(s.BACnetProcessFlags & (1u << bit)));
+    page.row(QStringLiteral("G50 poll state"), QString::number(s.G50PollProgress >> 8));
+    page.row(QStringLiteral("G50 group being polled"), QString::number(s.G50PollProgress & 0xFF));
+    page.row(QStringLiteral("NIC revision ID"), QString::number(s.NicRevision));
+    page.row(QStringLiteral("Received packets pending"), QString::number(s.RxPacketsPending));
+    page.row(QStringLiteral("Receive buffer usage"),
+             QStringLiteral("%1%").arg(receiveBufferUsage(s.RxWritePos, s.RxBoundary)));
+    if (s.TxBufferCount == 0) {
+        page.row(QStringLiteral("Transmit buffers"), QStringLiteral("Information Not Available"));
+    } else {
+        QStringList states;
+        const int shown = std::min<int>(s.TxBufferCount, MaxTxBuffers);
+        for (int i = 0; i < shown; ++i)
+            states << (s.TxBufferState[std::size_t(i)] ? QStringLiteral("busy")
+                                                       : QStringLiteral("free"));
+        page.row(QStringLiteral("Transmit buffers"),
+                 QStringLiteral("%1: %2").arg(s.TxBufferCount).arg(states.join(QLatin1Char(' '))));
+    }
+    for (int sw = 1; sw <= 2; ++sw)
+        page.row(QStringLiteral("Bank A switch %1").arg(sw),
+                 switchStateText(s, sw) + QLatin1Char('\n') + switchMeaning(s, sw));
+    page.endTable();
+}
+
+void namesSection(Page &page, const ObjectNameList &names)
+{
+    page.heading(QStringLiteral("Object names"));
+    page.raw(QStringLiteral("<table class=\"names\" border=\"1\" cellspacing=\"0\" "
+                            "cellpadding=\"3\">\n<tr><th>Address</th><th>Name</th></tr>\n"));
+    for (int n = 1; n <= ObjectNameCount; ++n)
+        page.raw(QStringLiteral("<tr><td>%1</td><td>%2</td></tr>\n")
+                     .arg(octetText(n), escaped(printableName(names[std::size_t(n - 1)]))));
+    page.endTable();
+}
+
+} // namespace
+
+QString printableName(const QByteArray &name)
+{
+    QString text;
+    for (const char byte : name) {
+        const auto b = static_cast<unsigned char>(byte);
+        if (b < 0x20 || (b >= 0x7F && b < 0xA0))
+            text += QStringLiteral("\\x%1").arg(b, 2, 16, QLatin1Char('0'));
+        else
+            text += QChar(b);
+    }
+    return text;
+}
+
+QString unitReportHtml(const UnitReport &report)
+{
+    const UnitConfig &c = report.config;
+    Page page;
+    page.beginTable();
+    page.row(QStringLiteral("Unit reached at"), report.unitAddress);
+    page.row(QStringLiteral("Report made"),
+             report.madeAt.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'")));
+    page.row(QStringLiteral("Made with"), report.toolName + QLatin1Char(' ') + report.toolVersion);
+    page.endTable();
+    if (c.identity)
+        identitySection(page, *c.identity);
+    if (c.network)
+        networkSection(page, *c.network);
+    if (c.g50)
+        g50Section(page, *c.g50);
+    if (c.bacnet)
+        bacnetSection(page, *c.bacnet);
+    if (report.status)
+        statusSection(page, *report.status);
+    if (c.objectNames)
+        namesSection(page, *c.objectNames);
+
+    const QString title =
+        c.bacnet ? QStringLiteral("Commissioning report: %1").arg(printableName(c.bacnet->name))
+                 : QStringLiteral("Commissioning report");
+    return QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n"
+                          "<title>%1</title>\n<style>\n%2</style>\n</head>\n<body>\n<h1>%1</h1>\n"
+                          "%3</body>\n</html>\n")
+        .arg(escaped(title), QLatin1String(Style), page.html());
+}

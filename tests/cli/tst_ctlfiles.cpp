@@ -1,0 +1,291 @@
+// ravelinctl backup, restore, names --csv and set-names against simulators:
+// a unit's configuration carried into a factory-fresh unit, a dry run that
+// sends no write, refused files that send nothing at all, and a restore that
+// stops at the block the unit refuses.
+
+#include "FileTestKit.h"
+
+#include <QtTest>
+
+namespace {
+
+const QByteArray PlantName = "Plant Caf\xE9";
+const QByteArray Name57 = "Caf\xE9 \"Nord\"";
+
+// Gives a simulator a configuration unlike its factory one in every block.
+bool customise(quint16 port)
+{
+    SimLine line(port);
+    return line.open() &&
+           line.write(NetworkUnitId, 19, std::array<std::uint16_t, 4>{10, 20, 30, 40}) &&
+           line.write(NetworkUnitId, 7,
+                      std::array<std::uint16_t, 12>{10, 0, 0, 5, 10, 0, 0, 1, 255, 255, 0, 0}) &&
+           line.write(SystemUnitId, FnWriteBlock, ConfigLockRegister, {ConfigLockedWord}) &&
+           line.write(SystemUnitId, FnWriteMacBlock, MacFirstRegister,
+                      {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}) &&
+           line.write(BACnetUnitId, 0, encodeDeviceObjectId(123456)) &&
+           line.write(BACnetUnitId, 3, encodeDeviceName(PlantName)) &&
+           line.write(StatusUnitId, 4, std::array<std::uint16_t, 7>{0, 1, 10, 20, 30, 41, 600}) &&
+           line.writeName(1, "Boiler, west") && line.writeName(57, Name57) &&
+           line.writeName(100, "1234567890123456789");
+}
+
+int lineOf(const QByteArray &text, const QByteArray &marker)
+{
+    return int(text.left(text.indexOf(marker)).count('\n')) + 1;
+}
+
+const Range Mac{SystemUnitId, 22, 27};
+const Range NetworkAddresses{NetworkUnitId, 7, 18};
+const Range Lock{SystemUnitId, ConfigLockRegister, ConfigLockRegister};
+
+} // namespace
+
+class TstCtlFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void backupThenRestoreIntoAFactoryUnit();
+    void dryRunSendsNoWrite();
+    void badFileSendsNothing_data();
+    void badFileSendsNothing();
+    void restoreStopsAtTheRefusedBlock_data();
+    void restoreStopsAtTheRefusedBlock();
+    void onlyRavelinUnitsAreWritten();
+    void namesTravelAsCsv();
+    void partialReorderedCsvSetsOnlyItsNames();
+    void badCsvIsReportedByLineAndSendsNothing();
+
+private:
+    QTemporaryDir m_dir;
+    SimProcess m_source; // the customised unit
+    SimProcess m_watch;  // a --verbose unit that refused files must not reach
+    QString m_backup;
+};
+
+void TstCtlFiles::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(m_source.start({QStringLiteral("--no-animate")}));
+    QVERIFY(customise(m_source.port()));
+    QVERIFY(m_watch.start({QStringLiteral("--no-animate"), QStringLiteral("--verbose")}));
+    m_backup = m_dir.filePath(QStringLiteral("source.json"));
+    const CtlRun backup = ctlAt(m_source.port(), {QStringLiteral("backup"), m_backup});
+    QCOMPARE(backup.exitCode, 0);
+    QVERIFY(backup.out.contains(QStringLiteral("MAC 0A:0B:0C:0D:0E:0F")));
+}
+
+void TstCtlFiles::backupThenRestoreIntoAFactoryUnit()
+{
+    SimProcess fresh;
+    QVERIFY(fresh.start({QStringLiteral("--no-animate")}));
+    const QMap<QString, int> factory = unitState(fresh.port());
+
+    const CtlRun restore = ctlAt(fresh.port(), {QStringLiteral("restore"), m_backup});
+    QVERIFY2(restore.exitCode == 0, qPrintable(restore.err));
+    QCOMPARE(unitState(fresh.port(), {Mac, NetworkAddresses, Lock}),
+             unitState(m_source.port(), {Mac, NetworkAddresses, Lock}));
+    // Without --include-network the network block stays the factory's.
+    const QMap<QString, int> after = unitState(fresh.port());
+    for (const QString &reg : {QStringLiteral("20:7"), QStringLiteral("20:18"),
+                               QStringLiteral("19:32"), QStringLiteral("19:22")})
+        QCOMPARE(after.value(reg), factory.value(reg));
+
+    const CtlRun withNetwork = ctlAt(
+        fresh.port(), {QStringLiteral("restore"), m_backup, QStringLiteral("--include-network")});
+    QVERIFY2(withNetwork.exitCode == 0, qPrintable(withNetwork.err));
+    QCOMPARE(unitState(fresh.port(), {Mac}), unitState(m_source.port(), {Mac}));
+    // The MAC address is never restored.
+    QCOMPARE(unitState(fresh.port()).value("19:22"), factory.value("19:22"));
+}
+
+void TstCtlFiles::dryRunSendsNoWrite()
+{
+    const QMap<QString, int> before = unitState(m_watch.port());
+    const CtlRun dry =
+        ctlAt(m_watch.port(), {QStringLiteral("restore"), m_backup, QStringLiteral("--dry-run"),
+                               QStringLiteral("--include-network")});
+    QVERIFY2(dry.exitCode == 0, qPrintable(dry.err));
+    for (const char *line :
+         {"G50 address: 192.0.2.20 -> 10.20.30.40", "Device object identifier: 5173 -> 123456",
+          "Object name 57: \"Unit057\" -> \"Caf\xC3\xA9 \"Nord\"\"",
+          "Network-configuration lock: configuration via network allowed -> "
+          "configuration via network forbidden",
+          "MAC address: never restored", "nothing was sent"})
+        QVERIFY2(dry.out.contains(QString::fromUtf8(line)), line);
+    QVERIFY(dry.out.contains(QStringLiteral("Object names: unchanged (97 of 100")));
+
+    QVERIFY(!requestFunctions(m_watch).isEmpty());
+    for (const int fn : requestFunctions(m_watch))
+        QCOMPARE(fn, int(FnReadBlock));
+    QCOMPARE(unitState(m_watch.port()), before);
+}
+
+void TstCtlFiles::badFileSendsNothing_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QString>("says");
+
+    const QByteArray good = readFile(m_backup);
+    QVERIFY(good.contains("\"deviceInstance\": 123456"));
+    const auto row = [&good](const char *name, const char *from, const char *to,
+                             const QByteArray &marker, const char *key, const char *says) {
+        QVERIFY2(good.contains(from), from);
+        QByteArray text = good;
+        text.replace(from, to);
+        QTest::newRow(name) << text
+                            << QStringLiteral("line %1, %2").arg(lineOf(text, marker)).arg(key)
+                            << QString::fromLatin1(says);
+    };
+    const QByteArray truncated = good.left(good.indexOf("Unit050"));
+    QTest::newRow("truncated")
+        << truncated << QStringLiteral("line %1, objectNames[49]").arg(truncated.count('\n') + 1)
+        << QStringLiteral("ends early");
+    QTest::newRow("not JSON") << QByteArray("address,name\n1,Hall\n") << QStringLiteral("line 1")
+                              << QStringLiteral("not valid JSON");
+    row("wrong type", "\"deviceInstance\": 123456", "\"deviceInstance\": \"123456\"",
+        "deviceInstance", "bacnet.deviceInstance", "found a string");
+    row("out of range", "10.20.30.40", "10.20.300.40", "10.20.300.40", "g50.ipAddress",
+        "out of range (0 to 255)");
+    row("over-long", "Plant Caf\xC3\xA9", "Plant Cafe North Wing", "Plant Cafe",
+        "bacnet.deviceName", "21 characters, at most 19");
+    row("newer format", "\"formatVersion\": 1", "\"formatVersion\": 2", "formatVersion",
+        "formatVersion", "newer than this tool reads");
+}
+
+void TstCtlFiles::badFileSendsNothing()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, where);
+    QFETCH(QString, says);
+    const QString path = writeFile(m_dir, QStringLiteral("bad.json"), text);
+    const int before = int(requestFunctions(m_watch).size());
+    for (const QStringList &extra : {QStringList{}, QStringList{QStringLiteral("--dry-run")}}) {
+        const CtlRun run =
+            ctlAt(m_watch.port(), QStringList{QStringLiteral("restore"), path} + extra);
+        QCOMPARE(run.exitCode, 5);
+        QVERIFY2(run.err.contains(where) && run.err.contains(says), qPrintable(run.err));
+        QVERIFY(run.err.contains(QStringLiteral("nothing was sent")));
+    }
+    QCOMPARE(int(requestFunctions(m_watch).size()), before); // not even a read
+}
+
+void TstCtlFiles::restoreStopsAtTheRefusedBlock_data()
+{
+    QTest::addColumn<QString>("exception");
+    QTest::addColumn<bool>("network");
+    QTest::addColumn<QString>("block");
+    QTest::addColumn<QStringList>("written");   // registers that took the file's values
+    QTest::addColumn<QStringList>("untouched"); // registers still at the factory's values
+
+    QTest::newRow("device name") << "22:3" << false << "Device object name"
+                                 << QStringList{"20:19", "22:2"}
+                                 << QStringList{"22:4", "21:5", "26:0"};
+    QTest::newRow("fifth object name")
+        << "26:40" << false << "Object name 5" << QStringList{"22:2", "21:5", "26:0"}
+        << QStringList{"26:990"};
+    QTest::newRow("lock") << "19:32" << true << "Network-configuration lock"
+                          << QStringList{"26:990", "20:7"} << QStringList{"19:32"};
+}
+
+void TstCtlFiles::restoreStopsAtTheRefusedBlock()
+{
+    QFETCH(QString, exception);
+    QFETCH(bool, network);
+    QFETCH(QString, block);
+    QFETCH(QStringList, written);
+    QFETCH(QStringList, untouched);
+
+    SimProcess unit;
+    QVERIFY(unit.start({QStringLiteral("--no-animate"), QStringLiteral("--exception"), exception}));
+    const QMap<QString, int> factory = unitState(unit.port());
+    QStringList args{QStringLiteral("restore"), m_backup};
+    if (network)
+        args << QStringLiteral("--include-network");
+    const CtlRun run = ctlAt(unit.port(), args);
+    QCOMPARE(run.exitCode, 2); // the unit's exception reply
+    QVERIFY2(run.err.contains(QStringLiteral("restore stopped at %1: the unit answered with an "
+                                             "exception")
+                                  .arg(block)),
+             qPrintable(run.err));
+
+    const QMap<QString, int> source = unitState(m_source.port());
+    const QMap<QString, int> after = unitState(unit.port());
+    for (const QString &reg : written)
+        QVERIFY2(after.value(reg) == source.value(reg) && after.value(reg) != factory.value(reg),
+                 qPrintable(reg));
+    for (const QString &reg : untouched)
+        QVERIFY2(after.value(reg) == factory.value(reg), qPrintable(reg));
+}
+
+void TstCtlFiles::onlyRavelinUnitsAreWritten()
+{
+    SimProcess other;
+    QVERIFY(other.start({QStringLiteral("--no-animate"), QStringLiteral("--verbose"),
+                         QStringLiteral("--product"), QStringLiteral("4242")}));
+    const QString csv = writeFile(m_dir, QStringLiteral("one.csv"), "address,name\n1,x\n");
+    for (const QStringList &args : {QStringList{QStringLiteral("restore"), m_backup},
+                                    QStringList{QStringLiteral("set-names"), csv}}) {
+        const CtlRun run = ctlAt(other.port(), args);
+        QCOMPARE(run.exitCode, 4);
+        QVERIFY(run.err.contains(QStringLiteral("product code 4242, not a Quorix Ravelin unit")));
+    }
+    for (const int fn : requestFunctions(other))
+        QCOMPARE(fn, int(FnReadBlock));
+}
+
+void TstCtlFiles::namesTravelAsCsv()
+{
+    const CtlRun csv = ctlAt(m_source.port(), {QStringLiteral("names"), QStringLiteral("--csv")});
+    QCOMPARE(csv.exitCode, 0);
+    QVERIFY(csv.out.startsWith(QStringLiteral("address,name\r\n1,\"Boiler, west\"\r\n")));
+    const QString path = writeFile(m_dir, QStringLiteral("names.csv"), csv.out.toUtf8());
+
+    SimProcess fresh;
+    QVERIFY(fresh.start({QStringLiteral("--no-animate")}));
+    const CtlRun set = ctlAt(fresh.port(), {QStringLiteral("set-names"), path});
+    QVERIFY2(set.exitCode == 0, qPrintable(set.err));
+    QVERIFY(set.out.contains(QStringLiteral("wrote 100 object name(s)")));
+    QCOMPARE(SimLine(fresh.port()).space(NamesUnitId, 1000),
+             SimLine(m_source.port()).space(NamesUnitId, 1000));
+}
+
+void TstCtlFiles::partialReorderedCsvSetsOnlyItsNames()
+{
+    SimProcess unit;
+    QVERIFY(unit.start({QStringLiteral("--no-animate")}));
+    const QString path = writeFile(m_dir, QStringLiteral("some.csv"),
+                                   "name;address\r\nLate;57\r\n\"Early; first\";003\r\n");
+    const QVector<quint16> before = SimLine(unit.port()).space(NamesUnitId, 1000);
+    const CtlRun set = ctlAt(unit.port(), {QStringLiteral("set-names"), path});
+    QVERIFY2(set.exitCode == 0, qPrintable(set.err));
+
+    QVector<quint16> expected = before;
+    const auto put = [&expected](int n, const QByteArray &name) {
+        const auto record = encodeObjectName(name);
+        std::copy(record.begin(), record.end(), expected.begin() + (n - 1) * 10);
+    };
+    put(3, "Early; first");
+    put(57, "Late");
+    QCOMPARE(SimLine(unit.port()).space(NamesUnitId, 1000), expected);
+}
+
+void TstCtlFiles::badCsvIsReportedByLineAndSendsNothing()
+{
+    const QString path = writeFile(m_dir, QStringLiteral("bad.csv"),
+                                   "address,name\n1,fine\n2,Hall number two on the left\n"
+                                   "3,fine\n4,Kitchen \xE2\x82\xAC\n");
+    const int before = int(requestFunctions(m_watch).size());
+    const CtlRun run = ctlAt(m_watch.port(), {QStringLiteral("set-names"), path});
+    QCOMPARE(run.exitCode, 5);
+    QVERIFY2(run.err.contains(QStringLiteral("line 3: the name of address 2 has 27 characters")),
+             qPrintable(run.err));
+    QVERIFY(run.err.contains(QStringLiteral("line 5: the name of address 4 holds \"\u20AC\"")));
+    QCOMPARE(int(requestFunctions(m_watch).size()), before);
+}
+
+QTEST_GUILESS_MAIN(TstCtlFiles)
+#include "tst_ctlfiles.moc"
