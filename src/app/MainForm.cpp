@@ -79,7 +79,7 @@ void TMainForm::createCompanionWindows()
     m_aboutBox = std::make_unique<TAboutBox>();
     m_macFrm = std::make_unique<TMACFrm>();
     m_msgFrm = std::make_unique<TMsg_Frm>(this);
-    m_pingForm = std::make_unique<TPingForm>();
+    m_pingForm = std::make_unique<TPingForm>(&m_cursor);
 }
 
 void TMainForm::buildWindow()
@@ -246,6 +246,16 @@ void TMainForm::setTabHighlighted(Tab tab, bool highlighted)
         page->markUnsent();
     else
         page->clearUnsent();
+}
+
+void TMainForm::showPingTest(const QString &address)
+{
+    if (!m_pingForm)
+        return;
+    m_pingForm->setPingHost(address);
+    m_pingForm->move(geometry().center() - m_pingForm->rect().center());
+    // Modal without a nested event loop: the window's own run keeps going.
+    m_pingForm->show();
 }
 
 void TMainForm::setComPort(int comPort, bool save)

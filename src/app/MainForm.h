@@ -91,6 +91,7 @@ public:
     std::array<int, 4> ipOctets() const override { return IPOctets; }
     void BitBtn1Click() override;
     void BitBtn2Click() override;
+    void showPingTest(const QString &address) override;
 
     // Scheduler: the timers and flags live in the scheduler.
     SchedulerTimer *Timer1 = nullptr;
