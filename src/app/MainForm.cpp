@@ -106,7 +106,7 @@ void TMainForm::buildWindow()
     addPage(m_connection, Tab::Connection, QStringLiteral("Choose Connection"));
     addPage(m_names, Tab::Names, QStringLiteral("Unit Names"));
     addPage(m_diagnostics, Tab::Diagnostics, QStringLiteral("Diagnostics"));
-    m_statusPoll = std::make_unique<StatusPoll>(*this);
+    m_statusPoll = std::make_unique<StatusPoll>(*this, *m_g50, *m_diagnostics);
 
     StatusBar1()->setSizeGripEnabled(false);
     const int widths[2] = {150, 50};
@@ -221,6 +221,7 @@ void TMainForm::ResetDisplays()
 {
     ResettingPages = true;
     setPortStatus(QStringLiteral(" Port:"));
+    m_statusPoll->resetFlags();
     for (SessionPage *page : m_tabs)
         page->resetDisplay();
     ResettingPages = false;

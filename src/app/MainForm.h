@@ -128,6 +128,7 @@ public:
     NamesPage *namesPage() const { return m_names; }
     ConnectionPage *connectionPage() const { return m_connection; }
     DiagnosticsPage *diagnosticsPage() const { return m_diagnostics; }
+    StatusPoll *statusPoll() const { return m_statusPoll.get(); }
     TMsg_Frm *busyWindow() const { return m_msgFrm.get(); }
     TMACFrm *macDialog() const { return m_macFrm.get(); }
     TAboutBox *aboutBox() const { return m_aboutBox.get(); }
