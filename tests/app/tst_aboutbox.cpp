@@ -37,36 +37,10 @@ class TestAboutBox : public QObject
 {
     Q_OBJECT
 private slots:
-    void versionLine_data();
-    void versionLine();
     void labelsFromTheSource_data();
     void labelsFromTheSource();
     void configuredValues();
 };
-
-void TestAboutBox::versionLine_data()
-{
-    QTest::addColumn<QString>("fileVersion");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("four parts") << "1.2.3.45"
-                                << "Version 1.2.3  Build 45";
-    QTest::newRow("two parts") << "7.1"
-                               << "Version 7  Build 1";
-    QTest::newRow("missing") << "N/A"
-                             << "Version   Build N/A";
-    QTest::newRow("no dot") << "20240501"
-                            << "Version   Build 20240501";
-    QTest::newRow("trailing dot") << "1.2."
-                                  << "Version 1.2  Build ";
-    QTest::newRow("leading dot") << ".9"
-                                 << "Version   Build 9";
-}
-
-void TestAboutBox::versionLine()
-{
-    QFETCH(QString, fileVersion);
-    QTEST(::versionLine(fileVersion), "line");
-}
 
 void TestAboutBox::labelsFromTheSource_data()
 {

@@ -158,7 +158,9 @@ QWidget *DiagnosticsPage::buildProcessActivity()
     indicator(bacnet, QStringLiteral("Sent I-Am Msg At Startup"), 8, 18, 5);
     indicator(bacnet, QStringLiteral("Foreign Device Reg. Enabled"), 8, 36, 6);
     sentRegistrationLabel = indicator(bacnet, QStringLiteral("Sent Registration Msg"), 24, 54, 7);
+    sentRegistrationLabel->setObjectName(QStringLiteral("SentRegistration_Lab"));
     gotRegistrationLabel = indicator(bacnet, QStringLiteral("Got Registration Reply"), 24, 72, 8);
+    gotRegistrationLabel->setObjectName(QStringLiteral("GotRegistration_Lab"));
     indicator(bacnet, QStringLiteral("Received Who-Is Request"), 8, 90, 9);
     activityCover = coverPanel(Activity_Tab, QStringLiteral("ActivityCover_Panel"),
                                QStringLiteral("Information Not Available"), QRect(0, 0, 371, 270));
