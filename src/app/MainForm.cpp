@@ -169,8 +169,10 @@ void TMainForm::buildMenus()
                        MsgKind::Information, MsgButtons::Ok);
     });
     connect(About1, &QAction::triggered, this, [this] {
-        if (m_aboutBox)
-            m_aboutBox->exec();
+        if (!m_aboutBox)
+            return;
+        m_aboutBox->move(geometry().center() - m_aboutBox->rect().center());
+        m_aboutBox->exec();
     });
 }
 

@@ -26,7 +26,9 @@ public:
     EchoCall(HANDLE icmp, QObject *parent) : QObject(parent), m_icmp(icmp)
     {
         m_event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        m_buffer.resize(sizeof(ICMP_ECHO_REPLY) + 64 + 8 + sizeof(IO_STATUS_BLOCK) + 256);
+        // A reply, the echoed payload, an ICMP error's extra bytes and the
+        // I/O status block (two pointers) the asynchronous call appends.
+        m_buffer.resize(int(sizeof(ICMP_ECHO_REPLY) + 64 + 8 + 2 * sizeof(void *) + 256));
     }
     ~EchoCall() override
     {
