@@ -61,7 +61,11 @@ TPingForm::TPingForm(CursorSlot *savedCursor, QWidget *parent)
 
 TPingForm::~TPingForm()
 {
-    stopRun();
+    // Only the run stops here: the main window's cursor slot may be gone
+    // already when the program ends.
+    m_pause.stop();
+    if (m_echo)
+        m_echo->cancel();
 }
 
 void TPingForm::setEchoClient(std::unique_ptr<EchoClient> client)
