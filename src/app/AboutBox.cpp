@@ -1,21 +1,194 @@
 #include "AboutBox.h"
 
-#include <QCoreApplication>
-#include <QDialogButtonBox>
-#include <QLabel>
-#include <QVBoxLayout>
+#include "RavelinVersion.h"
 
-TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent)
+#include <QFrame>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+
+namespace {
+
+const QString NotAvailable = QStringLiteral("N/A");
+
+class BuiltInVersion final : public VersionSource
+{
+public:
+    std::optional<QString> value(const QString &key) const override
+    {
+        using namespace RavelinVersion;
+        const std::pair<const char *, const char *> table[] = {
+            {"CompanyName", CompanyName},           {"FileDescription", FileDescription},
+            {"FileVersion", FileVersion},           {"InternalName", InternalName},
+            {"LegalCopyright", LegalCopyright},     {"LegalTradeMarks", LegalTradeMarks},
+            {"OriginalFilename", OriginalFilename}, {"ProductName", ProductName},
+            {"ProductVersion", ProductVersion},     {"Comments", Comments}};
+        for (const auto &[name, text] : table)
+            if (key == QLatin1String(name) && *text)
+                return QString::fromUtf8(text);
+        return std::nullopt;
+    }
+    bool preRelease() const override { return RavelinVersion::PreRelease; }
+};
+
+// The program picture: a computer with a gear, and an arrow down to a small
+// device box. Drawn at its shown size so it stays sharp.
+QPixmap programPicture(qreal devicePixelRatio)
+{
+    QPixmap pixmap(qRound(64 * devicePixelRatio), qRound(64 * devicePixelRatio));
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, 1.5));
+    p.setBrush(QColor(0xC0, 0xC0, 0xC0));
+    p.drawRect(QRectF(4, 4, 34, 24)); // monitor
+    p.setBrush(QColor(0x00, 0x00, 0x80));
+    p.drawRect(QRectF(8, 8, 26, 16)); // screen
+    p.setBrush(QColor(0xC0, 0xC0, 0xC0));
+    p.drawRect(QRectF(14, 28, 14, 4)); // stand
+    // The gear on the screen.
+    p.setPen(QPen(QColor(0xFF, 0xD7, 0x00), 2.5));
+    for (int i = 0; i < 8; ++i) {
+        p.save();
+        p.translate(21, 16);
+        p.rotate(45.0 * i);
+        p.drawLine(QPointF(0, 3.5), QPointF(0, 6));
+        p.restore();
+    }
+    p.drawEllipse(QPointF(21, 16), 3.5, 3.5);
+    // The arrow down to the unit.
+    p.setPen(QPen(QColor(0x00, 0x80, 0x00), 3));
+    p.drawLine(QPointF(46, 14), QPointF(46, 42));
+    QPainterPath head;
+    head.moveTo(39, 38);
+    head.lineTo(53, 38);
+    head.lineTo(46, 47);
+    head.closeSubpath();
+    p.fillPath(head, QColor(0x00, 0x80, 0x00));
+    // The device box.
+    p.setPen(QPen(Qt::black, 1.5));
+    p.setBrush(QColor(0xE8, 0xE8, 0xE8));
+    p.drawRect(QRectF(34, 50, 26, 10));
+    p.setBrush(QColor(0x00, 0x80, 0x00));
+    p.drawEllipse(QPointF(39, 55), 1.8, 1.8);
+    return pixmap;
+}
+
+// A large slanted pale red BETA on a transparent ground.
+QPixmap betaPicture(const QSize &size, qreal devicePixelRatio)
+{
+    QPixmap pixmap(size * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    QFont font = p.font();
+    font.setPixelSize(size.height() * 2 / 3);
+    font.setBold(true);
+    p.setFont(font);
+    p.setPen(QColor(0xFF, 0x00, 0x00, 0x50));
+    p.translate(size.width() / 2.0, size.height() / 2.0);
+    p.rotate(-15);
+    const QRectF area(-size.width() / 2.0, -size.height() / 2.0, size.width(), size.height());
+    p.drawText(area, Qt::AlignCenter, QStringLiteral("BETA"));
+    return pixmap;
+}
+
+QLabel *textLabel(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(geometry);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Qt::black);
+    label->setPalette(palette);
+    return label;
+}
+
+} // namespace
+
+const std::array<const char *, TAboutBox::KeyCount> TAboutBox::VersionKeys = {
+    "CompanyName",     "FileDescription",  "FileVersion", "InternalName",   "LegalCopyright",
+    "LegalTradeMarks", "OriginalFilename", "ProductName", "ProductVersion", "Comments"};
+
+std::unique_ptr<VersionSource> builtInVersionSource()
+{
+    return std::make_unique<BuiltInVersion>();
+}
+
+QString versionLine(const QString &fileVersion)
+{
+    // p: the 1-based position of the last ".", 0 when there is none.
+    const int p = int(fileVersion.lastIndexOf(QLatin1Char('.'))) + 1;
+    return QStringLiteral("Version ") + fileVersion.left(p > 0 ? p - 1 : 0) +
+           QStringLiteral("  Build ") + fileVersion.mid(p);
+}
+
+TAboutBox::TAboutBox(QWidget *parent) : TAboutBox(builtInVersionSource(), parent) {}
+
+TAboutBox::TAboutBox(std::unique_ptr<VersionSource> source, QWidget *parent)
+    : QDialog(parent), m_source(std::move(source))
+{
+    build();
+    ReadVersionInfo();
+}
+
+void TAboutBox::build()
 {
     setObjectName(QStringLiteral("AboutBox"));
-    setWindowTitle(QStringLiteral("About"));
-    auto *layout = new QVBoxLayout(this);
-    auto *text = new QLabel(QStringLiteral("Quorix Ravelin Configuration\nVersion %1")
-                                .arg(QCoreApplication::applicationVersion()),
-                            this);
-    text->setObjectName(QStringLiteral("ProductName"));
-    layout->addWidget(text);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    layout->addWidget(buttons);
+    setWindowTitle(QStringLiteral("About...."));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(337, 193);
+
+    auto *frame = new QFrame(this);
+    frame->setObjectName(QStringLiteral("Panel1"));
+    frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    frame->setGeometry(8, 8, 81, 81);
+    ProgramIcon = new QLabel(frame);
+    ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
+    ProgramIcon->setGeometry(8, 8, 64, 64);
+    ProgramIcon->setPixmap(programPicture(devicePixelRatioF()));
+
+    ProductName = textLabel(this, "ProductName", QRect(104, 16, 222, 25));
+    ProductName->setWordWrap(true);
+    Version = textLabel(this, "Version", QRect(104, 48, 222, 17));
+    Copyright = textLabel(this, "Copyright", QRect(104, 72, 222, 17));
+
+    BetaWatermark = new QLabel(this);
+    BetaWatermark->setObjectName(QStringLiteral("BetaWatermark"));
+    BetaWatermark->setGeometry(8, 8, 321, 137);
+    BetaWatermark->setAttribute(Qt::WA_TransparentForMouseEvents);
+    BetaWatermark->setPixmap(betaPicture(BetaWatermark->size(), devicePixelRatioF()));
+    BetaWatermark->hide();
+
+    auto *bevel = new QFrame(this);
+    bevel->setFrameShape(QFrame::HLine);
+    bevel->setFrameShadow(QFrame::Sunken);
+    bevel->setGeometry(8, 150, 321, 2);
+
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setGeometry(131, 160, 75, 25);
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TAboutBox::ReadVersionInfo()
+{
+    values.fill(NotAvailable);
+    preRelease = false;
+    if (m_source) {
+        for (int i = 0; i < KeyCount; ++i)
+            if (std::optional<QString> v = m_source->value(QLatin1String(VersionKeys[size_t(i)])))
+                values[size_t(i)] = *v;
+        preRelease = m_source->preRelease();
+    }
+    ProductName->setText(values[1]);
+    Version->setText(versionLine(values[2]));
+    Copyright->setText(values[4]);
+    BetaWatermark->setVisible(preRelease);
 }

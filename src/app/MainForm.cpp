@@ -79,7 +79,7 @@ void TMainForm::createCompanionWindows()
     m_aboutBox = std::make_unique<TAboutBox>();
     m_macFrm = std::make_unique<TMACFrm>();
     m_msgFrm = std::make_unique<TMsg_Frm>(this);
-    m_pingForm = std::make_unique<TPingForm>();
+    m_pingForm = std::make_unique<TPingForm>(&m_cursor);
 }
 
 void TMainForm::buildWindow()
@@ -106,7 +106,7 @@ void TMainForm::buildWindow()
     addPage(m_connection, Tab::Connection, QStringLiteral("Choose Connection"));
     addPage(m_names, Tab::Names, QStringLiteral("Unit Names"));
     addPage(m_diagnostics, Tab::Diagnostics, QStringLiteral("Diagnostics"));
-    m_statusPoll = std::make_unique<StatusPoll>(*this);
+    m_statusPoll = std::make_unique<StatusPoll>(*this, *m_g50, *m_diagnostics);
 
     StatusBar1()->setSizeGripEnabled(false);
     const int widths[2] = {150, 50};
@@ -169,8 +169,10 @@ void TMainForm::buildMenus()
                        MsgKind::Information, MsgButtons::Ok);
     });
     connect(About1, &QAction::triggered, this, [this] {
-        if (m_aboutBox)
-            m_aboutBox->exec();
+        if (!m_aboutBox)
+            return;
+        m_aboutBox->move(geometry().center() - m_aboutBox->rect().center());
+        m_aboutBox->exec();
     });
 }
 
@@ -221,6 +223,7 @@ void TMainForm::ResetDisplays()
 {
     ResettingPages = true;
     setPortStatus(QStringLiteral(" Port:"));
+    m_statusPoll->resetFlags();
     for (SessionPage *page : m_tabs)
         page->resetDisplay();
     ResettingPages = false;
@@ -246,6 +249,16 @@ void TMainForm::setTabHighlighted(Tab tab, bool highlighted)
         page->markUnsent();
     else
         page->clearUnsent();
+}
+
+void TMainForm::showPingTest(const QString &address)
+{
+    if (!m_pingForm)
+        return;
+    m_pingForm->setPingHost(address);
+    m_pingForm->move(geometry().center() - m_pingForm->rect().center());
+    // Modal without a nested event loop: the window's own run keeps going.
+    m_pingForm->show();
 }
 
 void TMainForm::setComPort(int comPort, bool save)

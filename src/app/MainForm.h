@@ -91,6 +91,7 @@ public:
     std::array<int, 4> ipOctets() const override { return IPOctets; }
     void BitBtn1Click() override;
     void BitBtn2Click() override;
+    void showPingTest(const QString &address) override;
 
     // Scheduler: the timers and flags live in the scheduler.
     SchedulerTimer *Timer1 = nullptr;
@@ -127,6 +128,7 @@ public:
     NamesPage *namesPage() const { return m_names; }
     ConnectionPage *connectionPage() const { return m_connection; }
     DiagnosticsPage *diagnosticsPage() const { return m_diagnostics; }
+    StatusPoll *statusPoll() const { return m_statusPoll.get(); }
     TMsg_Frm *busyWindow() const { return m_msgFrm.get(); }
     TMACFrm *macDialog() const { return m_macFrm.get(); }
     TAboutBox *aboutBox() const { return m_aboutBox.get(); }

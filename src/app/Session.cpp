@@ -5,6 +5,7 @@
 
 #include "ModBusTCPPro.h"
 #include "NetworkPage.h"
+#include "StatusPoll.h"
 
 #include <QAction>
 #include <QTabWidget>
@@ -86,6 +87,7 @@ void TMainForm::acceptUnit(bool serial)
     // The MAC address is programmed over a serial line in service mode only.
     m_network->showMacButton(serial && ServiceMode);
     m_scheduler->CloseRequested = false;
+    m_statusPoll->sessionOpened();
     m_scheduler->startTimers();
     UpgradeSeparator->setVisible(!serial);
     UpgradeFirmware1->setVisible(!serial);

@@ -3,6 +3,7 @@
 #include "Codecs.h"
 #include "PageKit.h"
 #include "SerialLink.h"
+#include "UiSupport.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -88,6 +89,7 @@ ConnectionPage::ConnectionPage(PageHost &host, ConnectionHost &connection, QWidg
     connect(BitBtn1, &QToolButton::clicked, this, [this] { m_connection.BitBtn1Click(); });
     connect(BitBtn2, &QToolButton::clicked, this, [this] { m_connection.BitBtn2Click(); });
     connect(BitBtn4, &QPushButton::clicked, this, &ConnectionPage::BitBtn4Click);
+    connect(Button8, &QPushButton::clicked, this, &ConnectionPage::Button8Click);
     connect(ComboBox1, QOverload<int>::of(&QComboBox::activated), this,
             &ConnectionPage::ComboBox1Select);
     connect(ComboBox1, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -161,4 +163,18 @@ void ConnectionPage::BitBtn4Click()
     BitBtn1->setEnabled(false);
     m_connection.setComPort(0, false);
     ComboBox1->setCurrentIndex(-1);
+}
+
+void ConnectionPage::Button8Click()
+{
+    const std::array<int, 4> octets = addressOctets();
+    for (int octet : octets) {
+        if (octet < 0 || octet > 255) {
+            BeepMessageDlg(QStringLiteral("Invalid IP Address Selected."), MsgKind::Error,
+                           MsgButtons::Ok);
+            return;
+        }
+    }
+    m_connection.showPingTest(
+        QString::asprintf("%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]));
 }

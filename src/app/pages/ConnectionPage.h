@@ -25,6 +25,8 @@ public:
     virtual std::array<int, 4> ipOctets() const = 0;
     virtual void BitBtn1Click() = 0; // Via COM Port
     virtual void BitBtn2Click() = 0; // Via Network
+    // Opens the ping window for the address (a valid dotted quad).
+    virtual void showPingTest(const QString &address) = 0;
 };
 
 class ConnectionPage : public SessionPage
@@ -42,6 +44,9 @@ public:
     void ComboBox1Select(int index);
     // The port search: lists COM1 to COM32 where a device exists and opens.
     void BitBtn4Click();
+    // "Ping": an address box outside 0 to 255 is refused with a message
+    // before the ping window opens.
+    void Button8Click();
 
     // Shows which device each COM number stands for, as a tooltip per item.
     void refreshPortTooltips();

@@ -1,6 +1,9 @@
 #include "DiagnosticsPage.h"
 
 #include "PageKit.h"
+#include "StatusBlock.h"
+
+#include <algorithm>
 
 #include <QFrame>
 #include <QGroupBox>
@@ -29,19 +32,41 @@ QLabel *coverPanel(QWidget *page, const QString &name, const QString &text, cons
     return cover;
 }
 
-// The indicator glyph: a green tick on a transparent background.
-QPixmap tickPixmap()
+constexpr quint16 RegistrationEnabledBit = 0x02; // BACnet flags bit 1
+constexpr quint16 Switch1OffBit = 0x20;
+constexpr quint16 Switch2OffBit = 0x10;
+
+} // namespace
+
+// The indicator glyph: a green tick on a transparent background, drawn in
+// 16 x 16 logical pixels at the screen's own resolution.
+QPixmap DiagnosticsPage::tickPicture(qreal devicePixelRatio)
 {
-    QPixmap pixmap(16, 16);
+    const int side = qRound(16 * devicePixelRatio);
+    QPixmap pixmap(side, side);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Green, 2.5));
+    p.setPen(QPen(Green, 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPolyline(QPolygonF({QPointF(3, 8), QPointF(7, 12), QPointF(13, 3)}));
     return pixmap;
 }
 
-} // namespace
+QImage DiagnosticsPage::txStripPicture(int count, const std::array<quint16, 15> &states,
+                                       qreal devicePixelRatio)
+{
+    count = std::clamp(count, 1, int(states.size()));
+    const int w = TxStripWidth / count;
+    QImage image(qRound(count * w * devicePixelRatio), qRound(TxStripHeight * devicePixelRatio),
+                 QImage::Format_RGB32);
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    for (int i = 0; i < count; ++i)
+        p.fillRect(QRect(i * w, 0, w - 1, TxStripHeight), states[size_t(i)] ? Green : Maroon);
+    return image;
+}
 
 DiagnosticsPage::DiagnosticsPage(PageHost &host, QWidget *parent) : SessionPage(host, parent)
 {
@@ -90,7 +115,8 @@ QWidget *DiagnosticsPage::buildNetworkActivity()
     txFrame->setGeometry(12, 48, 305, 42);
     txStrip = new QLabel(txFrame);
     txStrip->setObjectName(QStringLiteral("TxStrip_Image"));
-    txStrip->setGeometry(1, 1, 303, 40);
+    txStrip->setGeometry(1, 1, TxStripWidth, TxStripHeight);
+    txStrip->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     txCover = coverPanel(tx, QStringLiteral("TxCover_Panel"),
                          QStringLiteral(" Information Not Available"), QRect(2, 18, 351, 98));
     return page;
@@ -132,7 +158,9 @@ QWidget *DiagnosticsPage::buildProcessActivity()
     indicator(bacnet, QStringLiteral("Sent I-Am Msg At Startup"), 8, 18, 5);
     indicator(bacnet, QStringLiteral("Foreign Device Reg. Enabled"), 8, 36, 6);
     sentRegistrationLabel = indicator(bacnet, QStringLiteral("Sent Registration Msg"), 24, 54, 7);
+    sentRegistrationLabel->setObjectName(QStringLiteral("SentRegistration_Lab"));
     gotRegistrationLabel = indicator(bacnet, QStringLiteral("Got Registration Reply"), 24, 72, 8);
+    gotRegistrationLabel->setObjectName(QStringLiteral("GotRegistration_Lab"));
     indicator(bacnet, QStringLiteral("Received Who-Is Request"), 8, 90, 9);
     activityCover = coverPanel(Activity_Tab, QStringLiteral("ActivityCover_Panel"),
                                QStringLiteral("Information Not Available"), QRect(0, 0, 371, 270));
@@ -176,13 +204,70 @@ void DiagnosticsPage::applyFirmwareGates(int version)
 
 void DiagnosticsPage::showProcessIndicators(quint16 g50Flags, quint16 bacnetFlags)
 {
-    static const QPixmap tick = tickPixmap();
+    const QPixmap tick = tickPicture(devicePixelRatioF());
     for (int i = 0; i < IndicatorCount; ++i) {
         const quint16 word = i < 5 ? g50Flags : bacnetFlags;
         const bool set = (word >> (i % 5)) & 1u;
         indicators[size_t(i)]->clear();
         if (set)
             indicators[size_t(i)]->setPixmap(tick);
+    }
+}
+
+void DiagnosticsPage::ShowStatus(const StatusBlock &status, int usage)
+{
+    showProcessIndicators(status.G50ProcessFlags, status.BACnetProcessFlags);
+    const bool registration = status.BACnetProcessFlags & RegistrationEnabledBit;
+    sentRegistrationLabel->setEnabled(registration);
+    gotRegistrationLabel->setEnabled(registration);
+    rxPendingValue->setText(QString::number(status.RxPacketsPending));
+    rxUsageValue->setText(QStringLiteral("%1%").arg(usage));
+    setBarValue(rxUsageBar, usage);
+    nicRevisionValue->setText(QString::number(status.NicRevision));
+    showTransmitters(status);
+    showBitSwitches(status.BitSwitches);
+    setBarValue(G50_Poll_State_ProgBar, status.G50PollProgress >> 8);
+    G50_Group_Poll_Lab->setText(QString::number(status.G50PollProgress & 0xFF));
+}
+
+void DiagnosticsPage::showTransmitters(const StatusBlock &status)
+{
+    if (status.TxBufferCount == 0) {
+        // No transmitter information: the strip keeps its last drawing behind
+        // the cover.
+        txCover->show();
+        txCover->raise();
+        return;
+    }
+    txCover->hide();
+    // The block has room for 15 buffer states; a larger count is shown as
+    // the 15 the block describes.
+    const int count = std::min<int>(status.TxBufferCount, MaxTxBuffers);
+    txCountValue->setText(QString::number(count));
+    const int w = TxStripWidth / count;
+    txStrip->resize(count * w, TxStripHeight);
+    txFrame->resize(count * w + 1, txFrame->height());
+    txStrip->setPixmap(QPixmap::fromImage(
+        txStripPicture(count, status.TxBufferState, txStrip->devicePixelRatioF())));
+}
+
+void DiagnosticsPage::showBitSwitches(quint16 switches)
+{
+    // A set bit means the switch is OFF.
+    const bool off1 = switches & Switch1OffBit;
+    const bool off2 = switches & Switch2OffBit;
+    const QString texts[2][2] = {
+        {QStringLiteral("Auto mode will report as AutoHeat or AutoCool."),
+         QStringLiteral("Auto mode will report as Auto.")},
+        {QStringLiteral("All Present-Value and Priority Arrays are preserved.\n"
+                        "Output object PV = Input object PV."),
+         QStringLiteral("All Present-Value and Priority Arrays are initialised at power-up.\n"
+                        "Output object PV =\n Last Commanded PV (Highest Priority).")}};
+    const bool off[2] = {off1, off2};
+    for (int i = 0; i < 2; ++i) {
+        switchStates[size_t(i)]->setText(off[i] ? QStringLiteral("OFF") : QStringLiteral("ON"));
+        setTextColour(switchStates[size_t(i)], off[i] ? Red : Green);
+        switchDescriptions[size_t(i)]->setText(texts[i][off[i] ? 1 : 0]);
     }
 }
 

@@ -6,7 +6,12 @@
 
 #include "SessionPage.h"
 
+#include <QImage>
+#include <QPixmap>
+
 #include <array>
+
+struct StatusBlock;
 
 class QFrame;
 class QLabel;
@@ -18,6 +23,10 @@ class DiagnosticsPage : public SessionPage
     Q_OBJECT
 public:
     static constexpr int IndicatorCount = 10;
+    // The strip's drawing width; the cell width is worked out from it anew
+    // for every count, so the strip never shrinks for good.
+    static constexpr int TxStripWidth = 303;
+    static constexpr int TxStripHeight = 40;
 
     DiagnosticsPage(PageHost &host, QWidget *parent);
 
@@ -31,6 +40,18 @@ public:
     void resetSwitchesAndProgress();
     // Draws the ten indicators from the two flag words (bits 0 to 4 of each).
     void showProcessIndicators(quint16 g50Flags, quint16 bacnetFlags);
+    // Every control from one good poll: usage is the receive buffer usage in
+    // percent (its text may exceed 100; the bar stops at its end).
+    void ShowStatus(const StatusBlock &status, int usage);
+
+    // The indicator's tick for a screen with this device pixel ratio, drawn
+    // at that resolution so it stays sharp when the display is scaled.
+    static QPixmap tickPicture(qreal devicePixelRatio);
+    // The transmit-buffer strip for count buffers (1 to 15): one cell per
+    // buffer, green when its state is non-zero, maroon when zero, each with a
+    // one-pixel white gap on its right.
+    static QImage txStripPicture(int count, const std::array<quint16, 15> &states,
+                                 qreal devicePixelRatio = 1.0);
 
     QTabWidget *inner = nullptr;
     QWidget *Activity_Tab = nullptr;
@@ -58,4 +79,6 @@ private:
     QWidget *buildProcessActivity();
     QWidget *buildBitSwitches();
     QLabel *indicator(QWidget *parent, const QString &caption, int x, int y, int index);
+    void showTransmitters(const StatusBlock &status);
+    void showBitSwitches(quint16 switches);
 };

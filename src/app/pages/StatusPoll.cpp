@@ -1,15 +1,89 @@
 #include "StatusPoll.h"
 
+#include "DiagnosticsPage.h"
+#include "G50Page.h"
 #include "PageHost.h"
+#include "PageKit.h"
+#include "RegisterAccess.h"
+#include "UiSupport.h"
+#include "UnitOps.h"
 
-StatusPoll::StatusPoll(PageHost &host) : m_host(host)
-{
-    host.scheduler().setHandler(Request::StatusPoll, [this] { RunStatusPoll(); });
-}
+#include <QLabel>
 
-void StatusPoll::RunStatusPoll()
+using namespace PageKit;
+
+StatusPoll::StatusPoll(PageHost &host, G50Page &g50, DiagnosticsPage &diagnostics)
+    : m_host(host), m_g50(g50), m_diagnostics(diagnostics)
 {
     // The poll runs without a busy window or cursor change: it happens every
     // two seconds and must not flash the screen.
-    (void)m_host;
+    host.scheduler().setHandler(Request::StatusPoll, [this] { RunStatusPoll(); });
+}
+
+std::optional<PolledStatus> StatusPoll::RunStatusPoll()
+{
+    PolledStatus status;
+    if (!readStatusBlock(m_host.access(), status.block).ok()) {
+        countFailure();
+        return std::nullopt;
+    }
+    G50ProcessFlags = status.block.G50ProcessFlags;
+    BACnetProcessFlags = status.block.BACnetProcessFlags;
+    status.usage = receiveBufferUsage(status.block.RxWritePos, status.block.RxBoundary);
+    ShowStatus(status);
+    // What the unit makes of the write-back is its own affair; its outcome
+    // neither counts as a failure nor clears one.
+    (void)writeStatusPollWriteBack(m_host.access());
+    PollFailureCount = 0;
+    return status;
+}
+
+void StatusPoll::ShowStatus(const PolledStatus &status)
+{
+    showG50StatusLines(m_g50, status.block);
+    m_diagnostics.ShowStatus(status.block, status.usage);
+}
+
+void StatusPoll::resetFlags()
+{
+    G50ProcessFlags = 0;
+    BACnetProcessFlags = 0;
+}
+
+void StatusPoll::countFailure()
+{
+    // Once a close has been asked for, by the user or by this monitor, a
+    // failing poll is expected and says nothing new.
+    if (m_host.scheduler().CloseRequested)
+        return;
+    if (++PollFailureCount <= SilentFailures)
+        return;
+    BeepMessageDlg(m_host.access().viaComPort()
+                       ? QStringLiteral("The Connection Has Been Lost.")
+                       : QStringLiteral("Network Connection Has Been Lost."),
+                   MsgKind::Warning, MsgButtons::Ok);
+    m_host.BeginClose();
+}
+
+void showG50StatusLines(G50Page &page, const StatusBlock &status)
+{
+    QLabel *link = page.Label32;
+    QLabel *mnet = page.Label31;
+    if (status.G50LinkState == 0) {
+        // Without the G50 link the Mnet state read from the unit means nothing.
+        link->setText(QStringLiteral("G50 Comms Link Error"));
+        mnet->setText(QStringLiteral("Mnet Comms State Unknown"));
+        setTextColour(link, Maroon);
+        setTextColour(mnet, Maroon);
+        return;
+    }
+    link->setText(QStringLiteral("G50 Comms Link OK"));
+    setTextColour(link, Green);
+    if (status.MnetState != 0) {
+        mnet->setText(QStringLiteral("Mnet Comms OK"));
+        setTextColour(mnet, Green);
+    } else {
+        mnet->setText(QStringLiteral("Mnet Comms Initialising..."));
+        setTextColour(mnet, Navy);
+    }
 }
