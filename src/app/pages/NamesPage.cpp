@@ -231,7 +231,7 @@ void NamesPage::showProgress(const char *text, int n)
     m_host.showBusy(QString::fromLatin1(text) + QString::number(n) + QLatin1Char('%'));
 }
 
-bool NamesPage::sessionOpen()
+bool NamesPage::transportOpen()
 {
     // Requests are served only while a session is open; should one come
     // without a transport there is no unit to ask and nothing to report.
@@ -244,7 +244,7 @@ bool NamesPage::sessionOpen()
 void NamesPage::ReadObjectNames()
 {
     const Loading loading(*this);
-    if (!sessionOpen())
+    if (!transportOpen())
         return;
     dropEditor();
     ObjectNameList names;
@@ -267,7 +267,7 @@ void NamesPage::ReadObjectNames()
 
 void NamesPage::SendObjectNames()
 {
-    if (!sessionOpen())
+    if (!transportOpen())
         return;
     ObjectNameList names;
     for (int row = 1; row <= ObjectNameCount; ++row) {

@@ -84,7 +84,7 @@ private:
     void dropEditor();
     bool Edit27KeyDown(int key, Qt::KeyboardModifiers modifiers);
     void showProgress(const char *text, int n);
-    bool sessionOpen();
+    bool transportOpen();
 
     int m_editRow = 0; // the row the editor's text belongs to; 0 when none
 };
