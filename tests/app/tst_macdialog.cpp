@@ -4,20 +4,16 @@
 // shows the unit's own address, and writes with function 104; registers are
 // checked in the simulator's state file.
 
-#include "AppTestKit.h"
-#include "ConnectionPage.h"
 #include "MacDialog.h"
 #include "NetworkPage.h"
 #include "SimProcess.h"
+#include "SimSession.h"
 #include "SocatPair.h"
-#include "UnitState.h"
 
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTest>
 #include <QTimer>
-#include <QToolButton>
 
 #include <functional>
 
@@ -70,24 +66,15 @@ struct MacSession
         form->Access.rtuTimeout = 3;
         form->connectionPage()->BitBtn1->click();
         qunsetenv("RAVELIN_COM3");
-        return started();
+        form->scheduler().setStepped(true);
+        return form->sessionOpen() && messages.messages.isEmpty();
     }
     bool openTcp(const QStringList &tool)
     {
         if (!sim.start({"--no-animate"}))
             return false;
-        qputenv("RAVELIN_TCP_PORT", QByteArray::number(sim.port()));
-        form = makeMainForm(tool);
-        for (int i = 0; i < 4; ++i)
-            editBox(*form, 23 + i)->setText(QStringList{"127", "0", "0", "1"}[i]);
-        form->connectionPage()->BitBtn2->click();
-        qunsetenv("RAVELIN_TCP_PORT");
-        return started();
-    }
-    bool started()
-    {
-        form->scheduler().setStepped(true);
-        return form->sessionOpen() && messages.messages.isEmpty();
+        form = tcpSessionForm(sim.port(), tool);
+        return form->sessionOpen();
     }
     // Serves the pending MAC dialog request; `inside` runs while the dialog
     // is open, then it is closed.
@@ -124,12 +111,12 @@ class TestMacDialog : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { dropRaiseWarnings(); }
     void opensOnTheUnitsAddressAndWrites();
     void refusedAndFailedWrites_data();
     void refusedAndFailedWrites();
     void gesture_data();
     void gesture();
-    void keysAndOrder();
 };
 
 void TestMacDialog::opensOnTheUnitsAddressAndWrites()
@@ -239,31 +226,6 @@ void TestMacDialog::gesture()
     // Never opened at once: the scheduler serves it, so it cannot overlap a poll.
     QVERIFY(!s.form->macDialog()->isVisible());
     QCOMPARE(pending(*s.form, Request::MACDialog), opens);
-}
-
-void TestMacDialog::keysAndOrder()
-{
-    WorkingFolder folder;
-    auto form = makeMainForm();
-    TMACFrm *dialog = form->macDialog();
-    QCOMPARE(dialog->windowTitle(), QStringLiteral("Set MAC Address..."));
-    QCOMPARE(dialog->FillButton->toolTip(), QStringLiteral("Click To Fill Mac Address Fields"));
-    QTest::keyClicks(dialog->OctetBoxes[4], QStringLiteral("g.Z a"));
-    QCOMPARE(dialog->OctetBoxes[4]->text(), QStringLiteral("a"));
-    QTest::keyClicks(dialog->OctetBoxes[4], QStringLiteral("F0"));
-    QCOMPARE(dialog->OctetBoxes[4]->text(), QStringLiteral("aF")); // two characters typed at most
-    const std::array<QWidget *, 10> order{
-        dialog->OctetBoxes[3], dialog->OctetBoxes[4], dialog->OctetBoxes[5], dialog->OctetBoxes[0],
-        dialog->OctetBoxes[1], dialog->OctetBoxes[2], dialog->SerialNoEdit,  dialog->FillButton,
-        dialog->SendButton,    dialog->CancelButton};
-    const auto nextTabStop = [](QWidget *w) {
-        do
-            w = w->nextInFocusChain();
-        while (!(w->focusPolicy() & Qt::TabFocus));
-        return w;
-    };
-    for (std::size_t i = 1; i < order.size(); ++i)
-        QCOMPARE(nextTabStop(order[i - 1]), order[i]);
 }
 
 QTEST_MAIN(TestMacDialog)

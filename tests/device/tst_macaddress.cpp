@@ -26,14 +26,11 @@ void TestMacAddress::serialNumberToBoxes_data()
     QTest::newRow("1193046") << "1193046" << QStringList{"12", "34", "56"} << true;
     QTest::newRow("zero") << "0" << QStringList{"00", "00", "00"} << true;
     QTest::newRow("not a number") << "12ab" << QStringList{"00", "00", "00"} << true;
-    QTest::newRow("empty") << "" << QStringList{"00", "00", "00"} << true;
     QTest::newRow("hexadecimal prefix is not decimal")
         << "$10" << QStringList{"00", "00", "00"} << true;
     QTest::newRow("largest 24-bit") << "16777215" << QStringList{"FF", "FF", "FF"} << true;
-    QTest::newRow("letters upper case") << "703710" << QStringList{"0A", "BC", "DE"} << true;
     // Octet 4 is shown whole, never cut to two digits, and refused on send.
     QTest::newRow("16777216") << "16777216" << QStringList{"100", "00", "00"} << false;
-    QTest::newRow("eight digits") << "99999999" << QStringList{"5F5", "E0", "FF"} << false;
     // Truncation toward zero: the high octet of a small negative number is 0.
     QTest::newRow("-1") << "-1" << QStringList{"00", "FF", "FF"} << true;
     QTest::newRow("-65537") << "-65537" << QStringList{"FFFFFFFF", "FF", "FF"} << false;
@@ -64,7 +61,6 @@ void TestMacAddress::boxesToSerialNumber_data()
     QTest::addColumn<int>("serial");
     QTest::newRow("12 34 56") << QStringList{"12", "34", "56"} << 1193046;
     QTest::newRow("lower case") << QStringList{"0a", "bc", "de"} << 703710;
-    QTest::newRow("all zero") << QStringList{"00", "00", "00"} << 0;
     // The texts are joined, so short boxes shift the digits.
     QTest::newRow("one digit each") << QStringList{"1", "2", "3"} << 0x123;
     QTest::newRow("an empty box") << QStringList{"12", "", "56"} << 0x1256;
@@ -86,16 +82,13 @@ void TestMacAddress::octetOnSend_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("value"); // -1: refused
     QTest::newRow("00") << "00" << 0;
-    QTest::newRow("FF") << "FF" << 255;
     QTest::newRow("lower case") << "a0" << 160;
     QTest::newRow("one digit") << "7" << 7;
     QTest::newRow("empty") << "" << -1;
     QTest::newRow("three digits") << "100" << -1;
     QTest::newRow("leading zeros") << "00FF" << 255;
     QTest::newRow("not hexadecimal") << "G1" << -1;
-    QTest::newRow("blank") << " 1" << -1;
     QTest::newRow("sign") << "-1" << -1;
-    QTest::newRow("full stop") << "1." << -1;
 }
 
 void TestMacAddress::octetOnSend()
