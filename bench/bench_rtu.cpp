@@ -4,17 +4,15 @@
 // own bound (33 characters and two 3.5-character gaps per exchange).
 // Usage: bench_rtu SIMULATOR [EXCHANGES]
 
+#include "BenchSupport.h"
 #include "ModBusPro.h"
 #include "VeskComms.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdio>
 
@@ -26,40 +24,6 @@ constexpr std::uint16_t NameRegisters = 10;
 constexpr std::uint16_t RtuTimeoutTenths = 50;
 constexpr double CharacterMs = 10.0 * 1000.0 / 9600.0;
 constexpr double ExchangeBoundMs = (8 + 25 + 2 * 3.5) * CharacterMs; // about 41.7 ms
-
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-}
-
-bool waitForLinks(const QString &a, const QString &b)
-{
-    const QDeadlineTimer deadline(5000);
-    while (!deadline.hasExpired()) {
-        if (QFileInfo::exists(a) && QFileInfo::exists(b))
-            return true;
-        QThread::msleep(10);
-    }
-    return false;
-}
-
-bool waitForLine(QProcess &process, const QByteArray &text)
-{
-    QByteArray seen;
-    const QDeadlineTimer deadline(10000);
-    while (!deadline.hasExpired() && process.waitForReadyRead(1000)) {
-        seen += process.readAll();
-        if (seen.contains(text))
-            return true;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -82,7 +46,7 @@ int main(int argc, char *argv[])
     pair.start(socat, {QStringLiteral("pty,raw,echo=0,link=") + a,
                        QStringLiteral("pty,raw,echo=0,link=") + b});
     int status = 1;
-    if (!waitForLinks(a, b)) {
+    if (!Bench::waitForLinks(a, b)) {
         std::fprintf(stderr, "bench_rtu: the pty pair did not appear\n");
     } else {
         sim.setProcessChannelMode(QProcess::MergedChannels);
@@ -91,7 +55,7 @@ int main(int argc, char *argv[])
                    QStringLiteral("9600"), QStringLiteral("--no-animate")});
         TVeskComms comms;
         comms.DevicePath = b;
-        if (!waitForLine(sim, "serving Modbus RTU") || !comms.OpenPort()) {
+        if (Bench::waitForLine(sim, "serving Modbus RTU").isEmpty() || !comms.OpenPort()) {
             std::fprintf(stderr, "bench_rtu: cannot start the simulator or open %s\n",
                          qPrintable(b));
         } else {
@@ -118,7 +82,7 @@ int main(int argc, char *argv[])
             status = failures > 0 ? 1 : 0;
         }
     }
-    stop(sim);
-    stop(pair);
+    Bench::stop(sim);
+    Bench::stop(pair);
     return status;
 }

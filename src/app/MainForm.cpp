@@ -58,10 +58,6 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindo
         recoverFromRequestError(what);
     };
     m_scheduler->setHooks(std::move(hooks));
-    m_scheduler->setHandler(Request::MACDialog, [this] {
-        if (m_macFrm)
-            m_macFrm->exec();
-    });
     setWindowTitle(QStringLiteral("Quorix Ravelin Configuration....."));
     m_tcpPort = tcpPortFromEnvironment();
     buildWindow();
@@ -77,7 +73,8 @@ TMainForm::~TMainForm()
 void TMainForm::createCompanionWindows()
 {
     m_aboutBox = std::make_unique<TAboutBox>();
-    m_macFrm = std::make_unique<TMACFrm>();
+    m_macFrm = std::make_unique<TMACFrm>(*this, this);
+    m_macFrm->watchMacLabel(m_network->Label2);
     m_msgFrm = std::make_unique<TMsg_Frm>(this);
     m_pingForm = std::make_unique<TPingForm>(&m_cursor);
 }

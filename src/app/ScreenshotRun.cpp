@@ -4,6 +4,7 @@
 #include "ConnectionPage.h"
 #include "DiagnosticsPage.h"
 #include "MainForm.h"
+#include "NamesPage.h"
 
 #include <QApplication>
 #include <QDir>
@@ -45,6 +46,12 @@ void run(TMainForm &form, const QString &folder)
         if (!pages->isTabVisible(i) || i == int(TMainForm::Tab::Diagnostics))
             continue;
         pages->setCurrentIndex(i);
+        if (i == int(TMainForm::Tab::Names)) {
+            // The names as the unit holds them, read the way the page's
+            // "Get From Unit" does.
+            form.namesPage()->Button9Click();
+            form.DispatchRequest();
+        }
         ok = grabTo(&form, folder, fileNameFor(pages->tabText(i))) && ok;
     }
     pages->setCurrentIndex(int(TMainForm::Tab::Diagnostics));

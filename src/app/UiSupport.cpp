@@ -61,12 +61,18 @@ void setMessageInterceptor(MessageInterceptor function)
 
 MsgAnswer BeepMessageDlg(const QString &text, MsgKind kind, MsgButtons buttons)
 {
+    // Qt offers one system sound; every kind uses it.
+    if (!interceptor())
+        QApplication::beep();
+    return MessageDlg(text, kind, buttons);
+}
+
+MsgAnswer MessageDlg(const QString &text, MsgKind kind, MsgButtons buttons)
+{
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     if (interceptor())
         return interceptor()(shown, kind, buttons);
-    // Qt offers one system sound; every kind uses it.
-    QApplication::beep();
     QMessageBox box(iconFor(kind), titleFor(kind), shown,
                     buttons == MsgButtons::YesNo ? QMessageBox::Yes | QMessageBox::No
                                                  : QMessageBox::Ok,

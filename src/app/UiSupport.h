@@ -33,6 +33,8 @@ enum class MsgAnswer
 // pressed. "\r" in text starts a new line. Every message of the tool goes
 // through here.
 MsgAnswer BeepMessageDlg(const QString &text, MsgKind kind, MsgButtons buttons);
+// The same box without the sound.
+MsgAnswer MessageDlg(const QString &text, MsgKind kind, MsgButtons buttons);
 
 // Replaces the modal box (and the sound): tests record messages and answer them,
 // the screenshot run prints them. An empty function restores the real box.

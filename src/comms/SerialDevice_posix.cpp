@@ -15,8 +15,11 @@
 
 namespace {
 
-// A block ends when the line has been quiet for more than 1 ms.
-constexpr int InterByteGapMs = 2;
+// A block ends when the line has been quiet for more than 1 ms: poll() waits
+// at least the whole millisecond (and the timer slack on top). Every
+// millisecond more would only delay each reply, as the reader posts a block
+// only once the line has gone quiet after it.
+constexpr int InterByteGapMs = 1;
 // A write that the driver cannot take within this time is reported as failed.
 constexpr int WriteWaitMs = 200;
 

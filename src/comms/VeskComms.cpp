@@ -13,8 +13,8 @@ namespace {
 
 constexpr int TimerIntervalMs = 100;
 constexpr std::uint16_t NoTimeout = 65535;
-// WaitReply's polling slice; events are processed between slices.
-constexpr unsigned long WaitSliceMs = 3;
+// The longest WaitReply waits for events before it looks at its flags again.
+constexpr int WaitSliceMs = 3;
 // How long ClosePort waits for the receive thread to end.
 constexpr unsigned long ThreadStopMs = 10000;
 
@@ -142,6 +142,13 @@ bool TVeskComms::SendData(const std::uint8_t *data, std::uint16_t length, std::u
 
 int TVeskComms::WaitReply()
 {
+    // Each slice serves the pending events, then waits for more, at most one
+    // slice long. A block posted by the receive thread ends the wait at once
+    // instead of at the end of a fixed sleep, so a reply is matched as soon
+    // as it has been read.
+    QTimer slice;
+    slice.setSingleShot(true);
+    slice.setTimerType(Qt::PreciseTimer);
     for (;;) {
         // Closed (never opened, or closed by a handler during the wait).
         if (!m_flagsValid)
@@ -152,9 +159,8 @@ int TVeskComms::WaitReply()
         }
         if (m_matchFlag)
             return m_rxStatus;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (m_flagsValid && !m_timeoutFlag && !m_matchFlag)
-            QThread::msleep(WaitSliceMs);
+        slice.start(WaitSliceMs);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
 
