@@ -151,6 +151,7 @@ private slots:
     void refusalsStopAtTheFirstBadEntry();
     void deviceNameLengthBytes();
     void chainsStopAtTheFailingBlock();
+    void productBlockFailingAlone();
     void bacnetCheckBoxesAndPanel2();
     void oldFirmwareAndInvalidInstance();
     void restart_data();
@@ -421,6 +422,24 @@ void TestConfigPages::chainsStopAtTheFailingBlock()
     bench.run(bench.form->g50Page()->Button5);
     QVERIFY(bench.messages.messages.isEmpty());
     QCOMPARE(editBox(*bench.form, 13)->text(), QStringLiteral("192"));
+}
+
+void TestConfigPages::productBlockFailingAlone()
+{
+    // The product block (19:20, 8 registers) fails; the identity read at
+    // session start (19:20, 2 registers) does not.
+    Bench bench;
+    QVERIFY(bench.open({QStringLiteral("--exception"), QStringLiteral("19:20:8")}));
+    NetworkPage *page = bench.form->networkPage();
+    bench.run(page->Button1);
+    QCOMPARE(bench.messages.texts(), QStringList{"Error Retrieving Network Settings."});
+    QCOMPARE(editBox(*bench.form, 1)->text(), QStringLiteral("192"));
+    QCOMPARE(editBox(*bench.form, 12)->text(), QStringLiteral("000"));
+    QCOMPARE(page->Label2->text(), QStringLiteral("00:00:00:00:00:00"));
+    QCOMPARE(page->Label3->text(), QStringLiteral("QX???? v?.??"));
+    QCOMPARE(page->UnitMacOctets, (std::array<int, 6>{}));
+    QVERIFY(!page->CheckBox3->isChecked()); // the lock was not read
+    QVERIFY(!bench.form->isTabHighlighted(TMainForm::Tab::Network));
 }
 
 void TestConfigPages::bacnetCheckBoxesAndPanel2()
