@@ -54,6 +54,9 @@ public:
     CtlOutput names();
     CtlOutput show();
 
+    // The facade, for commands kept in their own files.
+    RegisterAccess &access() { return m_access; }
+
 private:
     // Reads one block; on failure fills `out` with the failure and returns false.
     bool readBlock(int unit, int fn, int start, int count, std::uint16_t *values, CtlOutput &out,

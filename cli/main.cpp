@@ -1,6 +1,7 @@
 // ravelinctl: reads and writes a Quorix Ravelin unit's registers from the
 // command line, through the same client code as the configuration tool.
 
+#include "CtlConfig.h"
 #include "CtlSession.h"
 
 #include "Codecs.h"
@@ -36,6 +37,9 @@ const char *const Usage =
     "  write UNIT FN START VALUE...  write a block of registers (1 to 121 values)\n"
     "  write1 UNIT FN REG VALUE      write one register\n"
     "  restart                       send the restart command\n"
+    "  get network|g50|bacnet        one page's values as KEY=VALUE lines\n"
+    "  set network|g50|bacnet KEY=VALUE...  write them; keys not given keep the\n"
+    "                                unit's values (see README)\n"
     "\n"
     "Numbers may be decimal or hexadecimal ($1F, x1F, 0x1F).\n"
     "Over a serial line READ takes at most 97 registers and WRITE at most 20 values.\n"
@@ -176,6 +180,12 @@ std::function<CtlOutput(CtlSession &)> prepare(const Invocation &inv)
         return [=](CtlSession &session) {
             return session.writeOne(u, f, r, std::uint16_t(v));
         };
+    }
+    if (inv.command == QLatin1String("get") || inv.command == QLatin1String("set")) {
+        ConfigCommand config = prepareConfigCommand(inv.command, inv.arguments);
+        if (!config.run)
+            usageError(config.error);
+        return config.run;
     }
     usageError(QStringLiteral("unknown command \"%1\"").arg(inv.command));
 }
