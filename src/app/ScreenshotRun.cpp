@@ -1,10 +1,14 @@
 #include "ScreenshotRun.h"
 
+#include "BACnetPage.h"
 #include "DiagnosticsPage.h"
+#include "G50Page.h"
 #include "MainForm.h"
+#include "NetworkPage.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -28,6 +32,20 @@ QString fileNameFor(const QString &tabText)
     return name;
 }
 
+QPushButton *getButtonOf(TMainForm &form, TMainForm::Tab tab)
+{
+    switch (tab) {
+    case TMainForm::Tab::Network:
+        return form.networkPage()->Button1;
+    case TMainForm::Tab::G50:
+        return form.g50Page()->Button5;
+    case TMainForm::Tab::BACnet:
+        return form.bacnetPage()->Button3;
+    default:
+        return nullptr;
+    }
+}
+
 void run(TMainForm &form, const QString &folder)
 {
     bool ok = grabTo(&form, folder, QStringLiteral("choose-connection"));
@@ -42,6 +60,12 @@ void run(TMainForm &form, const QString &folder)
         if (!pages->isTabVisible(i) || i == int(TMainForm::Tab::Diagnostics))
             continue;
         pages->setCurrentIndex(i);
+        // A page with "Get From Unit" is shown with the unit's values: the
+        // button is pressed and its request served by the scheduler.
+        if (QPushButton *get = getButtonOf(form, TMainForm::Tab(i))) {
+            get->click();
+            form.DispatchRequest();
+        }
         ok = grabTo(&form, folder, fileNameFor(pages->tabText(i))) && ok;
     }
     pages->setCurrentIndex(int(TMainForm::Tab::Diagnostics));
