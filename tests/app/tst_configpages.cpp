@@ -152,6 +152,7 @@ private slots:
     void deviceNameLengthBytes();
     void chainsStopAtTheFailingBlock();
     void productBlockFailingAlone();
+    void unitFallingSilentMidChain();
     void bacnetCheckBoxesAndPanel2();
     void oldFirmwareAndInvalidInstance();
     void restart_data();
@@ -440,6 +441,23 @@ void TestConfigPages::productBlockFailingAlone()
     QCOMPARE(page->UnitMacOctets, (std::array<int, 6>{}));
     QVERIFY(!page->CheckBox3->isChecked()); // the lock was not read
     QVERIFY(!bench.form->isTabHighlighted(TMainForm::Tab::Network));
+}
+
+void TestConfigPages::unitFallingSilentMidChain()
+{
+    // The identity read and the addresses are answered, then nothing more.
+    Bench bench;
+    QVERIFY(bench.open({QStringLiteral("--fail-after"), QStringLiteral("2")}));
+    bench.form->Access.tcpTimeout = 3;
+    NetworkPage *page = bench.form->networkPage();
+    bench.run(page->Button1);
+    QCOMPARE(bench.messages.texts(), QStringList{"Error Retrieving Network Settings."});
+    QCOMPARE(editBox(*bench.form, 4)->text(), QStringLiteral("010"));
+    QVERIFY(bench.form->sessionOpen());
+    QVERIFY(bench.form->isEnabled());
+    QVERIFY(page->Button1->isEnabled());
+    QVERIFY(bench.form->Timer2->isActive());
+    QVERIFY(!bench.form->scheduler().anyPending());
 }
 
 void TestConfigPages::bacnetCheckBoxesAndPanel2()
