@@ -2,6 +2,7 @@
 // command line, through the same client code as the configuration tool.
 
 #include "CtlFiles.h"
+#include "CtlConfig.h"
 #include "CtlSession.h"
 
 #include "Codecs.h"
@@ -46,6 +47,9 @@ const char *const Usage =
     "  report FILE.html|FILE.pdf     commissioning report of the unit\n"
     "  survey --hosts FILE [--json|--csv] [--parallel N]\n"
     "                                identify every ADDRESS[:PORT] in FILE\n"
+    "  get network|g50|bacnet        one page's values as KEY=VALUE lines\n"
+    "  set network|g50|bacnet KEY=VALUE...  write them; keys not given keep the\n"
+    "                                unit's values (see README)\n"
     "\n"
     "Numbers may be decimal or hexadecimal ($1F, x1F, 0x1F).\n"
     "Over a serial line READ takes at most 97 registers and WRITE at most 20 values.\n"
@@ -200,6 +204,12 @@ std::function<CtlOutput(CtlSession &)> prepare(const Invocation &inv)
         return [=](CtlSession &session) {
             return session.writeOne(u, f, r, std::uint16_t(v));
         };
+    }
+    if (inv.command == QLatin1String("get") || inv.command == QLatin1String("set")) {
+        ConfigCommand config = prepareConfigCommand(inv.command, inv.arguments);
+        if (!config.run)
+            usageError(config.error);
+        return config.run;
     }
     usageError(QStringLiteral("unknown command \"%1\"").arg(inv.command));
 }

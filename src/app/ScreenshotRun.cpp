@@ -1,14 +1,18 @@
 #include "ScreenshotRun.h"
 
+#include "BACnetPage.h"
 #include "Codecs.h"
 #include "ConnectionPage.h"
 #include "DiagnosticsPage.h"
+#include "G50Page.h"
 #include "MainForm.h"
 #include "NamesPage.h"
+#include "NetworkPage.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -32,6 +36,22 @@ QString fileNameFor(const QString &tabText)
     return name;
 }
 
+QPushButton *getButtonOf(TMainForm &form, TMainForm::Tab tab)
+{
+    switch (tab) {
+    case TMainForm::Tab::Network:
+        return form.networkPage()->Button1;
+    case TMainForm::Tab::G50:
+        return form.g50Page()->Button5;
+    case TMainForm::Tab::BACnet:
+        return form.bacnetPage()->Button3;
+    case TMainForm::Tab::Names:
+        return form.namesPage()->Button9;
+    default:
+        return nullptr;
+    }
+}
+
 void run(TMainForm &form, const QString &folder)
 {
     bool ok = grabTo(&form, folder, QStringLiteral("choose-connection"));
@@ -46,10 +66,10 @@ void run(TMainForm &form, const QString &folder)
         if (!pages->isTabVisible(i) || i == int(TMainForm::Tab::Diagnostics))
             continue;
         pages->setCurrentIndex(i);
-        if (i == int(TMainForm::Tab::Names)) {
-            // The names as the unit holds them, read the way the page's
-            // "Get From Unit" does.
-            form.namesPage()->Button9Click();
+        // A page with "Get From Unit" is shown with the unit's values: the
+        // button is pressed and its request served by the scheduler.
+        if (QPushButton *get = getButtonOf(form, TMainForm::Tab(i))) {
+            get->click();
             form.DispatchRequest();
         }
         ok = grabTo(&form, folder, fileNameFor(pages->tabText(i))) && ok;

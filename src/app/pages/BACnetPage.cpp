@@ -1,14 +1,19 @@
 #include "BACnetPage.h"
 
+#include "Codecs.h"
 #include "PageHost.h"
 #include "PageKit.h"
+#include "PageRules.h"
 #include "UiSupport.h"
+#include "UnitOps.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QToolTip>
 
 using namespace PageKit;
 
@@ -16,6 +21,10 @@ namespace {
 const QString CheckBox1Hint = QStringLiteral(
     "Tick If You Want To Enable The Comparison Between\nThe Current Setting And The New "
     "Setting.\nEnabling Prevents The G50 From Being Continuously\nUpdated With The Same Value.");
+// A name is sent as one byte per character and never altered on the way.
+const QString InvalidNameText = QStringLiteral(
+    "Unable To Send New BACnet Configuration Due To Invalid Device Name.\rThe Name Takes Up To "
+    "19 Characters, Each With A Single-Byte (Latin-1) Code.");
 } // namespace
 
 BACnetPage::BACnetPage(PageHost &host, QWidget *parent) : SessionPage(host, parent)
@@ -62,6 +71,10 @@ BACnetPage::BACnetPage(PageHost &host, QWidget *parent) : SessionPage(host, pare
     connect(CheckBox1, &QCheckBox::toggled, this, &BACnetPage::BACnetChange);
 
     CheckBox1->setToolTip(CheckBox1Hint);
+    for (QCheckBox *box : {CheckBox1, CheckBox2}) {
+        box->setMouseTracking(true);
+        box->installEventFilter(this);
+    }
     // Ticking and unticking runs the box's click handling, which leaves the
     // BBMD panel and everything in it disabled.
     {
@@ -115,13 +128,77 @@ void BACnetPage::BACnetChange()
     markUnsent();
 }
 
+bool BACnetPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove && (watched == CheckBox1 || watched == CheckBox2))
+        CheckBox1MouseMove(static_cast<QWidget *>(watched),
+                           static_cast<QMouseEvent *>(event)->globalPosition().toPoint());
+    return SessionPage::eventFilter(watched, event);
+}
+
+void BACnetPage::CheckBox1MouseMove(QWidget *box, const QPoint &globalPos)
+{
+    // The check boxes' hints explain options; they appear at once rather
+    // than after the usual hover delay.
+    QToolTip::showText(globalPos, box->toolTip(), box);
+}
+
 void BACnetPage::GetBACnetSettings()
 {
     const Loading loading(*this);
-    commonTail();
+    BACnetReading reading;
+    const OpResult op = readBACnetSettings(m_host.access(), reading);
+    // Whatever arrived before a failed block is shown.
+    if (reading.instance) {
+        Edit21->setText(QString::number(*reading.instance));
+        Label26->setVisible(!isValidDeviceInstance(*reading.instance));
+    }
+    if (reading.name)
+        Edit22->setText(nameText(*reading.name));
+    if (const std::optional<BACnetOptions> &options = reading.options) {
+        CheckBox1->setChecked(options->newSettingComparison);
+        // A change runs CheckBox2Click, which enables Panel2 to match, even
+        // where the firmware keeps CheckBox2 itself disabled.
+        CheckBox2->setChecked(options->foreignDevice);
+        for (std::size_t i = 0; i < bbmdBoxes.size(); ++i)
+            bbmdBoxes[i]->setText(octetText(options->bbmd[i]));
+        Edit28->setText(QString::number(options->timeToLive));
+    }
+    finishRequest(Finish::Get, op.ok(), QString(),
+                  QStringLiteral("Error Retrieving BACnet Settings."));
 }
 
 void BACnetPage::SendBACnetSettings()
 {
-    commonTail();
+    BACnetEntries entries;
+    entries.instance = Edit21->text();
+    entries.name = Edit22->text();
+    entries.newSettingComparison = CheckBox1->isChecked();
+    entries.foreignDevice = CheckBox2->isChecked();
+    for (const QLineEdit *box : bbmdBoxes)
+        entries.bbmd << box->text();
+    entries.timeToLive = Edit28->text();
+    // Everything is checked before anything is written.
+    const BACnetEntryCheck check = checkBACnetEntries(entries);
+    switch (check.refused) {
+    case BACnetEntry::None:
+        break;
+    case BACnetEntry::Instance:
+        return refuseEntry(Edit21, QStringLiteral("Unable To Send New BACnet Configuration Due To "
+                                                  "Invalid Device ID."));
+    case BACnetEntry::Name:
+        return refuseEntry(Edit22, InvalidNameText);
+    case BACnetEntry::Bbmd:
+        return refuseEntry(bbmdBoxes[std::size_t(check.bbmdIndex)],
+                           QStringLiteral("Unable To Send New BACnet configuration Due To Invalid "
+                                          "BBMD Address."));
+    case BACnetEntry::TimeToLive:
+        return refuseEntry(Edit28, QStringLiteral("Unable To Send New BACnet Configuration Due To "
+                                                  "Invalid TTL Entry."));
+    }
+    const OpResult op = writeBACnetSettings(m_host.access(), check.settings);
+    finishRequest(Finish::Send, op.ok(),
+                  QStringLiteral("BACnet Settings Transmitted OK.\rPlease restart the unit for "
+                                 "these changes to take effect."),
+                  QStringLiteral("Error Transmitting BACnet Settings."));
 }

@@ -29,6 +29,8 @@ public:
     // Panel2 (BBMD address, time to live) is usable exactly while CheckBox2 is ticked.
     void CheckBox2Click();
     void BACnetChange();
+    // Mouse movement over either check box: its hint is shown at once.
+    void CheckBox1MouseMove(QWidget *box, const QPoint &globalPos);
 
     QLineEdit *Edit21 = nullptr;
     QLineEdit *Edit22 = nullptr;
@@ -40,4 +42,7 @@ public:
     QWidget *Panel2 = nullptr;
     QPushButton *Button3 = nullptr;
     QPushButton *Button4 = nullptr;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 };

@@ -1,12 +1,17 @@
 #include "G50Page.h"
 
+#include "Codecs.h"
 #include "PageHost.h"
 #include "PageKit.h"
+#include "PageRules.h"
+#include "UnitOps.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 using namespace PageKit;
 
@@ -64,10 +69,27 @@ void G50Page::G50Change()
 void G50Page::GetG50Settings()
 {
     const Loading loading(*this);
-    commonTail();
+    std::optional<Octets4> address;
+    const OpResult op = readG50Address(m_host.access(), address);
+    if (address)
+        for (std::size_t i = 0; i < boxes.size(); ++i)
+            boxes[i]->setText(octetText((*address)[i]));
+    finishRequest(Finish::Get, op.ok(), QString(),
+                  QStringLiteral("Error Retrieving G50 Settings."));
 }
 
 void G50Page::SendG50Settings()
 {
-    commonTail();
+    const auto numbers =
+        takeNumbers(QList<QLineEdit *>(boxes.begin(), boxes.end()), 0, OctetMax,
+                    QStringLiteral("Unable To Send New G50 Settings Due To Invalid Data."));
+    if (!numbers)
+        return;
+    Octets4 address{};
+    std::copy(numbers->begin(), numbers->end(), address.begin());
+    const OpResult op = writeG50Address(m_host.access(), address);
+    finishRequest(Finish::Send, op.ok(),
+                  QStringLiteral("G50 Settings Transmitted OK.\rPlease restart the unit for "
+                                 "these changes to take effect."),
+                  QStringLiteral("Error Transmitting G50 Settings."));
 }

@@ -1,14 +1,19 @@
 #include "NetworkPage.h"
 
+#include "Codecs.h"
 #include "PageHost.h"
 #include "PageKit.h"
+#include "PageRules.h"
 #include "UiSupport.h"
+#include "UnitOps.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 using namespace PageKit;
 
@@ -66,6 +71,9 @@ void NetworkPage::resetDisplay()
     Label2->setText(QStringLiteral("00:00:00:00:00:00"));
     Label3->setText(QStringLiteral("QX???? v?.??"));
     CheckBox3->setChecked(false);
+    // The MAC dialog of the next session starts from zeros, never from the
+    // address of the unit before.
+    UnitMacOctets.fill(0);
 }
 
 void NetworkPage::applyFirmwareGates(int version)
@@ -118,15 +126,48 @@ void NetworkPage::NetworkChange()
 void NetworkPage::GetNetworkSettings()
 {
     const Loading loading(*this);
-    commonTail();
+    NetworkReading reading;
+    const OpResult op = readNetworkSettings(m_host.access(), reading);
+    // Whatever arrived before a failed block is shown.
+    if (reading.addresses)
+        for (std::size_t i = 0; i < boxes.size(); ++i)
+            boxes[i]->setText(octetText((*reading.addresses)[i]));
+    if (const std::optional<ProductInfo> &product = reading.product) {
+        Label3->setText(firmwareLabel(product->productCode, product->firmware));
+        Label2->setText(macLabel(product->mac.data()));
+        std::copy(product->mac.begin(), product->mac.end(), UnitMacOctets.begin());
+    }
+    if (reading.lockWord)
+        CheckBox3->setChecked(configViaNetworkAllowed(*reading.lockWord));
+    finishRequest(Finish::Get, op.ok(), QString(),
+                  QStringLiteral("Error Retrieving Network Settings."));
 }
 
 void NetworkPage::SendNetworkSettings()
 {
-    commonTail();
+    const auto numbers =
+        takeNumbers(QList<QLineEdit *>(boxes.begin(), boxes.end()), 0, OctetMax,
+                    QStringLiteral("Unable To Send New Network Settings Due To Invalid Data."));
+    if (!numbers)
+        return;
+    NetworkAddresses addresses{};
+    std::copy(numbers->begin(), numbers->end(), addresses.begin());
+    // The lock register is written whether or not its box is shown.
+    const OpResult op = writeNetworkSettings(m_host.access(), addresses, CheckBox3->isChecked());
+    finishRequest(Finish::Send, op.ok(),
+                  QStringLiteral("Network Settings Transmitted OK.\rPlease restart the unit for "
+                                 "these changes to take effect."),
+                  QStringLiteral("Error Transmitting Network Settings."));
 }
 
 void NetworkPage::SendRestartCommand()
 {
+    const OpResult op = sendRestartCommand(m_host.access());
     commonTail();
+    // The unit goes away to restart: the session ends without a message.
+    if (op.ok())
+        m_host.BeginClose();
+    else
+        BeepMessageDlg(QStringLiteral("Error Transmitting Restart Command."), MsgKind::Error,
+                       MsgButtons::Ok);
 }

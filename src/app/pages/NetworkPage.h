@@ -44,4 +44,8 @@ public:
     QPushButton *Button16 = nullptr;
     QLabel *Label2 = nullptr;
     QLabel *Label3 = nullptr;
+
+    // The MAC octets last read by GetNetworkSettings; the MAC address dialog
+    // fills its boxes from them.
+    std::array<int, 6> UnitMacOctets{};
 };

@@ -6,6 +6,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 SessionPage::SessionPage(PageHost &host, QWidget *parent) : QWidget(parent), m_host(host) {}
 
@@ -94,5 +95,7 @@ void SessionPage::refuseEntry(QLineEdit *box, const QString &errorText)
     m_host.restoreCursor();
     m_host.hideBusy();
     BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok);
-    box->setFocus();
+    // A request runs with the window disabled, and a disabled box takes no
+    // focus: it moves once the scheduler has enabled the controls again.
+    QTimer::singleShot(0, box, [box] { box->setFocus(); });
 }

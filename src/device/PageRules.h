@@ -1,0 +1,74 @@
+#pragma once
+
+// How values entered on the configuration pages, or given to ravelinctl,
+// become the values written to the unit. The pages and ravelinctl apply the
+// same rules, so both refuse the same entries and send the same registers.
+
+#include "UnitOps.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+// An address octet is a whole number from 0 to OctetMax.
+constexpr int OctetMax = 255;
+
+// The time to live sent while foreign-device registration is off and the
+// time-to-live entry holds no usable number.
+constexpr std::uint16_t DefaultTimeToLive = 1800;
+constexpr int MaxTimeToLive = 65535;
+
+// "192.0.2.10" as four octets, each by the number-entry rule ("010" is 10);
+// nothing unless there are exactly four parts and each is an octet.
+std::optional<Octets4> dottedOctets(const QString &text);
+// Register values in dotted form, each shown whole ("10.0.0.300" when a
+// register is too wide for an octet, so it is refused when sent back).
+QString dottedText(const std::uint16_t *octets, int count = 4);
+
+// A device instance from 0 to MaxDeviceInstance.
+std::optional<std::uint32_t> deviceInstanceEntry(const QString &text);
+// The device name's bytes, one per character; nothing when the text holds
+// more than MaxDeviceNameLength characters or a character without a one-byte
+// code (it could not be sent unaltered).
+std::optional<QByteArray> deviceNameEntry(const QString &text);
+// The time to live while registering as a foreign device: a whole number from
+// 1 to 65535, nothing otherwise. While not registering, such a number is kept
+// and anything else silently becomes DefaultTimeToLive.
+std::optional<std::uint16_t> timeToLiveEntry(const QString &text, bool foreignDevice);
+
+// Everything the BACnet page sends, as entered.
+struct BACnetEntries
+{
+    QString instance;
+    QString name;
+    bool newSettingComparison = false;
+    bool foreignDevice = false;
+    QStringList bbmd; // four octets, looked at only while foreignDevice is set
+    QString timeToLive;
+};
+
+// The entry that stopped a send, in the order they are checked.
+enum class BACnetEntry
+{
+    None,
+    Instance,
+    Name,
+    Bbmd,
+    TimeToLive
+};
+
+struct BACnetEntryCheck
+{
+    BACnetSettings settings; // complete only when nothing was refused
+    BACnetEntry refused = BACnetEntry::None;
+    int bbmdIndex = -1; // the refused BBMD octet, 0 to 3
+    bool ok() const { return refused == BACnetEntry::None; }
+};
+
+// Checks the instance, the name, the BBMD octets and the time to live in
+// that order and stops at the first refused entry. While foreign-device
+// registration is off the BBMD address becomes zeros whatever was entered.
+BACnetEntryCheck checkBACnetEntries(const BACnetEntries &entries);
