@@ -75,6 +75,9 @@ void run(TMainForm &form, const QString &folder)
         ok = grabTo(&form, folder, fileNameFor(pages->tabText(i))) && ok;
     }
     pages->setCurrentIndex(int(TMainForm::Tab::Diagnostics));
+    // The live status as one poll reads it.
+    form.scheduler().setPending(Request::StatusPoll, true);
+    form.DispatchRequest();
     QTabWidget *inner = form.diagnosticsPage()->inner;
     for (int i = 0; i < inner->count(); ++i) {
         inner->setCurrentIndex(i);
