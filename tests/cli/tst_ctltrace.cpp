@@ -1,0 +1,195 @@
+// ravelinctl --trace: every frame of every command on standard error, one
+// line each, parsed back here and checked against the bytes the lines carry
+// and the verdicts the simulator's faults must produce.
+
+#include "CtlRun.h"
+#include "SimProcess.h"
+#ifdef Q_OS_UNIX
+#include "SocatPair.h"
+#endif
+
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <optional>
+
+namespace {
+
+struct TraceLine
+{
+    QString link, direction, outcome, exception;
+    int exchange = 0, length = 0;
+    QMap<QString, int> fields; // unit, fn, start, count, tid; -1 for "-"
+    QByteArray bytes;
+};
+
+// The documented line form; anything else on standard error is not a frame.
+std::optional<TraceLine> parse(const QString &line)
+{
+    static const QRegularExpression form(QStringLiteral(
+        R"(^\d\d:\d\d:\d\d\.\d{3} (TCP|RTU) #(\d+) (TX|RX|DROP) unit=(\S+) fn=(\S+) start=(\S+) )"
+        R"(count=(\S+) tid=(\S+) exc=(\S+) outcome=(\S+) rtt=(\S+) len=(\d+) \|((?: [0-9A-F]{2})*)$)"));
+    const QRegularExpressionMatch m = form.match(line);
+    if (!m.hasMatch())
+        return std::nullopt;
+    TraceLine t;
+    t.link = m.captured(1);
+    t.exchange = m.captured(2).toInt();
+    t.direction = m.captured(3);
+    const char *names[] = {"unit", "fn", "start", "count", "tid"};
+    for (int i = 0; i < 5; ++i)
+        t.fields[QLatin1String(names[i])] =
+            m.captured(4 + i) == QLatin1String("-") ? -1 : m.captured(4 + i).toInt();
+    t.exception = m.captured(9);
+    t.outcome = m.captured(10);
+    t.length = m.captured(12).toInt();
+    t.bytes = QByteArray::fromHex(m.captured(13).toLatin1());
+    return t;
+}
+
+// The frame lines of standard error; the other lines are the tool's messages.
+QList<TraceLine> frames(const QString &err, QStringList *others = nullptr)
+{
+    QList<TraceLine> lines;
+    for (const QString &line : err.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (const auto t = parse(line))
+            lines << *t;
+        else if (others)
+            *others << line;
+    }
+    return lines;
+}
+
+} // namespace
+
+class TstCtlTrace : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void verdicts_data();
+    void verdicts();
+    void everyFrameOfAManyBlockCommand();
+};
+
+void TstCtlTrace::verdicts_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("exception");
+
+    for (const bool serial : {false, true}) {
+#ifndef Q_OS_UNIX
+        if (serial)
+            continue;
+#endif
+        const QByteArray link = serial ? "rtu " : "tcp ";
+        QTest::newRow((link + "read").constData())
+            << serial << QStringList{} << QStringLiteral("read 20 107 7 12") << 0
+            << QStringLiteral("good") << QStringLiteral("-");
+        QTest::newRow((link + "exception").constData())
+            << serial << QStringList{QStringLiteral("--exception"), QStringLiteral("19:20")}
+            << QStringLiteral("identify") << 2 << QStringLiteral("exception")
+            << QStringLiteral("4:server-device-failure");
+        QTest::newRow((link + "silent").constData())
+            << serial << QStringList{QStringLiteral("--silent")}
+            << QStringLiteral("--timeout 2 write1 19 103 29 5") << 3 << QStringLiteral("no-reply")
+            << QStringLiteral("-");
+    }
+    QTest::newRow("rtu corrupt crc") << true << QStringList{QStringLiteral("--corrupt-crc")}
+                                     << QStringLiteral("read 20 107 7 12") << 4
+                                     << QStringLiteral("bad-crc") << QStringLiteral("-");
+}
+
+void TstCtlTrace::verdicts()
+{
+    QFETCH(bool, serial);
+    QFETCH(QStringList, simOptions);
+    QFETCH(QString, command);
+    QFETCH(QString, outcome);
+
+    SimProcess sim;
+    QStringList target;
+#ifdef Q_OS_UNIX
+    SocatPair line;
+    if (serial) {
+        QVERIFY2(line.start(), "socat could not make a pty pair");
+        QVERIFY(sim.startWith(
+            QStringList{QStringLiteral("--serial"), line.a(), QStringLiteral("--no-animate")} +
+            simOptions));
+        target = QStringList{QStringLiteral("--device"), line.b()};
+    }
+#endif
+    if (!serial) {
+        QVERIFY(sim.start(QStringList{QStringLiteral("--no-animate")} + simOptions));
+        target = QStringList{QStringLiteral("--tcp-port"), QString::number(sim.port())};
+    }
+    // With --json, standard output stays one JSON object whatever is traced.
+    const CtlRun run = runCtl(QStringList{QStringLiteral("--trace"), QStringLiteral("--json")} +
+                              target + command.split(QLatin1Char(' ')));
+    sim.stop();
+    QTEST(run.exitCode, "exitCode");
+    QVERIFY2(QJsonDocument::fromJson(run.out.toUtf8()).isObject(), qPrintable(run.out));
+
+    QStringList others;
+    const QList<TraceLine> lines = frames(run.err, &others);
+    QCOMPARE(lines.size(), 2);
+    const TraceLine &tx = lines[0];
+    const TraceLine &rx = lines[1];
+    QCOMPARE(tx.link, QLatin1String(serial ? "RTU" : "TCP"));
+    QCOMPARE(tx.direction, QStringLiteral("TX"));
+    QCOMPARE(rx.direction, QStringLiteral("RX"));
+    QCOMPARE(rx.exchange, tx.exchange);
+    QCOMPARE(tx.outcome, outcome);
+    QCOMPARE(rx.outcome, outcome);
+    QTEST(rx.exception, "exception");
+    // The fields say what the bytes say.
+    for (const TraceLine *t : {&tx, &rx})
+        QCOMPARE(t->bytes.size(), t->length);
+    const int at = serial ? 0 : 6;
+    QCOMPARE(tx.fields[QStringLiteral("unit")], int(quint8(tx.bytes[at])));
+    QCOMPARE(tx.fields[QStringLiteral("fn")], int(quint8(tx.bytes[at + 1])));
+    if (!serial)
+        QCOMPARE(tx.fields[QStringLiteral("tid")], quint8(tx.bytes[0]) << 8 | quint8(tx.bytes[1]));
+    if (outcome == QLatin1String("no-reply"))
+        QCOMPARE(rx.length, 0);
+    else
+        QCOMPARE(rx.fields[QStringLiteral("unit")], tx.fields[QStringLiteral("unit")]);
+    // A failure still leaves its one message behind the frames.
+    QCOMPARE(others.size(), run.exitCode == 0 ? 0 : 1);
+}
+
+void TstCtlTrace::everyFrameOfAManyBlockCommand()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--no-animate")}));
+    const CtlRun run = runCtl({QStringLiteral("--trace"), QStringLiteral("--tcp-port"),
+                               QString::number(sim.port()), QStringLiteral("show")});
+    sim.stop();
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(!run.out.contains(QLatin1String(" TX ")));
+    const QList<TraceLine> lines = frames(run.err);
+    QVERIFY(lines.size() >= 10);
+    QCOMPARE(lines.size() % 2, 0);
+    for (int i = 0; i < lines.size(); i += 2) {
+        QCOMPARE(lines[i].direction, QStringLiteral("TX"));
+        QCOMPARE(lines[i + 1].direction, QStringLiteral("RX"));
+        QCOMPARE(lines[i].exchange, i / 2 + 1);
+        QCOMPARE(lines[i + 1].exchange, i / 2 + 1);
+        QCOMPARE(lines[i + 1].outcome, QStringLiteral("good"));
+        // Every request carries its own transaction id and the reply echoes it.
+        QCOMPARE(lines[i + 1].fields[QStringLiteral("tid")],
+                 lines[i].fields[QStringLiteral("tid")]);
+        if (i > 0)
+            QCOMPARE(lines[i].fields[QStringLiteral("tid")],
+                     (lines[i - 2].fields[QStringLiteral("tid")] + 1) & 0xFFFF);
+    }
+    QCOMPARE(run.err.count(QLatin1Char('\n')), lines.size()); // nothing but frames
+}
+
+QTEST_GUILESS_MAIN(TstCtlTrace)
+#include "tst_ctltrace.moc"
