@@ -1,6 +1,5 @@
 #include "PduHandler.h"
 
-#include "SimOptions.h"
 #include "UnitModel.h"
 
 namespace {
@@ -72,7 +71,9 @@ PduOutcome PduHandler::handle(int unit, const QByteArray &pdu)
         outcome.reply = exceptionPdu(fn, SimException::IllegalValue);
         return outcome;
     }
-    if (m_options.exceptionAt.contains(SimOptions::exceptionKey(unit, word(pdu, 1)))) {
+    // A single-register write carries a value where the others carry a count.
+    const int count = isWriteWord(fn) ? 1 : word(pdu, 3);
+    if (m_exceptions.take(unit, word(pdu, 1), count)) {
         outcome.reply = exceptionPdu(fn, SimException::DeviceFailure);
         return outcome;
     }

@@ -3,10 +3,11 @@
 // Executes one request PDU (function code and data, no framing) against the
 // unit model and builds the reply PDU. Shared by the TCP and RTU endpoints.
 
+#include "SimOptions.h"
+
 #include <QByteArray>
 
 class UnitModel;
-struct SimOptions;
 
 // Function codes the unit answers.
 namespace SimFn {
@@ -36,9 +37,14 @@ struct PduOutcome
 class PduHandler
 {
 public:
-    PduHandler(UnitModel &model, const SimOptions &options) : m_model(model), m_options(options) {}
+    PduHandler(UnitModel &model, const SimOptions &options)
+        : m_model(model), m_exceptions(options.exceptions)
+    {}
 
     PduOutcome handle(int unit, const QByteArray &pdu);
+
+    // The injected exceptions, starting with those of the command line.
+    ExceptionRules &exceptions() { return m_exceptions; }
 
     // Length of the request PDU that starts with these bytes: the full length
     // once it can be told, 0 while more bytes are needed, -1 for a function
@@ -55,7 +61,7 @@ private:
     QByteArray writeWord(int unit, const QByteArray &pdu, bool *restart);
 
     UnitModel &m_model;
-    const SimOptions &m_options;
+    ExceptionRules m_exceptions;
 };
 
 QByteArray exceptionPdu(quint8 function, quint8 code);

@@ -18,6 +18,14 @@ constexpr int SilenceMs = 50;
 // Stray bytes sent before a reply with --noise: no unit id of the unit, so no
 // reader can take them for the start of a reply frame.
 const QByteArray NoiseBytes("\x00\xFF\x55", 3);
+// Reply bytes waiting for a line that takes none: beyond this, new replies are
+// dropped rather than kept without limit for a peer that does not read.
+constexpr qsizetype MaxUnsentBytes = 64 * 1024;
+// Reads per wake-up: a peer that never stops writing still leaves the event
+// loop to the other endpoints.
+constexpr int MaxReadsPerWake = 16;
+// With a line rate, frames are taken at once when this much is buffered.
+constexpr int MaxPendingBytes = 4096;
 
 } // namespace
 
@@ -76,6 +84,9 @@ bool RtuEndpoint::open(QString *error)
     ::tcflush(m_fd, TCIOFLUSH);
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &RtuEndpoint::readIncoming);
+    m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &RtuEndpoint::writeUnsent);
     return true;
 }
 
@@ -91,8 +102,9 @@ qint64 RtuEndpoint::characterUs() const
 
 void RtuEndpoint::readIncoming()
 {
+    const qint64 c = characterUs();
     char chunk[512];
-    for (;;) {
+    for (int reads = 0; reads < MaxReadsPerWake; ++reads) {
         const ssize_t got = ::read(m_fd, chunk, sizeof chunk);
         if (got <= 0) {
             // A pty whose other end closed reports EIO until it is reopened:
@@ -106,13 +118,14 @@ void RtuEndpoint::readIncoming()
         if (m_reader.pending() == 0)
             m_firstByteUs = nowUs();
         m_reader.feed(QByteArray(chunk, int(got)));
+        // Frames are taken as they come, so the reader never holds more than
+        // a frame's worth of bytes it has not judged.
+        if (c == 0 || m_reader.pending() > MaxPendingBytes)
+            takeFrames();
     }
-    const qint64 c = characterUs();
     m_silence.start(SilenceMs + int((m_reader.pending() * c + 35 * c / 10) / 1000));
-    if (c == 0) {
-        takeFrames();
+    if (c == 0 || m_reader.pending() == 0)
         return;
-    }
     // On a real line the request is only complete once its last character
     // and the gap after it have passed.
     const qint64 readyUs = m_firstByteUs + m_reader.pending() * c + 35 * c / 10;
@@ -140,6 +153,10 @@ void RtuEndpoint::answer(const QByteArray &frame)
         reply[reply.size() - 1] = char(reply[reply.size() - 1] ^ 0x5A);
     if (m_core.options.noise)
         reply.prepend(NoiseBytes);
+    if (m_unsent.size() + qsizetype(m_outgoing.size()) + reply.size() > MaxUnsentBytes) {
+        m_core.log("drop", m_device, "reply: the line takes no more bytes");
+        return;
+    }
     const qint64 dueUs = nowUs() + qint64(m_core.replyDelayMs(LateRtuMs)) * 1000;
     if (m_core.options.split && reply.size() > 1) {
         const int half = int(reply.size() / 2);
@@ -177,21 +194,34 @@ void RtuEndpoint::sendDue()
     }
     if (!chunk.isEmpty()) {
         m_core.log("tx", m_device, chunk);
-        const char *data = chunk.constData();
-        qsizetype left = chunk.size();
-        while (left > 0) {
-            const ssize_t put = ::write(m_fd, data, size_t(left));
-            if (put < 0 && errno != EINTR && errno != EAGAIN)
-                break; // the line is gone; the reply is lost as on a cut cable
-            if (put > 0) {
-                data += put;
-                left -= put;
-            }
-        }
+        m_unsent.append(chunk);
+        writeUnsent();
     }
     if (restart)
         m_core.model.beginRestart();
     if (!m_outgoing.empty())
         m_sendTimer.start(
             int(std::max<qint64>(0, (m_outgoing.front().dueUs - nowUs() + 999) / 1000)));
+}
+
+// Hands the line what it takes now; when it is full, the write notifier says
+// when it takes more, so a peer that stops reading costs no processor time.
+void RtuEndpoint::writeUnsent()
+{
+    qsizetype done = 0;
+    while (done < m_unsent.size()) {
+        const ssize_t put =
+            ::write(m_fd, m_unsent.constData() + done, size_t(m_unsent.size() - done));
+        if (put > 0) {
+            done += put;
+            continue;
+        }
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            done = m_unsent.size(); // the line is gone; the rest is lost as on a cut cable
+        break;
+    }
+    m_unsent.remove(0, done);
+    m_writeNotifier->setEnabled(!m_unsent.isEmpty());
 }

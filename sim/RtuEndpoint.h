@@ -2,6 +2,9 @@
 
 // Modbus RTU endpoint on a tty or pty (POSIX), 9600 8N1 raw. Replies are
 // scheduled on timers; with a line rate the pty is paced like a real line.
+// When the peer stops reading, the endpoint waits for the line to take bytes
+// again and drops replies beyond a bound, as a line with nobody listening
+// would lose them.
 
 #include "RtuFrames.h"
 
@@ -37,6 +40,7 @@ private:
     void answer(const QByteArray &frame);
     void queueBytes(const QByteArray &bytes, qint64 firstDueUs, bool restartAfter);
     void sendDue();
+    void writeUnsent();
     qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
     qint64 characterUs() const;
 
@@ -44,6 +48,7 @@ private:
     SimCore &m_core;
     int m_fd = -1;
     QSocketNotifier *m_notifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr; // on while the line takes no more bytes
     RtuFrameReader m_reader;
     QTimer m_silence;   // discards a partial frame after a quiet line
     QTimer m_handle;    // line rate: a request counts once it has crossed the line
@@ -51,4 +56,5 @@ private:
     QElapsedTimer m_clock;
     qint64 m_firstByteUs = -1; // when the request now arriving began
     std::deque<Outgoing> m_outgoing;
+    QByteArray m_unsent; // due bytes the line has not taken yet
 };

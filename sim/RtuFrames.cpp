@@ -2,14 +2,33 @@
 
 #include "PduHandler.h"
 
-std::uint16_t rtuCrc(const QByteArray &bytes)
+#include <array>
+
+namespace {
+
+// The CRC one byte at a time: the eight shift steps of each byte value folded
+// into a table, so resynchronising over a long stream stays cheap.
+constexpr std::array<std::uint16_t, 256> crcTable()
 {
-    std::uint16_t crc = 0xFFFF;
-    for (char byte : bytes) {
-        crc ^= std::uint8_t(byte);
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned value = 0; value < 256; ++value) {
+        std::uint16_t crc = std::uint16_t(value);
         for (int bit = 0; bit < 8; ++bit)
             crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
+        table[value] = crc;
     }
+    return table;
+}
+
+constexpr std::array<std::uint16_t, 256> CrcTable = crcTable();
+
+} // namespace
+
+std::uint16_t rtuCrc(const char *bytes, qsizetype size)
+{
+    std::uint16_t crc = 0xFFFF;
+    for (qsizetype i = 0; i < size; ++i)
+        crc = std::uint16_t((crc >> 8) ^ CrcTable[(crc ^ std::uint8_t(bytes[i])) & 0xFF]);
     return crc;
 }
 
@@ -21,13 +40,14 @@ QByteArray withRtuCrc(QByteArray frame)
     return frame;
 }
 
-int RtuFrameReader::frontFrameLength() const
+int RtuFrameReader::frameLengthAt(qsizetype at) const
 {
-    if (m_buffer.isEmpty())
+    if (at >= m_buffer.size())
         return 0;
-    if (!m_unitKnown(std::uint8_t(m_buffer[0])))
+    if (!m_unitKnown(std::uint8_t(m_buffer[at])))
         return -1;
-    const int pduLength = PduHandler::requestLength(m_buffer.mid(1));
+    // The function code and a block write's header tell the length.
+    const int pduLength = PduHandler::requestLength(m_buffer.mid(at + 1, 6));
     if (pduLength <= 0)
         return pduLength;
     return 1 + pduLength + 2;
@@ -35,37 +55,41 @@ int RtuFrameReader::frontFrameLength() const
 
 QByteArray RtuFrameReader::nextFrame()
 {
+    qsizetype at = 0; // bytes at the front already judged garbage
+    QByteArray frame;
     for (;;) {
-        const int length = frontFrameLength();
-        if (length == 0 || length > m_buffer.size())
-            return {};
-        if (length > 0) {
-            const QByteArray frame = m_buffer.left(length);
-            const std::uint16_t crc =
-                std::uint8_t(frame[length - 2]) | std::uint8_t(frame[length - 1]) << 8;
-            if (rtuCrc(frame.left(length - 2)) == crc) {
-                m_buffer.remove(0, length);
-                return frame;
-            }
+        const qsizetype left = m_buffer.size() - at;
+        const int length = frameLengthAt(at);
+        if (length == 0 || length > left)
+            break; // more bytes needed (never more than MaxFrameSize in all)
+        if (length > 0 && rtuCrc(m_buffer.constData() + at, length) == 0) {
+            frame = m_buffer.mid(at, length);
+            m_buffer.remove(0, at + length);
+            m_dropped += at;
+            return frame;
         }
         // Not a frame by the function's own length rule; the line's silence
-        // will tell whether the buffer is one odd frame after all.
-        if (bufferIsOneFrame())
-            return {};
-        m_buffer.remove(0, 1);
-        ++m_dropped;
+        // will tell whether the rest is one odd frame after all.
+        if (restIsOneFrame(at))
+            break;
+        ++at;
     }
+    m_buffer.remove(0, at);
+    m_dropped += at;
+    return frame;
 }
 
-bool RtuFrameReader::bufferIsOneFrame() const
+bool RtuFrameReader::restIsOneFrame(qsizetype at) const
 {
-    return m_buffer.size() >= 4 && m_unitKnown(std::uint8_t(m_buffer[0])) && rtuCrc(m_buffer) == 0;
+    const qsizetype size = m_buffer.size() - at;
+    return size >= 4 && size <= MaxFrameSize && m_unitKnown(std::uint8_t(m_buffer[at])) &&
+           rtuCrc(m_buffer.constData() + at, size) == 0;
 }
 
 QByteArray RtuFrameReader::takeSilenceDelimitedFrame()
 {
     QByteArray frame;
-    if (bufferIsOneFrame())
+    if (restIsOneFrame(0))
         frame = m_buffer;
     m_dropped += m_buffer.size() - frame.size();
     m_buffer.clear();

@@ -10,6 +10,10 @@ constexpr int MbapHeaderSize = 7; // transaction id, protocol id, length, unit i
 // The length field counts the unit id and the PDU; a Modbus PDU is at most 253 bytes.
 constexpr int MinLengthField = 2;
 constexpr int MaxLengthField = 254;
+// Unsent reply bytes at which a connection stops being read, and how much is
+// taken from a socket at a time.
+constexpr qint64 MaxUnsentBytes = 64 * 1024;
+constexpr qint64 ReadChunk = 16 * 1024;
 
 int word(const QByteArray &bytes, int at)
 {
@@ -23,30 +27,40 @@ TcpConnection::TcpConnection(QTcpSocket *socket, SimCore &core, QObject *parent)
 {
     m_socket->setParent(this);
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Qt stops taking bytes from the kernel once this much waits unread, so
+    // a connection that is not being read pushes back on its peer.
+    m_socket->setReadBufferSize(ReadChunk);
     m_peer = QStringLiteral("tcp %1:%2")
                  .arg(m_socket->peerAddress().toString())
                  .arg(m_socket->peerPort());
     m_clock.start();
     m_sendTimer.setSingleShot(true);
     m_sendTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_sendTimer, &QTimer::timeout, this, &TcpConnection::sendDue);
+    connect(&m_sendTimer, &QTimer::timeout, this, [this] {
+        sendDue();
+        readIncoming();
+    });
     connect(m_socket, &QTcpSocket::readyRead, this, &TcpConnection::readIncoming);
-    connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    // Replies leaving may bring the connection back under its bound; queued,
+    // because a write can report its bytes from inside readIncoming.
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &TcpConnection::readIncoming,
+            Qt::QueuedConnection);
+    connect(m_socket, &QTcpSocket::disconnected, this, &TcpConnection::close);
     readIncoming();
 }
 
 void TcpConnection::abort()
 {
-    m_outgoing.clear();
-    m_sendTimer.stop();
     m_socket->abort();
-    deleteLater();
+    close();
 }
 
 // Closes after what was already written (the restart acknowledgement) has left.
 void TcpConnection::hangUp()
 {
+    m_open = false;
     m_outgoing.clear();
+    m_queuedBytes = 0;
     m_sendTimer.stop();
     m_buffer.clear();
     m_socket->disconnectFromHost();
@@ -54,43 +68,75 @@ void TcpConnection::hangUp()
         deleteLater();
 }
 
+// The peer went away or the connection was dropped: requests still buffered
+// or queued replies are dropped with it, never answered into a dead socket.
+void TcpConnection::close()
+{
+    m_open = false;
+    m_outgoing.clear();
+    m_queuedBytes = 0;
+    m_sendTimer.stop();
+    m_buffer.clear();
+    deleteLater();
+}
+
+qint64 TcpConnection::unsentBytes() const
+{
+    return m_socket->bytesToWrite() + m_queuedBytes;
+}
+
+// Handles whole frames while the replies not yet sent stay under the bound;
+// past it the requests wait in the socket (and then in the kernel, where TCP
+// flow control stops the peer) until the peer reads.
 void TcpConnection::readIncoming()
 {
-    m_buffer.append(m_socket->readAll());
-    while (takeFrame()) {
+    if (m_reading)
+        return;
+    m_reading = true;
+    while (m_open && m_socket->state() == QAbstractSocket::ConnectedState &&
+           unsentBytes() <= MaxUnsentBytes) {
+        const Take taken = takeFrame();
+        if (taken == Take::Closed)
+            break;
+        if (taken == Take::NeedMore) {
+            if (m_socket->bytesAvailable() == 0)
+                break;
+            m_buffer.append(m_socket->read(ReadChunk));
+        }
     }
+    m_reading = false;
 }
 
 // Takes one complete frame off the front of the buffer and handles it. A
 // frame that cannot be Modbus TCP ends the connection: there is no way to
 // find the next frame boundary in a byte stream after it.
-bool TcpConnection::takeFrame()
+TcpConnection::Take TcpConnection::takeFrame()
 {
     if (m_buffer.size() < MbapHeaderSize)
-        return false;
+        return Take::NeedMore;
     const int length = word(m_buffer, 4);
     if (word(m_buffer, 2) != 0 || length < MinLengthField || length > MaxLengthField) {
         m_core.log("drop", m_peer, m_buffer.left(MbapHeaderSize));
         abort();
-        return false;
+        return Take::Closed;
     }
     const int frameSize = 6 + length;
     if (m_buffer.size() < frameSize)
-        return false;
+        return Take::NeedMore;
     const QByteArray frame = m_buffer.left(frameSize);
     m_buffer.remove(0, frameSize);
     m_core.log("rx", m_peer, frame);
 
     if (m_core.model.restarting() || !m_core.admit())
-        return true;
+        return Take::Frame;
     const PduOutcome outcome = m_core.handler.handle(std::uint8_t(frame[6]), frame.mid(7));
     if (outcome.reply.isEmpty())
-        return true;
+        return Take::Frame;
     QByteArray reply = frame.left(MbapHeaderSize);
     reply[4] = char((outcome.reply.size() + 1) >> 8);
     reply[5] = char((outcome.reply.size() + 1) & 0xFF);
     queueReply(reply + outcome.reply, outcome.restart);
-    return true;
+    return m_open ? Take::Frame : Take::Closed;
 }
 
 void TcpConnection::queueReply(QByteArray frame, bool restartAfter)
@@ -98,6 +144,7 @@ void TcpConnection::queueReply(QByteArray frame, bool restartAfter)
     qint64 due = m_clock.elapsed() + m_core.replyDelayMs(LateTcpMs);
     if (!m_outgoing.empty())
         due = std::max(due, m_outgoing.back().dueMs);
+    m_queuedBytes += frame.size();
     if (m_core.options.split && frame.size() > 1) {
         const int half = frame.size() / 2;
         m_outgoing.push_back({frame.left(half), due, false});
@@ -110,9 +157,10 @@ void TcpConnection::queueReply(QByteArray frame, bool restartAfter)
 
 void TcpConnection::sendDue()
 {
-    while (!m_outgoing.empty() && m_outgoing.front().dueMs <= m_clock.elapsed()) {
+    while (m_open && !m_outgoing.empty() && m_outgoing.front().dueMs <= m_clock.elapsed()) {
         const Outgoing next = m_outgoing.front();
         m_outgoing.pop_front();
+        m_queuedBytes -= next.bytes.size();
         m_core.log("tx", m_peer, next.bytes);
         m_socket->write(next.bytes);
         m_socket->flush();
@@ -121,7 +169,7 @@ void TcpConnection::sendDue()
             return;
         }
     }
-    if (!m_outgoing.empty())
+    if (m_open && !m_outgoing.empty())
         m_sendTimer.start(int(m_outgoing.front().dueMs - m_clock.elapsed()));
 }
 

@@ -2,7 +2,9 @@
 
 // Modbus TCP endpoint: MBAP framing over any number of connections at once.
 // Replies leave in request order, each at its due time, so delayed or split
-// replies never block the simulator.
+// replies never block the simulator. A connection whose peer does not read
+// its replies is not read either once a bound of unsent bytes is passed, so
+// memory stays bounded and the other connections keep being served.
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -35,16 +37,28 @@ private:
         bool restartAfter;
     };
 
+    enum class Take
+    {
+        Frame,
+        NeedMore,
+        Closed
+    };
+
     void readIncoming();
-    bool takeFrame();
+    Take takeFrame();
     void queueReply(QByteArray frame, bool restartAfter);
     void sendDue();
+    void close();
+    qint64 unsentBytes() const;
 
     QTcpSocket *m_socket;
     SimCore &m_core;
     QString m_peer;
     QByteArray m_buffer;
     std::deque<Outgoing> m_outgoing;
+    qint64 m_queuedBytes = 0; // in m_outgoing
+    bool m_open = true;       // false once closed: nothing more is read or answered
+    bool m_reading = false;   // readIncoming is running
     QTimer m_sendTimer;
     QElapsedTimer m_clock;
 };

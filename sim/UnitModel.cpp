@@ -1,10 +1,17 @@
 #include "UnitModel.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +49,67 @@ void packBytes(QVector<std::uint16_t> &space, int first, const QByteArray &bytes
         };
         space[first + k] = std::uint16_t(byteAt(2 * k) << 8 | byteAt(2 * k + 1));
     }
+}
+
+// A state file holds a few thousand numbers: anything much larger is not one.
+constexpr qint64 MaxStateBytes = 1024 * 1024;
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Reads the open file when it is a regular file of at most MaxStateBytes,
+// checking the size again while reading: the file may grow meanwhile.
+bool readRegularFile(int fd, QByteArray *text, QString *error)
+{
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0) {
+        *error = systemError();
+        return false;
+    }
+    const QString tooLarge = QStringLiteral("larger than %1 bytes").arg(MaxStateBytes);
+    if (!S_ISREG(info.st_mode)) {
+        *error = QStringLiteral("not a regular file");
+        return false;
+    }
+    if (info.st_size > MaxStateBytes) {
+        *error = tooLarge;
+        return false;
+    }
+    for (;;) {
+        char chunk[16384];
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got == 0)
+            return true;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            *error = systemError();
+            return false;
+        }
+        if (text->size() + got > MaxStateBytes) {
+            *error = tooLarge;
+            return false;
+        }
+        text->append(chunk, int(got));
+    }
+}
+
+// Opened without blocking, so a FIFO or a device at that path is refused
+// instead of waited on or read without end.
+bool readStateFile(const QString &path, QByteArray *text, QString *error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = systemError();
+        return false;
+    }
+    const bool ok = readRegularFile(fd, text, error);
+    ::close(fd);
+    return ok;
 }
 
 bool isKeptRegister(int unit, int reg)
@@ -215,17 +283,21 @@ void UnitModel::beginRestart()
 
 bool UnitModel::loadState(QString *error)
 {
-    QFile file(m_options.statePath);
-    if (m_options.statePath.isEmpty() || !file.exists())
+    if (m_options.statePath.isEmpty() || !QFileInfo::exists(m_options.statePath))
         return true;
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
+    QByteArray text;
+    if (!readStateFile(m_options.statePath, &text, error))
+        return false;
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        *error = QStringLiteral("not JSON: %1 at byte %2")
+                     .arg(parseError.errorString())
+                     .arg(parseError.offset);
         return false;
     }
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
     if (!doc.isObject()) {
-        *error = parseError.errorString();
+        *error = QStringLiteral("the JSON document is not an object of register spaces");
         return false;
     }
     const QJsonObject root = doc.object();

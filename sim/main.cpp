@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -116,8 +117,9 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("fail-after"),
          QStringLiteral("Answer the first N requests, then never again."), QStringLiteral("n")},
         {QStringLiteral("exception"),
-         QStringLiteral("Answer requests to UNIT starting at START with exception 4 (repeatable)."),
-         QStringLiteral("unit:start")},
+         QStringLiteral("Answer requests to UNIT starting at START (and carrying COUNT registers) "
+                        "with exception 4, the first N of them or all (repeatable)."),
+         QStringLiteral("unit:start[:count][@n]")},
         {QStringLiteral("delay-ms"),
          QStringLiteral("Send every reply this many milliseconds late."), QStringLiteral("ms")},
         {QStringLiteral("split"),
@@ -131,6 +133,10 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("baud")},
         {QStringLiteral("verbose"),
          QStringLiteral("Log every frame received and sent, in hex, on stderr.")},
+        {QStringLiteral("commands"),
+         QStringLiteral("Read fault commands from standard input, one per line, each acknowledged "
+                        "by one line on standard output (silent on|off, exception add "
+                        "UNIT:START[:COUNT][@N], exception clear, restart).")},
     });
 }
 
@@ -151,15 +157,12 @@ SimOptions readOptions(const QCommandLineParser &parser)
     if (parser.isSet(QStringLiteral("line-rate")))
         options.lineRate = numberOption(parser, QStringLiteral("line-rate"), 300, 1000000);
     for (const QString &text : parser.values(QStringLiteral("exception"))) {
-        const QStringList parts = text.split(QLatin1Char(':'));
-        bool unitOk = false, startOk = false;
-        const int unit = parts.value(0).toInt(&unitOk);
-        const int start = parts.value(1).toInt(&startOk);
-        if (parts.size() != 2 || !unitOk || !startOk || unit < 0 || unit > 255 || start < 0 ||
-            start > 65535)
-            usageError(parser,
-                       QStringLiteral("--exception wants UNIT:START, not \"%1\"").arg(text));
-        options.exceptionAt.insert(SimOptions::exceptionKey(unit, start));
+        const std::optional<ExceptionRule> rule = parseExceptionRule(text);
+        if (!rule)
+            usageError(
+                parser,
+                QStringLiteral("--exception wants UNIT:START[:COUNT][@N], not \"%1\"").arg(text));
+        options.exceptions.push_back(*rule);
     }
     options.statePath = parser.value(QStringLiteral("state"));
     options.animate = !parser.isSet(QStringLiteral("no-animate"));
@@ -170,6 +173,7 @@ SimOptions readOptions(const QCommandLineParser &parser)
     options.corruptCrc = parser.isSet(QStringLiteral("corrupt-crc"));
     options.noise = parser.isSet(QStringLiteral("noise"));
     options.verbose = parser.isSet(QStringLiteral("verbose"));
+    options.commands = parser.isSet(QStringLiteral("commands"));
     return options;
 }
 
@@ -177,6 +181,39 @@ void announce(const QString &line)
 {
     std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
+}
+
+// Fault commands on standard input, one per line, each answered by one line
+// on standard output. One read per wake-up, so standard input is never put
+// in non-blocking mode (it may be shared with the parent). At its end the
+// simulator keeps serving.
+void readCommands(QCoreApplication &app, SimCore &core)
+{
+    constexpr qsizetype MaxLine = 1024;
+    auto *notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &app);
+    auto pending = std::make_shared<QByteArray>();
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier, pending, &core] {
+        char chunk[4096];
+        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            return;
+        if (got <= 0) {
+            notifier->setEnabled(false);
+            return;
+        }
+        pending->append(chunk, int(got));
+        for (qsizetype end = pending->indexOf('\n'); end >= 0; end = pending->indexOf('\n')) {
+            const QString line = QString::fromUtf8(pending->left(end));
+            pending->remove(0, end + 1);
+            const QString answer = core.command(line);
+            if (!answer.isEmpty())
+                announce(answer);
+        }
+        if (pending->size() > MaxLine) {
+            pending->clear();
+            announce(QStringLiteral("error command line longer than %1 bytes").arg(MaxLine));
+        }
+    });
 }
 
 } // namespace
@@ -214,6 +251,8 @@ int main(int argc, char *argv[])
         return ExitUnavailable;
     }
     quitOnSignals(app);
+    if (options.commands)
+        readCommands(app, core);
 
     std::vector<std::unique_ptr<TcpEndpoint>> tcp;
     for (const auto &[address, port] : endpoints.listen) {

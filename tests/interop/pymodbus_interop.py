@@ -11,7 +11,9 @@ response class registered for its function code, so the classes carry either
 a fixed frame size or the position of the byte count.
 
 Usage: pymodbus_interop.py RAVELIN_SIM
-Exit status 77 (skipped) when pymodbus is not importable.
+Exit status 77 (skipped) when pymodbus is not importable. When the
+environment variable CI is set, a missing peer (pymodbus, pyserial, socat)
+fails the run instead: CI must not pass without these checks.
 """
 import os
 import select
@@ -24,12 +26,18 @@ import tempfile
 import time
 import unittest
 
+IN_CI = "CI" in os.environ
+
 try:
     from pymodbus.client import ModbusSerialClient, ModbusTcpClient
     from pymodbus.framer.rtu_framer import ModbusRtuFramer
     from pymodbus.pdu import ExceptionResponse
 except ImportError as error:
-    print("pymodbus_interop: python3-pymodbus is not importable (%s): skipped" % error)
+    print("pymodbus_interop: python3-pymodbus is not importable (%s)" % error)
+    if IN_CI:
+        print("pymodbus_interop: CI is set: a missing peer fails the test")
+        sys.exit(1)
+    print("pymodbus_interop: skipped (scripts/setup-deps installs what it needs)")
     sys.exit(77)
 
 from unit_messages import (  # noqa: E402  (after the pymodbus check)
@@ -291,12 +299,24 @@ def wait_for_links(paths, timeout_s):
     return False
 
 
-@unittest.skipUnless(HAVE_SERIAL, "pyserial is not importable: RTU checks skipped")
-@unittest.skipUnless(shutil.which("socat"), "socat is not installed: RTU checks skipped")
+def missing_rtu_peer():
+    """What the RTU checks need and is not installed, or None."""
+    if not HAVE_SERIAL:
+        return "pyserial (python3-serial) is not importable"
+    if not shutil.which("socat"):
+        return "socat is not installed"
+    return None
+
+
 class RtuInterop(UnitChecks, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.sim = cls.socat = cls.client = None
+        missing = missing_rtu_peer()
+        if missing and IN_CI:
+            raise AssertionError(missing + " (CI is set: a missing peer fails the test)")
+        if missing:
+            raise unittest.SkipTest(missing + ": RTU checks skipped")
         cls.dir = tempfile.mkdtemp(prefix="ravelin-interop-")
         try:
             cls.start_line()

@@ -1,8 +1,10 @@
 // The simulator's own protocol pieces, byte for byte: request handling,
 // RTU CRC and frame reader, the register model and its state file.
 
+#include "CraftedStream.h"
 #include "PduHandler.h"
 #include "RtuFrames.h"
+#include "SimCore.h"
 #include "UnitModel.h"
 
 #include <QTemporaryDir>
@@ -34,11 +36,17 @@ private slots:
     void writesAreKept();
     void restartCommandIsNotStored();
     void injectedException();
+    void exceptionRuleText_data();
+    void exceptionRuleText();
+    void exceptionRules_data();
+    void exceptionRules();
+    void faultCommands();
     void crc();
     void frameReader_data();
     void frameReader();
     void frameReaderSkipsBadCrcAndForeignUnits();
     void oddFramesEndAtSilence();
+    void frameReaderLinearOnCraftedStream();
     void stateFileRoundTrip();
     void stateFileIgnoresIdentityAndBadValues();
     void animationComesUp();
@@ -110,13 +118,100 @@ void TstSimCore::restartCommandIsNotStored()
 void TstSimCore::injectedException()
 {
     SimOptions options = frozen();
-    options.exceptionAt.insert(SimOptions::exceptionKey(20, 7));
+    options.exceptions.push_back({20, 7});
     UnitModel model(options);
     PduHandler handler(model, options);
     QCOMPARE(handler.handle(20, hex("6b0007000c")).reply, hex("eb04"));
     QCOMPARE(handler.handle(20, hex("6d00070001020001")).reply, hex("ed04"));
     QCOMPARE(handler.handle(20, hex("6b00130004")).reply.size(), 10);
     QCOMPARE(handler.handle(19, hex("6b00070001")).reply.size(), 4);
+}
+
+void TstSimCore::exceptionRuleText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    for (const char *good : {"19:20", "19:20:2", "21:0:40@3", "20:7@1", "255:65535:125@9"})
+        QTest::newRow(good) << QString::fromLatin1(good) << true;
+    for (const char *bad : {"20", "20:", "20:7:0", "20:7@0", "256:0", "20:65536", "20:7:126",
+                            "20:7:2:3", "x:1", "20:7@", " 20:7", "-1:5", "20:7@3:2"})
+        QTest::newRow(bad) << QString::fromLatin1(bad) << false;
+}
+
+void TstSimCore::exceptionRuleText()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    const std::optional<ExceptionRule> rule = parseExceptionRule(text);
+    QCOMPARE(rule.has_value(), valid);
+    if (rule)
+        QCOMPARE(rule->text(), text);
+}
+
+void TstSimCore::exceptionRules_data()
+{
+    // Requests in order and, per request, whether it is failed ('x') or served ('.').
+    QTest::addColumn<QStringList>("rules");
+    QTest::addColumn<QList<QByteArray>>("requests");
+    QTest::addColumn<QString>("failed");
+    const QByteArray identity = hex("136b00140002");
+    const QByteArray product = hex("136b00140008");
+    const QByteArray mac = hex("136b00160006");
+    const QByteArray poll = hex("156b00000028");
+    const QByteArray options = hex("156b00040007");
+    QTest::newRow("start alone: any count")
+        << QStringList{"19:20"} << QList<QByteArray>{identity, product, mac} << "xx.";
+    QTest::newRow("count picks the identity read")
+        << QStringList{"19:20:2"} << QList<QByteArray>{identity, product, identity} << "x.x";
+    QTest::newRow("count picks the product block")
+        << QStringList{"19:20:8"} << QList<QByteArray>{identity, product} << ".x";
+    QTest::newRow("first three polls")
+        << QStringList{"21:0:40@3"} << QList<QByteArray>{poll, poll, poll, poll, poll} << "xxx..";
+    QTest::newRow("limit counts matching requests only")
+        << QStringList{"21:0:40@1"} << QList<QByteArray>{options, poll, options, poll} << ".x..";
+    QTest::newRow("a single-register write counts one")
+        << QStringList{"22:15:1"} << QList<QByteArray>{hex("166c000f1234"), hex("166b000f0002")}
+        << "x.";
+    QTest::newRow("spent rule gives way to the next")
+        << QStringList{"21:0:40@1", "21:0@1"} << QList<QByteArray>{poll, poll, poll} << "xx.";
+}
+
+void TstSimCore::exceptionRules()
+{
+    QFETCH(QStringList, rules);
+    QFETCH(QList<QByteArray>, requests);
+    QFETCH(QString, failed);
+    SimOptions options = frozen();
+    for (const QString &text : rules)
+        options.exceptions.push_back(parseExceptionRule(text).value());
+    UnitModel model(options);
+    PduHandler handler(model, options);
+    QString seen;
+    for (const QByteArray &request : requests) {
+        const QByteArray reply = handler.handle(std::uint8_t(request[0]), request.mid(1)).reply;
+        seen += reply.size() == 2 && reply[1] == char(SimException::DeviceFailure) ? 'x' : '.';
+    }
+    QCOMPARE(seen, failed);
+}
+
+void TstSimCore::faultCommands()
+{
+    // What the process test does not reach: refused lines change nothing,
+    // blank lines get no answer, a restart cannot be stacked.
+    SimOptions options = frozen();
+    options.restartMs = 50;
+    SimCore core(options);
+    QCOMPARE(core.command(QStringLiteral("  silent   on ")), QStringLiteral("ok silent on"));
+    QCOMPARE(core.command(QString()), QString());
+    for (const char *bad : {"silent maybe", "exception add 21", "exception add", "bogus",
+                            "restart now", "exception clear all", "silent off please"})
+        QVERIFY2(core.command(QString::fromLatin1(bad)).startsWith(QStringLiteral("error ")), bad);
+    QVERIFY(!core.admit());
+
+    QCOMPARE(core.command(QStringLiteral("restart")), QStringLiteral("ok restart"));
+    QVERIFY(core.model.restarting());
+    QVERIFY(core.command(QStringLiteral("restart")).startsWith(QStringLiteral("error ")));
+    QTRY_VERIFY_WITH_TIMEOUT(!core.model.restarting(), 3000);
 }
 
 void TstSimCore::crc()
@@ -189,6 +284,27 @@ void TstSimCore::oddFramesEndAtSilence()
     QVERIFY(reader.nextFrame().isEmpty());
     QVERIFY(reader.takeSilenceDelimitedFrame().isEmpty());
     QCOMPARE(reader.pending(), 0);
+}
+
+void TstSimCore::frameReaderLinearOnCraftedStream()
+{
+    const QList<QByteArray> stream = crafted::chunks(100 * 1024, 64);
+    RtuFrameReader reader([](int unit) { return UnitModel::spaceSizes().count(unit) != 0; });
+    QElapsedTimer clock;
+    clock.start();
+    int maxPending = 0;
+    for (const QByteArray &chunk : stream) {
+        reader.feed(chunk);
+        QVERIFY(reader.nextFrame().isEmpty());
+        maxPending = std::max(maxPending, reader.pending());
+    }
+    const QByteArray good = hex("146b0007000c9702");
+    reader.feed(good);
+    QCOMPARE(reader.nextFrame(), good);
+    qInfo("100 KiB crafted stream: %lld ms, at most %d bytes kept", clock.elapsed(), maxPending);
+    QVERIFY(maxPending <= RtuFrameReader::MaxFrameSize);
+    // Linear work is a few milliseconds; the quadratic kind takes tens of seconds.
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TstSimCore::stateFileRoundTrip()

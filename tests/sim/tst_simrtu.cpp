@@ -1,11 +1,13 @@
 // ravelin-sim over Modbus RTU on a pty: frames, CRC, resynchronisation, the
 // RTU fault options and line-rate pacing, checked with hand-built frames.
 
+#include "CraftedStream.h"
 #include "PtyPair.h"
 #include "RtuFrames.h"
 #include "SimProcess.h"
 
 #include <QElapsedTimer>
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -35,6 +37,8 @@ private slots:
     void splitReply();
     void lineRatePacing();
     void restartIgnoresRequests();
+    void nonReadingPeerCostsNoCpu();
+    void craftedStreamAnsweredPromptly();
 
 private:
     bool startOn(SimProcess &sim, PtyPair &pty, const QStringList &extra = {})
@@ -164,6 +168,88 @@ void TstSimRtu::restartIgnoresRequests()
     QVERIFY(pty.readFor(300).isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(
         (pty.write(ReadNetwork), pty.read(ReadNetworkReplySize, 200) == NetworkReply), 4000);
+}
+
+namespace {
+
+// One Modbus TCP read of the identity on a fresh loopback connection, within
+// timeoutMs: true when the right reply came.
+bool tcpIdentityServed(quint16 port, int timeoutMs)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(timeoutMs))
+        return false;
+    socket.write(hex("000100000006136b00140002"));
+    QByteArray reply;
+    QElapsedTimer clock;
+    clock.start();
+    while (reply.size() < 13 &&
+           socket.waitForReadyRead(int(std::max<qint64>(1, timeoutMs - clock.elapsed()))))
+        reply += socket.readAll();
+    return reply == hex("000100000007136b0414350086");
+}
+
+} // namespace
+
+void TstSimRtu::nonReadingPeerCostsNoCpu()
+{
+    PtyPair pty;
+    SimProcess sim;
+    QVERIFY(startOn(sim, pty, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}));
+    QVERIFY(sim.port() != 0);
+    // Ready once the line is open too (it is opened after the TCP listener).
+    QTRY_VERIFY_WITH_TIMEOUT(sim.output().contains(QStringLiteral("serving Modbus RTU on")), 5000);
+    // 1000 requests for the largest block of names: 255 KB of replies, far
+    // more than the pty holds, and the test reads none of them.
+    const QByteArray readNames = withRtuCrc(hex("1a6b0000007d"));
+    QByteArray requests;
+    for (int i = 0; i < 1000; ++i)
+        requests += readNames;
+    QVERIFY(pty.write(requests));
+    QTest::qWait(300); // the line fills up
+
+    const double before = sim.cpuSeconds();
+    QVERIFY(before >= 0);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 1500) {
+        QVERIFY(tcpIdentityServed(sim.port(), 1000));
+        QTest::qWait(100);
+    }
+    const double used = sim.cpuSeconds() - before;
+    qInfo("%.2f s of processor time in %.2f s", used, double(clock.elapsed()) / 1000);
+    QVERIFY2(used < 0.5, qPrintable(QString::number(used)));
+
+    // Reading again, the peer gets whole replies and then service as before.
+    QByteArray drained;
+    for (QByteArray got = pty.readFor(300); !got.isEmpty(); got = pty.readFor(300))
+        drained += got;
+    QVERIFY(drained.size() >= 255);
+    QCOMPARE(drained.size() % 255, 0);
+    QCOMPARE(drained.left(255), withRtuCrc(hex("1a6bfa") + drained.mid(3, 250)));
+    QVERIFY(pty.write(ReadNetwork));
+    QCOMPARE(pty.read(ReadNetworkReplySize, 2000), NetworkReply);
+}
+
+void TstSimRtu::craftedStreamAnsweredPromptly()
+{
+    PtyPair pty;
+    SimProcess sim;
+    QVERIFY(startOn(sim, pty));
+    const QList<QByteArray> stream = crafted::chunks(100 * 1024, 64);
+    QElapsedTimer clock;
+    clock.start();
+    for (const QByteArray &chunk : stream)
+        QVERIFY(pty.write(chunk));
+    QVERIFY(pty.write(ReadNetwork));
+    // The tail of the stream may be answered as an odd frame; the good
+    // request's reply must follow within a bounded time.
+    QByteArray got;
+    while (!got.contains(NetworkReply) && clock.elapsed() < 5000)
+        got += pty.read(ReadNetworkReplySize, 200);
+    qInfo("answered after %lld ms", clock.elapsed());
+    QVERIFY2(got.contains(NetworkReply), qPrintable(got.toHex()));
 }
 
 QTEST_GUILESS_MAIN(TstSimRtu)

@@ -1,7 +1,10 @@
 #include "SimProcess.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QRegularExpression>
+
+#include <unistd.h>
 
 namespace {
 constexpr int StartTimeoutMs = 10000;
@@ -73,4 +76,62 @@ void SimProcess::stop(int timeoutMs)
         m_process.waitForFinished(timeoutMs);
     }
     output();
+}
+
+QString SimProcess::command(const QString &line, int timeoutMs)
+{
+    if (m_process.state() != QProcess::Running)
+        return {};
+    const qsizetype from = output().size();
+    m_process.write(line.toUtf8() + '\n');
+    m_process.waitForBytesWritten(timeoutMs);
+    static const QRegularExpression answer(QStringLiteral("^(ok|error)( .*)?$"),
+                                           QRegularExpression::MultilineOption);
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        const QString text = output();
+        // Only whole lines printed after the command was sent.
+        const QString fresh = text.mid(from, text.lastIndexOf(QLatin1Char('\n')) + 1 - from);
+        const auto match = answer.match(fresh);
+        if (match.hasMatch())
+            return match.captured(0);
+        if (deadline.hasExpired() || m_process.state() != QProcess::Running)
+            return {};
+        m_process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+    }
+}
+
+namespace {
+
+// The fields of /proc/PID/stat after the command name, which may hold spaces.
+QList<QByteArray> statFields(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = file.readAll();
+    return text.mid(text.lastIndexOf(')') + 2).split(' ');
+}
+
+} // namespace
+
+qint64 SimProcess::residentKiB() const
+{
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (pid() <= 0 || !file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+double SimProcess::cpuSeconds() const
+{
+    // utime and stime are the 14th and 15th fields, the 12th and 13th after the name.
+    const QList<QByteArray> fields = statFields(pid());
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) /
+           double(::sysconf(_SC_CLK_TCK));
 }

@@ -39,6 +39,15 @@ public:
     // Everything the simulator printed so far (stdout and stderr).
     QString output();
 
+    // Sends one fault command line to a simulator started with --commands and
+    // waits for its acknowledgement: the "ok ..." or "error ..." line, or an
+    // empty string when none came within timeoutMs.
+    QString command(const QString &line, int timeoutMs = 3000);
+    // The simulator's resident memory in KiB and the processor time it has
+    // used in seconds (user and system), from /proc; -1 when unknown.
+    qint64 residentKiB() const;
+    double cpuSeconds() const;
+
     static QString simulatorPath();
 
 private:
