@@ -71,6 +71,8 @@ private slots:
     void verdicts_data();
     void verdicts();
     void everyFrameOfAManyBlockCommand();
+    void simulatorTraceReadsBesideTheClients_data();
+    void simulatorTraceReadsBesideTheClients();
 };
 
 void TstCtlTrace::verdicts_data()
@@ -189,6 +191,85 @@ void TstCtlTrace::everyFrameOfAManyBlockCommand()
                      (lines[i - 2].fields[QStringLiteral("tid")] + 1) & 0xFFFF);
     }
     QCOMPARE(run.err.count(QLatin1Char('\n')), lines.size()); // nothing but frames
+}
+
+void TstCtlTrace::simulatorTraceReadsBesideTheClients_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<QString>("outcome"); // the client's, and the simulator's reply lines
+
+    const QStringList exception{QStringLiteral("--exception"), QStringLiteral("20:7")};
+    QTest::newRow("tcp") << false << QStringList{} << QStringLiteral("good");
+    QTest::newRow("tcp exception") << false << exception << QStringLiteral("exception");
+    QTest::newRow("tcp split") << false << QStringList{QStringLiteral("--split")}
+                               << QStringLiteral("good");
+#ifdef Q_OS_UNIX
+    QTest::newRow("rtu exception") << true << exception << QStringLiteral("exception");
+    QTest::newRow("rtu noise") << true << QStringList{QStringLiteral("--noise")}
+                               << QStringLiteral("good");
+    QTest::newRow("rtu corrupt crc")
+        << true << QStringList{QStringLiteral("--corrupt-crc")} << QStringLiteral("bad-crc");
+#endif
+}
+
+void TstCtlTrace::simulatorTraceReadsBesideTheClients()
+{
+    QFETCH(bool, serial);
+    QFETCH(QStringList, simOptions);
+    QFETCH(QString, outcome);
+
+    SimProcess sim;
+    QStringList target;
+    simOptions << QStringLiteral("--verbose") << QStringLiteral("--no-animate");
+#ifdef Q_OS_UNIX
+    SocatPair line;
+    if (serial) {
+        QVERIFY2(line.start(), "socat could not make a pty pair");
+        QVERIFY(sim.startWith(QStringList{QStringLiteral("--serial"), line.a()} + simOptions));
+        target = QStringList{QStringLiteral("--device"), line.b()};
+    }
+#endif
+    if (!serial) {
+        QVERIFY(sim.start(simOptions));
+        target = QStringList{QStringLiteral("--tcp-port"), QString::number(sim.port())};
+    }
+    const CtlRun run =
+        runCtl(QStringList{QStringLiteral("--trace")} + target +
+               QStringList{QStringLiteral("read"), QStringLiteral("20"), QStringLiteral("107"),
+                           QStringLiteral("7"), QStringLiteral("2")});
+    QTRY_VERIFY_WITH_TIMEOUT(sim.output().contains(QLatin1String(" TX ")), 5000);
+    QTest::qWait(50); // the second piece of a split reply
+    sim.stop();
+
+    const QList<TraceLine> client = frames(run.err);
+    const QList<TraceLine> simulator = frames(sim.output());
+    QCOMPARE(client.size(), 2);
+    QVERIFY2(simulator.size() >= 2, qPrintable(sim.output()));
+    QCOMPARE(client[1].outcome, outcome);
+    // What one side sent is what the other received, byte for byte.
+    const TraceLine &request = simulator[0];
+    QCOMPARE(request.direction, QStringLiteral("RX"));
+    QCOMPARE(request.bytes.toHex(' '), client[0].bytes.toHex(' '));
+    for (const char *field : {"unit", "fn", "start", "count", "tid"})
+        QCOMPARE(request.fields[QLatin1String(field)], client[0].fields[QLatin1String(field)]);
+    QByteArray sent;
+    for (const TraceLine &t : simulator.mid(1)) {
+        QCOMPARE(t.direction, QStringLiteral("TX"));
+        QCOMPARE(t.exchange, request.exchange);
+        QCOMPARE(t.outcome, outcome);
+        sent += t.bytes;
+    }
+    QCOMPARE(sent.toHex(' '), client[1].bytes.toHex(' '));
+    // The first reply piece is decoded like the client's reply line, as far
+    // as its bytes reach (the first half of a split TCP reply ends in the header).
+    const TraceLine &reply = simulator[1];
+    QCOMPARE(reply.fields[QStringLiteral("tid")], client[1].fields[QStringLiteral("tid")]);
+    if (reply.length < 9)
+        return;
+    QCOMPARE(reply.exception, client[1].exception);
+    QCOMPARE(reply.fields[QStringLiteral("unit")], 20);
+    QCOMPARE(reply.fields[QStringLiteral("fn")], client[1].fields[QStringLiteral("fn")]);
 }
 
 QTEST_GUILESS_MAIN(TstCtlTrace)
