@@ -1,6 +1,6 @@
 // ravelinctl --trace: every frame of every command on standard error, one
-// line each, parsed back here and checked against the bytes the lines carry
-// and the verdicts the simulator's faults must produce.
+// line each, parsed back here and read beside ravelin-sim --verbose: what one
+// side sent the other received, byte for byte and field for field.
 
 #include "CtlRun.h"
 #include "SimProcess.h"
@@ -68,102 +68,10 @@ class TstCtlTrace : public QObject
     Q_OBJECT
 
 private slots:
-    void verdicts_data();
-    void verdicts();
     void everyFrameOfAManyBlockCommand();
     void simulatorTraceReadsBesideTheClients_data();
     void simulatorTraceReadsBesideTheClients();
 };
-
-void TstCtlTrace::verdicts_data()
-{
-    QTest::addColumn<bool>("serial");
-    QTest::addColumn<QStringList>("simOptions");
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("outcome");
-    QTest::addColumn<QString>("exception");
-
-    for (const bool serial : {false, true}) {
-#ifndef Q_OS_UNIX
-        if (serial)
-            continue;
-#endif
-        const QByteArray link = serial ? "rtu " : "tcp ";
-        QTest::newRow((link + "read").constData())
-            << serial << QStringList{} << QStringLiteral("read 20 107 7 12") << 0
-            << QStringLiteral("good") << QStringLiteral("-");
-        QTest::newRow((link + "exception").constData())
-            << serial << QStringList{QStringLiteral("--exception"), QStringLiteral("19:20")}
-            << QStringLiteral("identify") << 2 << QStringLiteral("exception")
-            << QStringLiteral("4:server-device-failure");
-        QTest::newRow((link + "silent").constData())
-            << serial << QStringList{QStringLiteral("--silent")}
-            << QStringLiteral("--timeout 2 write1 19 103 29 5") << 3 << QStringLiteral("no-reply")
-            << QStringLiteral("-");
-    }
-    QTest::newRow("rtu corrupt crc") << true << QStringList{QStringLiteral("--corrupt-crc")}
-                                     << QStringLiteral("read 20 107 7 12") << 4
-                                     << QStringLiteral("bad-crc") << QStringLiteral("-");
-}
-
-void TstCtlTrace::verdicts()
-{
-    QFETCH(bool, serial);
-    QFETCH(QStringList, simOptions);
-    QFETCH(QString, command);
-    QFETCH(QString, outcome);
-
-    SimProcess sim;
-    QStringList target;
-#ifdef Q_OS_UNIX
-    SocatPair line;
-    if (serial) {
-        QVERIFY2(line.start(), "socat could not make a pty pair");
-        QVERIFY(sim.startWith(
-            QStringList{QStringLiteral("--serial"), line.a(), QStringLiteral("--no-animate")} +
-            simOptions));
-        target = QStringList{QStringLiteral("--device"), line.b()};
-    }
-#endif
-    if (!serial) {
-        QVERIFY(sim.start(QStringList{QStringLiteral("--no-animate")} + simOptions));
-        target = QStringList{QStringLiteral("--tcp-port"), QString::number(sim.port())};
-    }
-    // With --json, standard output stays one JSON object whatever is traced.
-    const CtlRun run = runCtl(QStringList{QStringLiteral("--trace"), QStringLiteral("--json")} +
-                              target + command.split(QLatin1Char(' ')));
-    sim.stop();
-    QTEST(run.exitCode, "exitCode");
-    QVERIFY2(QJsonDocument::fromJson(run.out.toUtf8()).isObject(), qPrintable(run.out));
-
-    QStringList others;
-    const QList<TraceLine> lines = frames(run.err, &others);
-    QCOMPARE(lines.size(), 2);
-    const TraceLine &tx = lines[0];
-    const TraceLine &rx = lines[1];
-    QCOMPARE(tx.link, QLatin1String(serial ? "RTU" : "TCP"));
-    QCOMPARE(tx.direction, QStringLiteral("TX"));
-    QCOMPARE(rx.direction, QStringLiteral("RX"));
-    QCOMPARE(rx.exchange, tx.exchange);
-    QCOMPARE(tx.outcome, outcome);
-    QCOMPARE(rx.outcome, outcome);
-    QTEST(rx.exception, "exception");
-    // The fields say what the bytes say.
-    for (const TraceLine *t : {&tx, &rx})
-        QCOMPARE(t->bytes.size(), t->length);
-    const int at = serial ? 0 : 6;
-    QCOMPARE(tx.fields[QStringLiteral("unit")], int(quint8(tx.bytes[at])));
-    QCOMPARE(tx.fields[QStringLiteral("fn")], int(quint8(tx.bytes[at + 1])));
-    if (!serial)
-        QCOMPARE(tx.fields[QStringLiteral("tid")], quint8(tx.bytes[0]) << 8 | quint8(tx.bytes[1]));
-    if (outcome == QLatin1String("no-reply"))
-        QCOMPARE(rx.length, 0);
-    else
-        QCOMPARE(rx.fields[QStringLiteral("unit")], tx.fields[QStringLiteral("unit")]);
-    // A failure still leaves its one message behind the frames.
-    QCOMPARE(others.size(), run.exitCode == 0 ? 0 : 1);
-}
 
 void TstCtlTrace::everyFrameOfAManyBlockCommand()
 {
@@ -198,18 +106,19 @@ void TstCtlTrace::simulatorTraceReadsBesideTheClients_data()
     QTest::addColumn<bool>("serial");
     QTest::addColumn<QStringList>("simOptions");
     QTest::addColumn<QString>("outcome"); // the client's, and the simulator's reply lines
+    QTest::addColumn<int>("exitCode");
 
     const QStringList exception{QStringLiteral("--exception"), QStringLiteral("20:7")};
-    QTest::newRow("tcp") << false << QStringList{} << QStringLiteral("good");
-    QTest::newRow("tcp exception") << false << exception << QStringLiteral("exception");
+    QTest::newRow("tcp") << false << QStringList{} << QStringLiteral("good") << 0;
+    QTest::newRow("tcp exception") << false << exception << QStringLiteral("exception") << 2;
     QTest::newRow("tcp split") << false << QStringList{QStringLiteral("--split")}
-                               << QStringLiteral("good");
+                               << QStringLiteral("good") << 0;
 #ifdef Q_OS_UNIX
-    QTest::newRow("rtu exception") << true << exception << QStringLiteral("exception");
+    QTest::newRow("rtu exception") << true << exception << QStringLiteral("exception") << 2;
     QTest::newRow("rtu noise") << true << QStringList{QStringLiteral("--noise")}
-                               << QStringLiteral("good");
+                               << QStringLiteral("good") << 0;
     QTest::newRow("rtu corrupt crc")
-        << true << QStringList{QStringLiteral("--corrupt-crc")} << QStringLiteral("bad-crc");
+        << true << QStringList{QStringLiteral("--corrupt-crc")} << QStringLiteral("bad-crc") << 4;
 #endif
 }
 
@@ -234,17 +143,22 @@ void TstCtlTrace::simulatorTraceReadsBesideTheClients()
         QVERIFY(sim.start(simOptions));
         target = QStringList{QStringLiteral("--tcp-port"), QString::number(sim.port())};
     }
+    // With --json, standard output stays one JSON object whatever is traced.
     const CtlRun run =
-        runCtl(QStringList{QStringLiteral("--trace")} + target +
+        runCtl(QStringList{QStringLiteral("--trace"), QStringLiteral("--json")} + target +
                QStringList{QStringLiteral("read"), QStringLiteral("20"), QStringLiteral("107"),
                            QStringLiteral("7"), QStringLiteral("2")});
     QTRY_VERIFY_WITH_TIMEOUT(sim.output().contains(QLatin1String(" TX ")), 5000);
     QTest::qWait(50); // the second piece of a split reply
     sim.stop();
 
-    const QList<TraceLine> client = frames(run.err);
+    QTEST(run.exitCode, "exitCode");
+    QVERIFY2(QJsonDocument::fromJson(run.out.toUtf8()).isObject(), qPrintable(run.out));
+    QStringList messages;
+    const QList<TraceLine> client = frames(run.err, &messages);
     const QList<TraceLine> simulator = frames(sim.output());
     QCOMPARE(client.size(), 2);
+    QCOMPARE(messages.size(), run.exitCode == 0 ? 0 : 1); // a failure's one message stays
     QVERIFY2(simulator.size() >= 2, qPrintable(sim.output()));
     QCOMPARE(client[1].outcome, outcome);
     // What one side sent is what the other received, byte for byte.
