@@ -49,6 +49,8 @@ public:
     CtlSession(int comPort, const QString &device, std::uint16_t timeoutTenths);
 
     bool connect(QString *error);
+    // Every exchange from now on is reported to tap (null: none).
+    void setFrameTap(FrameTap *tap) { m_access.setFrameTap(tap); }
 
     CtlOutput identify();
     CtlOutput read(int unit, int fn, int start, int count);

@@ -6,6 +6,7 @@
 #include "CtlSession.h"
 
 #include "Codecs.h"
+#include "FrameFormat.h"
 #include "ModBusPro.h"
 #include "ModBusTCPPro.h"
 
@@ -29,6 +30,8 @@ const char *const Usage =
     "  --timeout TENTHS   reply timeout in tenths of a second, 1 to 600 (default 70\n"
     "                     over TCP, 50 over a serial line)\n"
     "  --json             print the result as one JSON object\n"
+    "  --trace            print every frame sent and received on standard error,\n"
+    "                     one line each (docs/frame-trace.md)\n"
     "\n"
     "Commands:\n"
     "  identify                      product code and firmware version\n"
@@ -74,6 +77,7 @@ struct Invocation
     int comPort = 0;           // serial when comPort > 0 or device is set
     QString device;
     bool json = false;
+    bool trace = false;
     bool serial() const { return comPort > 0 || !device.isEmpty(); }
     QString command;
     QStringList arguments;
@@ -121,6 +125,8 @@ Invocation parseArguments(const QStringList &args)
             inv.device = value();
         else if (option == QLatin1String("--json"))
             inv.json = true;
+        else if (option == QLatin1String("--trace"))
+            inv.trace = true;
         else if (option == QLatin1String("--help")) {
             std::printf("%s", Usage);
             std::exit(ExitOk);
@@ -272,8 +278,11 @@ int main(int argc, char *argv[])
         return runSurvey(inv.arguments, inv.port, inv.timeout, inv.json, inv.serial());
     const auto run = prepare(inv);
 
+    FrameTracePrinter trace(stderr); // outlives the session that reports to it
     CtlSession session = inv.serial() ? CtlSession(inv.comPort, inv.device, inv.timeout)
                                       : CtlSession(inv.host, inv.port, inv.timeout);
+    if (inv.trace)
+        session.setFrameTap(&trace);
     QString error;
     if (!session.connect(&error)) {
         CtlOutput out;

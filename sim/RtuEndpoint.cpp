@@ -41,10 +41,10 @@ RtuEndpoint::RtuEndpoint(const QString &device, SimCore &core, QObject *parent)
     connect(&m_silence, &QTimer::timeout, this, [this] {
         takeFrames();
         if (m_reader.pending() > 0) {
-            const int pending = m_reader.pending();
+            const QByteArray pending = m_reader.buffered();
             const QByteArray frame = m_reader.takeSilenceDelimitedFrame();
             if (frame.isEmpty())
-                m_core.log("drop", m_device, QByteArray::number(pending) + " bytes");
+                m_core.log({false, m_core.exchanges() + 1, "DROP", "garbage", pending, -1});
             else
                 answer(frame);
             m_firstByteUs = -1;
@@ -141,36 +141,48 @@ void RtuEndpoint::takeFrames()
 
 void RtuEndpoint::answer(const QByteArray &frame)
 {
-    m_core.log("rx", m_device, frame);
-    if (m_core.model.restarting() || !m_core.admit())
+    const int exchange = m_core.nextExchange();
+    if (m_core.model.restarting() || !m_core.admit()) {
+        m_core.log({false, exchange, "RX", "no-reply", frame});
         return;
+    }
     const int unit = std::uint8_t(frame[0]);
     const PduOutcome outcome = m_core.handler.handle(unit, frame.mid(1, frame.size() - 3));
-    if (outcome.reply.isEmpty() || !outcome.knownUnit)
+    const bool answered = !outcome.reply.isEmpty() && outcome.knownUnit;
+    m_core.log(
+        {false, exchange, "RX", answered ? simReplyOutcome(outcome.reply) : "no-reply", frame});
+    if (!answered)
         return;
     QByteArray reply = withRtuCrc(char(unit) + outcome.reply);
-    if (m_core.options.corruptCrc)
+    const char *sent = simReplyOutcome(outcome.reply);
+    if (m_core.options.corruptCrc) {
         reply[reply.size() - 1] = char(reply[reply.size() - 1] ^ 0x5A);
+        sent = "bad-crc";
+    }
     if (m_core.options.noise)
         reply.prepend(NoiseBytes);
+    const int frameAt = m_core.options.noise ? int(NoiseBytes.size()) : 0;
     if (m_unsent.size() + qsizetype(m_outgoing.size()) + reply.size() > MaxUnsentBytes) {
-        m_core.log("drop", m_device, "reply: the line takes no more bytes");
+        // The line takes no more bytes.
+        m_core.log({false, exchange, "DROP", "overflow", reply, frameAt});
         return;
     }
     const qint64 dueUs = nowUs() + qint64(m_core.replyDelayMs(LateRtuMs)) * 1000;
     if (m_core.options.split && reply.size() > 1) {
         const int half = int(reply.size() / 2);
-        queueBytes(reply.left(half), dueUs, false);
-        queueBytes(reply.mid(half), dueUs + SplitGapMs * 1000, outcome.restart);
+        queueBytes(reply.left(half), dueUs, false, {exchange, frameAt, sent});
+        queueBytes(reply.mid(half), dueUs + SplitGapMs * 1000, outcome.restart,
+                   {exchange, -1, sent});
     } else {
-        queueBytes(reply, dueUs, outcome.restart);
+        queueBytes(reply, dueUs, outcome.restart, {exchange, frameAt, sent});
     }
     sendDue();
 }
 
 // Each byte gets its due time; with a line rate one character time apart,
 // and never before the bytes queued ahead of it.
-void RtuEndpoint::queueBytes(const QByteArray &bytes, qint64 firstDueUs, bool restartAfter)
+void RtuEndpoint::queueBytes(const QByteArray &bytes, qint64 firstDueUs, bool restartAfter,
+                             const ReplyLog &log)
 {
     const qint64 c = characterUs();
     qint64 due = firstDueUs;
@@ -178,7 +190,8 @@ void RtuEndpoint::queueBytes(const QByteArray &bytes, qint64 firstDueUs, bool re
         if (!m_outgoing.empty())
             due = std::max(due, m_outgoing.back().dueUs + c);
         due = std::max(due, firstDueUs + (i + 1) * c);
-        m_outgoing.push_back({bytes[i], due, restartAfter && i == bytes.size() - 1});
+        m_outgoing.push_back({bytes[i], due, restartAfter && i == bytes.size() - 1, log.exchange,
+                              i == 0 ? log.frameAt : -1, log.outcome});
     }
 }
 
@@ -187,13 +200,14 @@ void RtuEndpoint::sendDue()
     QByteArray chunk;
     bool restart = false;
     const qint64 now = nowUs();
+    const Outgoing first = m_outgoing.empty() ? Outgoing{} : m_outgoing.front();
     while (!m_outgoing.empty() && m_outgoing.front().dueUs <= now) {
         chunk.append(m_outgoing.front().byte);
         restart = restart || m_outgoing.front().restartAfter;
         m_outgoing.pop_front();
     }
     if (!chunk.isEmpty()) {
-        m_core.log("tx", m_device, chunk);
+        m_core.log({false, first.exchange, "TX", first.outcome, chunk, first.frameAt});
         m_unsent.append(chunk);
         writeUnsent();
     }

@@ -33,12 +33,24 @@ private:
         char byte;
         qint64 dueUs;
         bool restartAfter;
+        // For the log: the request it answers, where the reply frame starts
+        // counted from this byte (-1: this byte starts no reply), the outcome.
+        int exchange;
+        int frameAt;
+        const char *outcome;
+    };
+    struct ReplyLog
+    {
+        int exchange;
+        int frameAt; // of the first byte queued
+        const char *outcome;
     };
 
     void readIncoming();
     void takeFrames();
     void answer(const QByteArray &frame);
-    void queueBytes(const QByteArray &bytes, qint64 firstDueUs, bool restartAfter);
+    void queueBytes(const QByteArray &bytes, qint64 firstDueUs, bool restartAfter,
+                    const ReplyLog &log);
     void sendDue();
     void writeUnsent();
     qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }

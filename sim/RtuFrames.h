@@ -42,6 +42,7 @@ public:
     // unit can answer it with an exception; anything else is dropped.
     QByteArray takeSilenceDelimitedFrame();
     int pending() const { return int(m_buffer.size()); }
+    const QByteArray &buffered() const { return m_buffer; }
     qint64 droppedBytes() const { return m_dropped; }
 
 private:

@@ -6,6 +6,7 @@
 
 #include "PduHandler.h"
 #include "SimOptions.h"
+#include "SimTrace.h"
 #include "UnitModel.h"
 
 #include <QByteArray>
@@ -37,10 +38,14 @@ public:
     // "error ...". A blank line is no command and gets an empty answer.
     QString command(const QString &line);
 
-    void log(const char *direction, const QString &endpoint, const QByteArray &bytes) const
+    // Numbers the requests of every endpoint, for the log.
+    int nextExchange() { return ++m_exchanges; }
+    int exchanges() const { return m_exchanges; }
+
+    void log(const SimFrame &frame) const
     {
         if (options.verbose)
-            qInfo("%s %s %s", direction, qPrintable(endpoint), bytes.toHex(' ').constData());
+            qInfo("%s", qPrintable(simFrameLine(frame)));
     }
 
     const SimOptions &options;
@@ -49,5 +54,6 @@ public:
 
 private:
     qint64 m_requests = 0;
+    int m_exchanges = 0;
     bool m_silent;
 };

@@ -30,9 +30,6 @@ TcpConnection::TcpConnection(QTcpSocket *socket, SimCore &core, QObject *parent)
     // Qt stops taking bytes from the kernel once this much waits unread, so
     // a connection that is not being read pushes back on its peer.
     m_socket->setReadBufferSize(ReadChunk);
-    m_peer = QStringLiteral("tcp %1:%2")
-                 .arg(m_socket->peerAddress().toString())
-                 .arg(m_socket->peerPort());
     m_clock.start();
     m_sendTimer.setSingleShot(true);
     m_sendTimer.setTimerType(Qt::PreciseTimer);
@@ -116,7 +113,8 @@ TcpConnection::Take TcpConnection::takeFrame()
         return Take::NeedMore;
     const int length = word(m_buffer, 4);
     if (word(m_buffer, 2) != 0 || length < MinLengthField || length > MaxLengthField) {
-        m_core.log("drop", m_peer, m_buffer.left(MbapHeaderSize));
+        m_core.log(
+            {true, m_core.exchanges() + 1, "DROP", "garbage", m_buffer.left(MbapHeaderSize), -1});
         abort();
         return Take::Closed;
     }
@@ -125,33 +123,39 @@ TcpConnection::Take TcpConnection::takeFrame()
         return Take::NeedMore;
     const QByteArray frame = m_buffer.left(frameSize);
     m_buffer.remove(0, frameSize);
-    m_core.log("rx", m_peer, frame);
+    const int exchange = m_core.nextExchange();
 
-    if (m_core.model.restarting() || !m_core.admit())
+    if (m_core.model.restarting() || !m_core.admit()) {
+        m_core.log({true, exchange, "RX", "no-reply", frame});
         return Take::Frame;
+    }
     const PduOutcome outcome = m_core.handler.handle(std::uint8_t(frame[6]), frame.mid(7));
+    m_core.log({true, exchange, "RX", simReplyOutcome(outcome.reply), frame});
     if (outcome.reply.isEmpty())
         return Take::Frame;
     QByteArray reply = frame.left(MbapHeaderSize);
     reply[4] = char((outcome.reply.size() + 1) >> 8);
     reply[5] = char((outcome.reply.size() + 1) & 0xFF);
-    queueReply(reply + outcome.reply, outcome.restart);
+    queueReply(reply + outcome.reply, outcome.restart, exchange);
     return m_open ? Take::Frame : Take::Closed;
 }
 
-void TcpConnection::queueReply(QByteArray frame, bool restartAfter)
+void TcpConnection::queueReply(QByteArray frame, bool restartAfter, int exchange)
 {
+    const char *outcome = simReplyOutcome(frame.mid(MbapHeaderSize));
     qint64 due = m_clock.elapsed() + m_core.replyDelayMs(LateTcpMs);
     if (!m_outgoing.empty())
         due = std::max(due, m_outgoing.back().dueMs);
     m_queuedBytes += frame.size();
     if (m_core.options.split && frame.size() > 1) {
         const int half = frame.size() / 2;
-        m_outgoing.push_back({frame.left(half), due, false});
+        m_outgoing.push_back({frame.left(half), due, false, exchange, true, outcome});
         frame.remove(0, half);
         due += SplitGapMs;
+        m_outgoing.push_back({frame, due, restartAfter, exchange, false, outcome});
+    } else {
+        m_outgoing.push_back({frame, due, restartAfter, exchange, true, outcome});
     }
-    m_outgoing.push_back({frame, due, restartAfter});
     sendDue();
 }
 
@@ -161,7 +165,8 @@ void TcpConnection::sendDue()
         const Outgoing next = m_outgoing.front();
         m_outgoing.pop_front();
         m_queuedBytes -= next.bytes.size();
-        m_core.log("tx", m_peer, next.bytes);
+        m_core.log(
+            {true, next.exchange, "TX", next.outcome, next.bytes, next.startsFrame ? 0 : -1});
         m_socket->write(next.bytes);
         m_socket->flush();
         if (next.restartAfter) {

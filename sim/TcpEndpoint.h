@@ -35,6 +35,9 @@ private:
         QByteArray bytes;
         qint64 dueMs;
         bool restartAfter;
+        int exchange;        // the request it answers, for the log
+        bool startsFrame;    // false for the second piece of a split reply
+        const char *outcome; // for the log
     };
 
     enum class Take
@@ -46,14 +49,13 @@ private:
 
     void readIncoming();
     Take takeFrame();
-    void queueReply(QByteArray frame, bool restartAfter);
+    void queueReply(QByteArray frame, bool restartAfter, int exchange);
     void sendDue();
     void close();
     qint64 unsentBytes() const;
 
     QTcpSocket *m_socket;
     SimCore &m_core;
-    QString m_peer;
     QByteArray m_buffer;
     std::deque<Outgoing> m_outgoing;
     qint64 m_queuedBytes = 0; // in m_outgoing

@@ -132,7 +132,8 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("RTU: pace the line like a real one at BAUD (10 bits per character)."),
          QStringLiteral("baud")},
         {QStringLiteral("verbose"),
-         QStringLiteral("Log every frame received and sent, in hex, on stderr.")},
+         QStringLiteral("Log every frame received, sent and dropped on stderr, one line "
+                        "each (docs/frame-trace.md).")},
         {QStringLiteral("commands"),
          QStringLiteral("Read fault commands from standard input, one per line, each acknowledged "
                         "by one line on standard output (silent on|off, exception add "

@@ -4,6 +4,7 @@
 #include "AppSettings.h"
 #include "BACnetPage.h"
 #include "DiagnosticsPage.h"
+#include "FrameMonitor.h"
 #include "G50Page.h"
 #include "MacDialog.h"
 #include "MsgFrm.h"
@@ -156,6 +157,7 @@ void TMainForm::buildMenus()
     QMenu *options = menuBar()->addMenu(QStringLiteral("&Options"));
     CommsPort1 = item(options, "CommsPort1", QStringLiteral("&Comms Port"));
     CommsPort1->setEnabled(false);
+    FrameMonitor1 = item(options, "FrameMonitor1", QStringLiteral("&Frame Monitor"));
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     About1 = item(help, "About1", QStringLiteral("&About...."));
 
@@ -164,6 +166,11 @@ void TMainForm::buildMenus()
     connect(UpgradeFirmware1, &QAction::triggered, this, [] {
         BeepMessageDlg(QStringLiteral("This feature has not been implemented yet."),
                        MsgKind::Information, MsgButtons::Ok);
+    });
+    connect(FrameMonitor1, &QAction::triggered, this, [this] {
+        if (!m_frameMonitor)
+            m_frameMonitor = std::make_unique<FrameMonitor>(Access);
+        m_frameMonitor->show();
     });
     connect(About1, &QAction::triggered, this, [this] {
         if (!m_aboutBox)

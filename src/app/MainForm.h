@@ -32,6 +32,7 @@ class G50Page;
 class BACnetPage;
 class NamesPage;
 class DiagnosticsPage;
+class FrameMonitor;
 class SerialLink;
 class SessionPage;
 class StatusPoll;
@@ -133,6 +134,8 @@ public:
     TMACFrm *macDialog() const { return m_macFrm.get(); }
     TAboutBox *aboutBox() const { return m_aboutBox.get(); }
     TPingForm *pingForm() const { return m_pingForm.get(); }
+    // Created the first time the menu opens it; null until then.
+    FrameMonitor *frameMonitor() const { return m_frameMonitor.get(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -165,6 +168,8 @@ private:
     std::unique_ptr<TMACFrm> m_macFrm;
     std::unique_ptr<TMsg_Frm> m_msgFrm;
     std::unique_ptr<TPingForm> m_pingForm;
+    // Declared after Access, so it is gone (and detached) before the facade.
+    std::unique_ptr<FrameMonitor> m_frameMonitor;
 
     CursorSlot m_cursor;
     std::function<std::unique_ptr<SerialLink>()> m_serialLinkFactory;
@@ -178,5 +183,6 @@ public:
     QAction *UpgradeFirmware1 = nullptr;
     QAction *Exit1 = nullptr;
     QAction *CommsPort1 = nullptr;
+    QAction *FrameMonitor1 = nullptr;
     QAction *About1 = nullptr;
 };

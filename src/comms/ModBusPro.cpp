@@ -4,8 +4,11 @@
 #include "VeskComms.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr std::uint8_t ExceptionBit = 0x80;
 constexpr int RequestBufferSize = 50;
@@ -31,41 +34,98 @@ std::uint16_t buildHeader(std::uint8_t *frame, std::uint8_t unitId, std::uint8_t
     return 6;
 }
 
-// One exchange: installs the good and exception rules, sends, waits. For
-// either kind of reply it copies the reply out of the receive buffer (from the
-// unit id to the last byte received) and checks it: a reply that is not
-// exactly as long as its rule asks or whose CRC is wrong is no reply of the
-// unit's, whatever it looks like. `reply` must hold ReplyBufferSize bytes.
-RegisterResult exchange(TVeskComms &comms, const std::uint8_t *frame, std::uint16_t length,
-                        std::uint16_t goodTail, std::uint16_t timeout, std::uint8_t *reply,
-                        std::uint16_t &replyLength)
+struct Request
 {
-    TRxCondition condition;
-    RtuFrame::addReplyRules(condition, frame[0], frame[1], goodTail);
-    comms.SetRxCondition(&condition);
-    comms.ResetRxCondition();
-    comms.SendData(frame, length, timeout);
-    RegisterResult result = comms.WaitReply();
+    const std::uint8_t *frame;
+    std::uint16_t length;
+    FrameKind kind;
+    std::uint16_t goodTail; // the good reply from the function code on
+};
+
+struct Verdict
+{
+    RegisterResult result;
+    FrameOutcome outcome;
+};
+
+// Judges how the reply wait ended. For either kind of reply it copies the
+// reply out of the receive buffer (from the unit id to the last byte
+// received) and checks it: a reply that is not exactly as long as its rule
+// asks or whose CRC is wrong is no reply of the unit's, whatever it looks
+// like. A read must carry exactly the count asked for; a write is confirmed
+// only by the echo of what was sent (register and value, or start and count,
+// at bytes 2 to 5 of request and reply alike). `reply` must hold
+// ReplyBufferSize bytes.
+Verdict judge(TVeskComms &comms, int waited, const Request &rq, std::uint8_t *reply,
+              std::uint16_t &replyLength)
+{
     replyLength = 0;
-    if (result == ResultGood || result == ResultException) {
-        // The rule number is the result: 1 good reply, 2 exception reply.
-        replyLength = comms.GetRxData(std::uint16_t(result), reply, RtuMaxReplyBytes, 0, -1, -1);
-        const std::uint16_t tail = result == ResultGood ? goodTail : ExceptionTail;
-        if (!RtuFrame::replyFits(reply, replyLength, tail))
-            result = ResultFailure;
+    if (waited == 0)
+        return {ResultNoReply, FrameOutcome::NoReply};
+    if (waited != ResultGood && waited != ResultException) // not open, or closed meanwhile
+        return {waited, FrameOutcome::LinkClosed};
+    // The rule number is the result: 1 good reply, 2 exception reply.
+    replyLength = comms.GetRxData(std::uint16_t(waited), reply, RtuMaxReplyBytes, 0, -1, -1);
+    const std::uint16_t tail = waited == ResultGood ? rq.goodTail : ExceptionTail;
+    if (replyLength != tail + 1)
+        return {ResultFailure, FrameOutcome::WrongLength};
+    if (!RtuFrame::crcMatches(reply, replyLength))
+        return {ResultFailure, FrameOutcome::BadCrc};
+    if (waited == ResultException)
+        return {ResultException, FrameOutcome::Exception};
+    if (rq.kind == FrameKind::Read) {
+        if (reply[2] != rq.goodTail - 4)
+            return {ResultFailure, FrameOutcome::WrongLength};
+    } else if (!std::equal(rq.frame + 2, rq.frame + 6, reply + 2)) {
+        return {ResultFailure, FrameOutcome::WrongEcho};
     }
-    comms.ClearRxCondition();
-    return result;
+    return {ResultGood, FrameOutcome::Good};
 }
 
-// A write is confirmed only by the echo of what was sent: register and value,
-// or start and count, at bytes 2 to 5 of request and reply alike.
-RegisterResult confirmedByEcho(RegisterResult result, const std::uint8_t *frame,
-                               const std::uint8_t *reply)
+// One exchange: installs the good and exception rules, sends, waits and
+// judges, and tells the tap, if there is one, what happened.
+RegisterResult exchange(TVeskComms &comms, const Request &rq, std::uint16_t timeout,
+                        std::uint8_t *reply, std::uint16_t &replyLength, FrameTap *tap)
 {
-    if (result == ResultGood && !std::equal(frame + 2, frame + 6, reply + 2))
-        return ResultFailure;
-    return result;
+    TRxCondition condition;
+    RtuFrame::addReplyRules(condition, rq.frame[0], rq.frame[1], rq.goodTail);
+    comms.SetRxCondition(&condition);
+    comms.ResetRxCondition();
+    FrameExchange x;
+    Clock::time_point began;
+    if (tap) {
+        // SendData empties the receive buffer: what is in it now came after
+        // the last exchange ended and is thrown away unseen by any rule.
+        const std::vector<std::uint8_t> &pending = comms.RxBuffer();
+        const std::size_t dropped = std::min<std::size_t>(comms.RxHead(), pending.size());
+        if (dropped > 0)
+            tap->discarded(FrameLink::Rtu, pending.data(), dropped, dropped);
+        x.sent = std::chrono::system_clock::now();
+        began = Clock::now();
+    }
+    comms.SendData(rq.frame, rq.length, timeout);
+    const int waited = comms.WaitReply();
+    const Verdict v = judge(comms, waited, rq, reply, replyLength);
+    if (tap) {
+        x.roundTrip = Clock::now() - began;
+        x.link = FrameLink::Rtu;
+        x.kind = rq.kind;
+        x.outcome = v.outcome;
+        x.request = rq.frame;
+        x.requestLength = rq.length;
+        const std::vector<std::uint8_t> &received = comms.RxBuffer();
+        x.reply = received.data();
+        x.replyLength = std::min<std::size_t>(comms.RxHead(), received.size());
+        const TRxConditionItem *matched =
+            waited == ResultGood || waited == ResultException ? condition.Item(waited) : nullptr;
+        x.replyAt = matched ? long(matched->CountBefore) : -1;
+        tap->exchanged(x);
+    }
+    comms.ClearRxCondition();
+    // The reply has been taken: whatever the buffer holds at the next send
+    // arrived after this exchange.
+    comms.ClearRxBuffer();
+    return v.result;
 }
 
 } // namespace
@@ -133,7 +193,7 @@ int RtuFrame::storeReadValues(const std::uint8_t *frame, std::uint16_t length, s
 
 RegisterResult RtuReadRegisters(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
                                 std::uint16_t start, std::uint16_t count, std::uint16_t timeout,
-                                std::uint16_t *values)
+                                std::uint16_t *values, FrameTap *tap)
 {
     if (count == 0 || count > RtuMaxReadCount)
         return ResultFailure;
@@ -142,34 +202,30 @@ RegisterResult RtuReadRegisters(TVeskComms &comms, std::uint8_t unitId, std::uin
         RtuFrame::appendCrc(frame, buildHeader(frame, unitId, functionCode, start, count));
     std::uint8_t reply[ReplyBufferSize] = {};
     std::uint16_t replyLength = 0;
-    const std::uint16_t goodTail = std::uint16_t(2 * count + 4); // count, data, CRC
-    const RegisterResult result =
-        exchange(comms, frame, length, goodTail, timeout, reply, replyLength);
-    if (result != ResultGood)
-        return result;
-    // The frame length is right; the byte count must say the same, or the
-    // reply does not carry the registers asked for.
-    if (reply[2] != 2 * count)
-        return ResultFailure;
-    RtuFrame::storeReadValues(reply, replyLength, count, values);
-    return ResultGood;
+    // The good reply from the function code on: byte count, data, CRC.
+    const Request rq{frame, length, FrameKind::Read, std::uint16_t(2 * count + 4)};
+    const RegisterResult result = exchange(comms, rq, timeout, reply, replyLength, tap);
+    if (result == ResultGood)
+        RtuFrame::storeReadValues(reply, replyLength, count, values);
+    return result;
 }
 
 RegisterResult RtuWriteRegister(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
-                                std::uint16_t reg, std::uint16_t value, std::uint16_t timeout)
+                                std::uint16_t reg, std::uint16_t value, std::uint16_t timeout,
+                                FrameTap *tap)
 {
     std::uint8_t frame[RequestBufferSize] = {};
     const std::uint16_t length =
         RtuFrame::appendCrc(frame, buildHeader(frame, unitId, functionCode, reg, value));
     std::uint8_t reply[ReplyBufferSize] = {};
     std::uint16_t replyLength = 0;
-    return confirmedByEcho(
-        exchange(comms, frame, length, WriteReplyTail, timeout, reply, replyLength), frame, reply);
+    const Request rq{frame, length, FrameKind::WriteOne, WriteReplyTail};
+    return exchange(comms, rq, timeout, reply, replyLength, tap);
 }
 
 RegisterResult RtuWriteRegisters(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
                                  std::uint16_t start, std::uint16_t count,
-                                 const std::uint16_t *values, std::uint16_t timeout)
+                                 const std::uint16_t *values, std::uint16_t timeout, FrameTap *tap)
 {
     if (count == 0 || count > RtuMaxWriteCount)
         return ResultFailure;
@@ -181,6 +237,6 @@ RegisterResult RtuWriteRegisters(TVeskComms &comms, std::uint8_t unitId, std::ui
     length = RtuFrame::appendCrc(frame, length);
     std::uint8_t reply[ReplyBufferSize] = {};
     std::uint16_t replyLength = 0;
-    return confirmedByEcho(
-        exchange(comms, frame, length, WriteReplyTail, timeout, reply, replyLength), frame, reply);
+    const Request rq{frame, length, FrameKind::WriteMany, WriteReplyTail};
+    return exchange(comms, rq, timeout, reply, replyLength, tap);
 }

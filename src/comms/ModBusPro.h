@@ -17,6 +17,7 @@
 // checked, the exception reply's included. timeout counts the component's
 // 100 ms ticks; 65535 never runs out.
 
+#include "FrameTap.h"
 #include "RegisterResult.h"
 
 #include <cstdint>
@@ -36,15 +37,20 @@ constexpr std::uint16_t RtuMaxReplyBytes = 200;
 std::uint16_t ModbusCrc16(const std::uint8_t *data, std::uint16_t first, std::uint16_t last);
 
 // values must have room for count entries; entry i receives register start + i.
-// On any result other than 1 values is left untouched.
+// On any result other than 1 values is left untouched. A tap, when given, is
+// told of the bytes the send throws away and of the exchange with its verdict
+// and every byte received for it (a refused count sends nothing and tells it
+// nothing). After an exchange the receive buffer is empty.
 RegisterResult RtuReadRegisters(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
                                 std::uint16_t start, std::uint16_t count, std::uint16_t timeout,
-                                std::uint16_t *values);
+                                std::uint16_t *values, FrameTap *tap = nullptr);
 RegisterResult RtuWriteRegister(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
-                                std::uint16_t reg, std::uint16_t value, std::uint16_t timeout);
+                                std::uint16_t reg, std::uint16_t value, std::uint16_t timeout,
+                                FrameTap *tap = nullptr);
 RegisterResult RtuWriteRegisters(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
                                  std::uint16_t start, std::uint16_t count,
-                                 const std::uint16_t *values, std::uint16_t timeout);
+                                 const std::uint16_t *values, std::uint16_t timeout,
+                                 FrameTap *tap = nullptr);
 
 class TRxCondition;
 

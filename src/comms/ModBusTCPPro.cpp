@@ -10,6 +10,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int MinimumReply = 8; // header plus the function code
+constexpr int ExceptionReplyLength = 9;
 constexpr int WriteReplyLength = 12;
 
 // Advances the counter when the exchange ends, however it ends.
@@ -59,63 +60,135 @@ bool gather(TcpStream &client, std::uint8_t *reply, int &have, int want, Clock::
     return true;
 }
 
-// One exchange: send, wait, receive and judge the reply. goodLength is the
-// size of a good reply (12 for writes, 2n + 9 for a read). On ResultGood the
-// reply buffer holds exactly goodLength bytes.
-RegisterResult exchange(TcpStream &client, const std::uint8_t *request, int requestLength,
-                        int unitId, std::uint8_t functionCode, int goodLength,
-                        std::uint16_t timeout, std::uint8_t *reply)
+// What the exchange asked: the request, its kind and what a good reply must be.
+struct Request
 {
-    // A reply that arrived after an earlier exchange gave up would otherwise be
-    // read as this exchange's reply, and every later exchange would be one behind.
-    client.discardPending();
-    client.send(request, std::size_t(requestLength));
+    const std::uint8_t *frame;
+    int length;
+    FrameKind kind;
+    int unitId;
+    std::uint8_t functionCode;
+    int goodLength; // 12 for writes, 2n + 9 for a read
+};
 
+struct Verdict
+{
+    RegisterResult result;
+    FrameOutcome outcome;
+};
+
+Verdict verdict(FrameOutcome outcome)
+{
+    switch (outcome) {
+    case FrameOutcome::Good:
+        return {ResultGood, outcome};
+    case FrameOutcome::Exception:
+        return {ResultException, outcome};
+    case FrameOutcome::NoReply:
+        return {ResultNoReply, outcome};
+    default:
+        return {ResultFailure, outcome};
+    }
+}
+
+// Waits for, receives and judges the reply to a request already sent. `have`
+// counts the reply bytes received. On a good verdict the reply buffer holds
+// exactly goodLength bytes.
+Verdict judge(TcpStream &client, const Request &rq, std::uint16_t timeout, std::uint8_t *reply,
+              int &have)
+{
     const int waitMs = int(timeout) * 100;
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    have = 0;
     if (!client.waitForData(waitMs))
-        return ResultNoReply;
+        return verdict(FrameOutcome::NoReply);
 
-    int have = client.receive(reply, goodLength);
-    if (have <= 0)
-        return ResultFailure;
+    have = client.receive(reply, rq.goodLength);
+    if (have <= 0) {
+        have = 0;
+        return verdict(FrameOutcome::LinkClosed);
+    }
     // A reply may arrive in several segments: collect at least the header and
     // function code before judging it.
     if (!gather(client, reply, have, MinimumReply, deadline))
-        return ResultFailure;
+        return verdict(FrameOutcome::ShortReply);
 
-    if (getWord(reply) != TransactionId || getWord(reply + 2) != 0 || reply[6] != unitId)
-        return ResultFailure;
+    if (getWord(reply) != TransactionId)
+        return verdict(FrameOutcome::WrongTransaction);
+    if (getWord(reply + 2) != 0)
+        return verdict(FrameOutcome::WrongProtocol);
+    if (reply[6] != rq.unitId)
+        return verdict(FrameOutcome::WrongUnit);
 
     const std::uint8_t replyFunction = reply[7];
-    if (replyFunction == std::uint8_t(functionCode | 0x80))
-        return ResultException;
-    if (replyFunction != functionCode)
-        return ResultFailure;
-    if (getWord(reply + 4) != goodLength - 6)
-        return ResultFailure;
+    if (replyFunction == std::uint8_t(rq.functionCode | 0x80)) {
+        // The exception code completes the reply; take it if it comes, so it
+        // is neither lost to the log nor left for the next exchange.
+        gather(client, reply, have, ExceptionReplyLength, deadline);
+        return verdict(FrameOutcome::Exception);
+    }
+    if (replyFunction != rq.functionCode)
+        return verdict(FrameOutcome::WrongFunction);
+    if (getWord(reply + 4) != rq.goodLength - 6)
+        return verdict(FrameOutcome::WrongLength);
     // The length field is right: the rest of the reply is owed to us.
-    if (!gather(client, reply, have, goodLength, deadline))
-        return ResultFailure;
-    return ResultGood;
+    if (!gather(client, reply, have, rq.goodLength, deadline))
+        return verdict(FrameOutcome::ShortReply);
+
+    // A read reply that does not carry exactly the registers asked for is
+    // refused: storing part of it would leave stale entries looking like
+    // fresh values. A write is confirmed only by the echo of what was sent:
+    // register and value, or start and count, at bytes 8 to 11 of both.
+    if (rq.kind == FrameKind::Read) {
+        if (reply[8] != rq.goodLength - 9)
+            return verdict(FrameOutcome::WrongLength);
+    } else if (!std::equal(rq.frame + 8, rq.frame + 12, reply + 8)) {
+        return verdict(FrameOutcome::WrongEcho);
+    }
+    return verdict(FrameOutcome::Good);
 }
 
-// A write is confirmed only by a reply that echoes what was sent: register
-// and value for a single write, start and count for a block write. Both sit
-// at bytes 8 to 11 of request and reply.
-RegisterResult confirmedByEcho(RegisterResult result, const std::uint8_t *request,
-                               const std::uint8_t *reply)
+// One exchange: drop what nobody waits for, send, judge the reply, and tell
+// the tap, if there is one, what happened.
+RegisterResult exchange(TcpStream &client, const Request &rq, std::uint16_t timeout,
+                        std::uint8_t *reply, FrameTap *tap)
 {
-    if (result == ResultGood && !std::equal(request + 8, request + 12, reply + 8))
-        return ResultFailure;
-    return result;
+    // A reply that arrived after an earlier exchange gave up would otherwise be
+    // read as this exchange's reply, and every later exchange would be one behind.
+    std::uint8_t stale[TcpFrameBufferSize];
+    const std::size_t dropped = client.discardPending(tap ? stale : nullptr, sizeof stale);
+    if (!tap) {
+        client.send(rq.frame, std::size_t(rq.length));
+        int have = 0;
+        return judge(client, rq, timeout, reply, have).result;
+    }
+
+    if (dropped > 0)
+        tap->discarded(FrameLink::Tcp, stale, std::min(dropped, sizeof stale), dropped);
+    FrameExchange x;
+    x.link = FrameLink::Tcp;
+    x.kind = rq.kind;
+    x.request = rq.frame;
+    x.requestLength = std::size_t(rq.length);
+    x.sent = std::chrono::system_clock::now();
+    const auto began = Clock::now();
+    client.send(rq.frame, std::size_t(rq.length));
+    int have = 0;
+    const Verdict v = judge(client, rq, timeout, reply, have);
+    x.roundTrip = Clock::now() - began;
+    x.outcome = v.outcome;
+    x.reply = reply;
+    x.replyLength = std::size_t(have);
+    x.replyAt = have > 0 ? 0 : -1;
+    tap->exchanged(x);
+    return v.result;
 }
 
 } // namespace
 
 RegisterResult TcpReadRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
                                 std::uint16_t start, std::uint16_t count, std::uint16_t timeout,
-                                std::uint16_t *values)
+                                std::uint16_t *values, FrameTap *tap)
 {
     TransactionAdvance advance;
     if (count > TcpMaxReadCount)
@@ -124,36 +197,30 @@ RegisterResult TcpReadRegisters(TcpStream &client, int unitId, std::uint8_t func
     std::uint8_t request[TcpFrameBufferSize];
     std::uint8_t reply[TcpFrameBufferSize];
     putRequestHead(request, 6, unitId, functionCode, start, count);
-    const int goodLength = 2 * count + 9;
-    const RegisterResult result =
-        exchange(client, request, 12, unitId, functionCode, goodLength, timeout, reply);
-    if (result != ResultGood)
-        return result;
-
-    // A reply that does not carry exactly the registers asked for is refused:
-    // storing part of it would leave stale entries looking like fresh values.
-    if (reply[8] != 2 * count)
-        return ResultFailure;
-    for (int i = 0; i < count; ++i)
-        values[i] = getWord(reply + 9 + 2 * i);
-    return ResultGood;
+    const Request rq{request, 12, FrameKind::Read, unitId, functionCode, 2 * count + 9};
+    const RegisterResult result = exchange(client, rq, timeout, reply, tap);
+    if (result == ResultGood) {
+        for (int i = 0; i < count; ++i)
+            values[i] = getWord(reply + 9 + 2 * i);
+    }
+    return result;
 }
 
 RegisterResult TcpWriteRegister(TcpStream &client, int unitId, std::uint8_t functionCode,
-                                std::uint16_t reg, std::uint16_t value, std::uint16_t timeout)
+                                std::uint16_t reg, std::uint16_t value, std::uint16_t timeout,
+                                FrameTap *tap)
 {
     TransactionAdvance advance;
     std::uint8_t request[TcpFrameBufferSize];
     std::uint8_t reply[TcpFrameBufferSize];
     putRequestHead(request, 6, unitId, functionCode, reg, value);
-    return confirmedByEcho(
-        exchange(client, request, 12, unitId, functionCode, WriteReplyLength, timeout, reply),
-        request, reply);
+    const Request rq{request, 12, FrameKind::WriteOne, unitId, functionCode, WriteReplyLength};
+    return exchange(client, rq, timeout, reply, tap);
 }
 
 RegisterResult TcpWriteRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
                                  std::uint16_t start, std::uint16_t count,
-                                 const std::uint16_t *values, std::uint16_t timeout)
+                                 const std::uint16_t *values, std::uint16_t timeout, FrameTap *tap)
 {
     TransactionAdvance advance;
     if (count > TcpMaxWriteCount)
@@ -165,9 +232,9 @@ RegisterResult TcpWriteRegisters(TcpStream &client, int unitId, std::uint8_t fun
     request[12] = std::uint8_t(2 * count);
     for (int i = 0; i < count; ++i)
         putWord(request + 13 + 2 * i, values[i]);
-    return confirmedByEcho(exchange(client, request, 13 + 2 * count, unitId, functionCode,
-                                    WriteReplyLength, timeout, reply),
-                           request, reply);
+    const Request rq{request, 13 + 2 * count, FrameKind::WriteMany,
+                     unitId,  functionCode,   WriteReplyLength};
+    return exchange(client, rq, timeout, reply, tap);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // Modbus TCP client: the unit's register operations as single blocking
 // request/reply exchanges over a connected stream, plus the dotted-quad parser.
 
+#include "FrameTap.h"
 #include "RegisterResult.h"
 #include "TcpStream.h"
 
@@ -29,14 +30,19 @@ constexpr std::uint16_t TcpMaxWriteCount = 121;
 // only when its reply carries exactly the count asked for (byte count 2n); a
 // write only when its reply echoes the register and value (or start and count)
 // sent. On any result other than ResultGood a read leaves values untouched.
+// A tap, when given, is told of the bytes discarded before the request and of
+// the exchange with its verdict (a refused count sends nothing and tells it
+// nothing).
 RegisterResult TcpReadRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
                                 std::uint16_t start, std::uint16_t count, std::uint16_t timeout,
-                                std::uint16_t *values);
+                                std::uint16_t *values, FrameTap *tap = nullptr);
 RegisterResult TcpWriteRegister(TcpStream &client, int unitId, std::uint8_t functionCode,
-                                std::uint16_t reg, std::uint16_t value, std::uint16_t timeout);
+                                std::uint16_t reg, std::uint16_t value, std::uint16_t timeout,
+                                FrameTap *tap = nullptr);
 RegisterResult TcpWriteRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
                                  std::uint16_t start, std::uint16_t count,
-                                 const std::uint16_t *values, std::uint16_t timeout);
+                                 const std::uint16_t *values, std::uint16_t timeout,
+                                 FrameTap *tap = nullptr);
 
 // Strict dotted-quad parser: true when text is four decimal parts from 0 to 255
 // separated by three dots (leading spaces of the text and of each part are

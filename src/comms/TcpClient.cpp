@@ -261,18 +261,22 @@ int TTcpClient::receive(std::uint8_t *buffer, int maxLength)
     }
 }
 
-void TTcpClient::discardPending()
+std::size_t TTcpClient::discardPending(std::uint8_t *keep, std::size_t keepMax)
 {
     if (!connected())
-        return;
+        return 0;
     std::uint8_t scrap[256];
+    std::size_t dropped = 0;
     for (;;) {
         const int ev = waitFor(native(m_socket), POLLIN, 0);
         if (ev <= 0 || !(ev & POLLIN))
-            return;
+            return dropped;
         const auto n = ::recv(native(m_socket), reinterpret_cast<char *>(scrap), sizeof scrap, 0);
         if (n <= 0) // closed or failed: the next exchange will see it
-            return;
+            return dropped;
+        if (keep && dropped < keepMax)
+            std::memcpy(keep + dropped, scrap, std::min(std::size_t(n), keepMax - dropped));
+        dropped += std::size_t(n);
     }
 }
 

@@ -40,7 +40,7 @@ public:
     bool send(const std::uint8_t *data, std::size_t length) override;
     bool waitForData(int timeoutMs) override;
     int receive(std::uint8_t *buffer, int maxLength) override;
-    void discardPending() override;
+    std::size_t discardPending(std::uint8_t *keep, std::size_t keepMax) override;
 
     // True when the peer has closed the connection or it has failed (bytes
     // still unread do not count as closed); never waits.

@@ -24,5 +24,7 @@ public:
 
     // Drops every byte already received but not yet read (a reply that came
     // after its exchange gave up), so that it cannot be taken for the next one.
-    virtual void discardPending() = 0;
+    // Returns how many were dropped; when keep is not null the first keepMax
+    // of them are copied there first.
+    virtual std::size_t discardPending(std::uint8_t *keep, std::size_t keepMax) = 0;
 };

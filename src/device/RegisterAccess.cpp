@@ -11,28 +11,29 @@ namespace {
 class TcpTransport : public RegisterTransport
 {
 public:
-    TcpTransport(TcpStream &client, const std::uint16_t &timeout)
-        : m_client(client), m_timeout(timeout)
+    TcpTransport(TcpStream &client, const std::uint16_t &timeout, FrameTap *const &tap)
+        : m_client(client), m_timeout(timeout), m_tap(tap)
     {}
     RegisterResult read(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
                         std::uint16_t *buffer) override
     {
-        return TcpReadRegisters(m_client, unitId, fn, start, count, m_timeout, buffer);
+        return TcpReadRegisters(m_client, unitId, fn, start, count, m_timeout, buffer, m_tap);
     }
     RegisterResult writeOne(int unitId, std::uint8_t fn, std::uint16_t reg,
                             std::uint16_t value) override
     {
-        return TcpWriteRegister(m_client, unitId, fn, reg, value, m_timeout);
+        return TcpWriteRegister(m_client, unitId, fn, reg, value, m_timeout, m_tap);
     }
     RegisterResult writeMany(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
                              const std::uint16_t *buffer) override
     {
-        return TcpWriteRegisters(m_client, unitId, fn, start, count, buffer, m_timeout);
+        return TcpWriteRegisters(m_client, unitId, fn, start, count, buffer, m_timeout, m_tap);
     }
 
 private:
     TcpStream &m_client;
     const std::uint16_t &m_timeout;
+    FrameTap *const &m_tap;
 };
 
 // The RTU unit id is one byte; an id that does not fit fails without touching
@@ -40,30 +41,31 @@ private:
 class RtuTransport : public RegisterTransport
 {
 public:
-    RtuTransport(TVeskComms &comms, const std::uint16_t &timeout)
-        : m_comms(comms), m_timeout(timeout)
+    RtuTransport(TVeskComms &comms, const std::uint16_t &timeout, FrameTap *const &tap)
+        : m_comms(comms), m_timeout(timeout), m_tap(tap)
     {}
     RegisterResult read(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
                         std::uint16_t *buffer) override
     {
         if (!fits(unitId))
             return ResultFailure;
-        return RtuReadRegisters(m_comms, std::uint8_t(unitId), fn, start, count, m_timeout, buffer);
+        return RtuReadRegisters(m_comms, std::uint8_t(unitId), fn, start, count, m_timeout, buffer,
+                                m_tap);
     }
     RegisterResult writeOne(int unitId, std::uint8_t fn, std::uint16_t reg,
                             std::uint16_t value) override
     {
         if (!fits(unitId))
             return ResultFailure;
-        return RtuWriteRegister(m_comms, std::uint8_t(unitId), fn, reg, value, m_timeout);
+        return RtuWriteRegister(m_comms, std::uint8_t(unitId), fn, reg, value, m_timeout, m_tap);
     }
     RegisterResult writeMany(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
                              const std::uint16_t *buffer) override
     {
         if (!fits(unitId))
             return ResultFailure;
-        return RtuWriteRegisters(m_comms, std::uint8_t(unitId), fn, start, count, buffer,
-                                 m_timeout);
+        return RtuWriteRegisters(m_comms, std::uint8_t(unitId), fn, start, count, buffer, m_timeout,
+                                 m_tap);
     }
 
 private:
@@ -71,6 +73,7 @@ private:
 
     TVeskComms &m_comms;
     const std::uint16_t &m_timeout;
+    FrameTap *const &m_tap;
 };
 
 } // namespace
@@ -85,14 +88,14 @@ RegisterAccess::~RegisterAccess()
 void RegisterAccess::useTcp(TcpStream &client)
 {
     closeTransport();
-    m_transport = std::make_unique<TcpTransport>(client, tcpTimeout);
+    m_transport = std::make_unique<TcpTransport>(client, tcpTimeout, m_tap);
     m_viaComPort = false;
 }
 
 void RegisterAccess::useSerial(TVeskComms &comms)
 {
     closeTransport();
-    m_transport = std::make_unique<RtuTransport>(comms, rtuTimeout);
+    m_transport = std::make_unique<RtuTransport>(comms, rtuTimeout, m_tap);
     m_viaComPort = true;
 }
 
@@ -105,7 +108,7 @@ void RegisterAccess::useSerial(std::unique_ptr<SerialLink> link)
     // A link without a component is still owned (and closed at the end);
     // every call over it fails.
     if (TVeskComms *comms = link->comms())
-        m_transport = std::make_unique<RtuTransport>(*comms, rtuTimeout);
+        m_transport = std::make_unique<RtuTransport>(*comms, rtuTimeout, m_tap);
     m_link = std::move(link);
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+class FrameTap;
 class SerialLink;
 class TVeskComms;
 class TcpStream;
@@ -53,13 +54,19 @@ public:
     // The owned serial link of the current serial session, if any.
     SerialLink *serialLink() const { return m_link.get(); }
 
+    // The frame tap every exchange reports to, whatever the transport, from
+    // the next call on; null (the default) records nothing. The facade does
+    // not own it; it stays set when sessions end and begin.
+    void setFrameTap(FrameTap *tap) { m_tap = tap; }
+    FrameTap *frameTap() const { return m_tap; }
+
     // Reply timeouts in tenths of a second, read at every call. The tool keeps
     // the defaults; command-line scripts and tests may shorten them.
     std::uint16_t tcpTimeout = TcpTimeout;
     std::uint16_t rtuTimeout = RtuTimeout;
 
     // Results pass through unchanged from the chosen client: no retry, no
-    // logging, no exception. Function codes and counts are the caller's.
+    // exception. Function codes and counts are the caller's.
     // Without a transport every call returns ResultFailure.
     RegisterResult ReadRegisters(int unitId, std::uint8_t functionCode, std::uint16_t start,
                                  std::uint16_t count, std::uint16_t *buffer);
@@ -80,4 +87,5 @@ private:
     std::unique_ptr<RegisterTransport> m_transport;
     std::unique_ptr<SerialLink> m_link;
     bool m_viaComPort = true;
+    FrameTap *m_tap = nullptr;
 };

@@ -6,6 +6,7 @@
 
 #include "CtlRun.h"
 #include "SimProcess.h"
+#include "SimTrace.h"
 
 #include "Codecs.h"
 #include "RegisterAccess.h"
@@ -123,16 +124,7 @@ inline QString settledOutput(SimProcess &sim)
 // Function codes of the requests a --verbose simulator has received so far.
 inline QList<int> requestFunctions(SimProcess &sim)
 {
-    static const QRegularExpression rx(QStringLiteral("^rx tcp \\S+ ((?:[0-9a-f]{2} ?)+)$"),
-                                       QRegularExpression::MultilineOption);
-    QList<int> functions;
-    auto it = rx.globalMatch(settledOutput(sim));
-    while (it.hasNext()) {
-        const QStringList bytes = it.next().captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (bytes.size() > 7)
-            functions << bytes[7].toInt(nullptr, 16);
-    }
-    return functions;
+    return loggedTcpFunctions(settledOutput(sim));
 }
 
 inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content)

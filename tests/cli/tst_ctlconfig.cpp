@@ -4,6 +4,7 @@
 
 #include "CtlRun.h"
 #include "SimProcess.h"
+#include "SimTrace.h"
 
 #include <QDeadlineTimer>
 #include <QtTest>
@@ -43,15 +44,17 @@ public:
     QList<int> loggedFunctions()
     {
         read(19, 63, 1);
-        const QString marker = QStringLiteral("13 6b 00 3f 00 01");
+        const QByteArray marker = QByteArray::fromHex("136b003f0001");
         const QDeadlineTimer deadline(5000);
-        while (!m_sim.output().contains(marker) && !deadline.hasExpired())
+        auto markerLogged = [&] {
+            for (const QByteArray &frame : loggedTcpRequests(m_sim.output()))
+                if (frame.mid(6) == marker)
+                    return true;
+            return false;
+        };
+        while (!markerLogged() && !deadline.hasExpired())
             QTest::qWait(5);
-        QList<int> functions;
-        for (const QString &line : m_sim.output().split(QLatin1Char('\n')))
-            if (line.startsWith(QLatin1String("rx tcp ")))
-                functions << line.split(QLatin1Char(' ')).value(10).toInt(nullptr, 16);
-        return functions;
+        return loggedTcpFunctions(m_sim.output());
     }
 
 private:

@@ -133,13 +133,13 @@ void TstRavelinCtl::refusedBeforeSending()
 {
     QFETCH(QString, command);
     QTest::qWait(100); // let the log of earlier requests arrive first
-    const int requestsBefore = int(m_sim.output().count(QStringLiteral("rx tcp")));
+    const int requestsBefore = int(m_sim.output().count(QStringLiteral(" RX unit=")));
     const Run run =
         ctl(m_sim.port(), command.isEmpty() ? QStringList{} : command.split(QLatin1Char(' ')));
     QCOMPARE(run.exitCode, 64);
     QVERIFY(run.err.contains(QStringLiteral("Usage:")));
     QTest::qWait(100);
-    QCOMPARE(int(m_sim.output().count(QStringLiteral("rx tcp"))), requestsBefore);
+    QCOMPARE(int(m_sim.output().count(QStringLiteral(" RX unit="))), requestsBefore);
 }
 
 void TstRavelinCtl::failuresHaveTheirOwnStatus()

@@ -89,9 +89,9 @@ public:
         QStringList requests;
         const QStringList lines = m_sim.output().split(QLatin1Char('\n'));
         for (const QString &line : lines) {
-            if (!line.startsWith(QLatin1String("rx tcp ")))
+            if (!line.contains(QLatin1String(" TCP #")) || !line.contains(QLatin1String(" RX ")))
                 continue;
-            const QStringList bytes = line.split(QLatin1Char(' ')).mid(3);
+            const QStringList bytes = line.section(QLatin1String("| "), 1).split(QLatin1Char(' '));
             auto byte = [&bytes](int i) {
                 return bytes.value(i).toInt(nullptr, 16);
             };

@@ -132,7 +132,7 @@ private:
 
 QString frameLog(const QByteArray &frame)
 {
-    return QString::fromLatin1(frame.toHex(' '));
+    return QString::fromLatin1(frame.toHex(' ').toUpper());
 }
 
 } // namespace
@@ -290,12 +290,12 @@ void TstLibmodbus::standardReadRefusedAsIllegalFunction()
     // The simulator's log shows the id libmodbus chose and the same id on
     // the exception reply.
     const QRegularExpressionMatch request = waitForLog(
-        QStringLiteral("rx tcp \\S+ ([0-9a-f]{2} [0-9a-f]{2}) 00 00 00 06 13 03 00 14 00 02"));
+        QStringLiteral(" RX .*\\| ([0-9A-F]{2} [0-9A-F]{2}) 00 00 00 06 13 03 00 14 00 02"));
     QVERIFY2(request.hasMatch(), qPrintable(m_sim.output()));
     const QString tid = request.captured(1);
     QVERIFY(tid != QStringLiteral("00 00"));
     QVERIFY2(
-        waitForLog(QStringLiteral("tx tcp \\S+ ") + tid + QStringLiteral(" 00 00 00 03 13 83 01"))
+        waitForLog(QStringLiteral(" TX .*\\| ") + tid + QStringLiteral(" 00 00 00 03 13 83 01"))
             .hasMatch(),
         qPrintable(m_sim.output()));
     // libmodbus keeps the connection; the unit's own function still works on it.

@@ -16,9 +16,9 @@ class ScriptedStream : public TcpStream
 public:
     using Bytes = std::vector<std::uint8_t>;
 
-    Bytes sent;                 // every byte sent, in order
-    std::deque<Bytes> chunks;   // what the peer will send, one chunk per wait
-    Bytes pending;              // received, not yet read
+    Bytes sent;               // every byte sent, in order
+    std::deque<Bytes> chunks; // what the peer will send, one chunk per wait
+    Bytes pending;            // received, not yet read
     bool open = true;
     int waits = 0;
     int lastWaitMs = -1;
@@ -57,9 +57,13 @@ public:
         return n;
     }
 
-    void discardPending() override
+    std::size_t discardPending(std::uint8_t *keep, std::size_t keepMax) override
     {
-        discardedBytes += int(pending.size());
+        const std::size_t n = pending.size();
+        if (keep)
+            std::copy_n(pending.begin(), std::min(n, keepMax), keep);
+        discardedBytes += int(n);
         pending.clear();
+        return n;
     }
 };

@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace {
 constexpr int StartTimeoutMs = 10000;
 }
@@ -18,7 +20,8 @@ SimProcess::~SimProcess()
 QString SimProcess::simulatorPath()
 {
     const QByteArray overridden = qgetenv("RAVELIN_SIM");
-    return overridden.isEmpty() ? QStringLiteral(RAVELIN_SIM_PATH) : QString::fromLocal8Bit(overridden);
+    return overridden.isEmpty() ? QStringLiteral(RAVELIN_SIM_PATH)
+                                : QString::fromLocal8Bit(overridden);
 }
 
 bool SimProcess::start(const QStringList &extraArguments, const QString &host)
@@ -32,7 +35,10 @@ bool SimProcess::startWith(const QStringList &arguments)
     stop();
     m_output.clear();
     m_port = 0;
+    m_log.close();
+    m_log.setFileName(m_dir.filePath(QStringLiteral("output")));
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setStandardOutputFile(m_log.fileName(), QIODevice::Truncate);
     m_process.start(simulatorPath(), arguments);
     if (!m_process.waitForStarted(StartTimeoutMs))
         return false;
@@ -55,15 +61,22 @@ bool SimProcess::startWith(const QStringList &arguments)
             return true;
         if (m_process.state() == QProcess::NotRunning)
             return false;
-        m_process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+        waitForOutput(deadline);
     }
     return false;
 }
 
 QString SimProcess::output()
 {
-    m_output += QString::fromLocal8Bit(m_process.readAll());
+    if (!m_log.isOpen() && !m_log.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return m_output;
+    m_output += QString::fromLocal8Bit(m_log.readAll());
     return m_output;
+}
+
+void SimProcess::waitForOutput(const QDeadlineTimer &deadline)
+{
+    m_process.waitForFinished(int(std::clamp<qint64>(deadline.remainingTime(), 1, 10)));
 }
 
 void SimProcess::stop(int timeoutMs)
@@ -97,7 +110,7 @@ QString SimProcess::command(const QString &line, int timeoutMs)
             return match.captured(0);
         if (deadline.hasExpired() || m_process.state() != QProcess::Running)
             return {};
-        m_process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+        waitForOutput(deadline);
     }
 }
 

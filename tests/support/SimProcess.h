@@ -3,9 +3,12 @@
 // Runs ravelin-sim as a child process for one test: started on a free
 // loopback port, stopped by its own process id within a bounded time.
 
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cstdint>
 
@@ -51,7 +54,15 @@ public:
     static QString simulatorPath();
 
 private:
+    // Waits a little for the simulator to print more, unless it has ended.
+    void waitForOutput(const QDeadlineTimer &deadline);
+
     QProcess m_process;
+    // The simulator prints into a file, not a pipe: a test that runs
+    // exchanges for a while without reading cannot stall a --verbose
+    // simulator on a full pipe.
+    QTemporaryDir m_dir;
+    QFile m_log;
     QString m_output;
     QString m_host;
     std::uint16_t m_port = 0;

@@ -1,0 +1,31 @@
+#pragma once
+
+// Reading back what a --verbose ravelin-sim logged: the bytes of every
+// Modbus TCP request it received, in order (the trace line form is described
+// in docs/frame-trace.md).
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+inline QList<QByteArray> loggedTcpRequests(const QString &output)
+{
+    QList<QByteArray> frames;
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
+        if (!line.contains(QLatin1String(" TCP #")) || !line.contains(QLatin1String(" RX ")))
+            continue;
+        frames << QByteArray::fromHex(line.section(QLatin1String("| "), 1).toLatin1());
+    }
+    return frames;
+}
+
+// The function code of each logged request (byte 7 of the frame).
+inline QList<int> loggedTcpFunctions(const QString &output)
+{
+    QList<int> functions;
+    for (const QByteArray &frame : loggedTcpRequests(output))
+        if (frame.size() > 7)
+            functions << quint8(frame[7]);
+    return functions;
+}
