@@ -7,7 +7,9 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 
 namespace Bench {
@@ -46,6 +48,26 @@ inline QByteArray waitForLine(QProcess &process, const QByteArray &text)
             return seen;
     }
     return {};
+}
+
+// Starts the simulator on a free loopback port with the extra arguments and
+// returns that port, or 0 when it did not report listening within ten seconds.
+inline quint16 startSimulator(QProcess &sim, const QString &path, const QStringList &extra = {})
+{
+    sim.setProcessChannelMode(QProcess::MergedChannels);
+    sim.start(path, QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                QStringLiteral("--no-animate")} +
+                        extra);
+    static const QRegularExpression ready(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    QString text;
+    const QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired() && sim.waitForReadyRead(1000)) {
+        text += QString::fromLocal8Bit(sim.readAll());
+        const auto match = ready.match(text);
+        if (match.hasMatch())
+            return quint16(match.captured(1).toUInt());
+    }
+    return 0;
 }
 
 } // namespace Bench

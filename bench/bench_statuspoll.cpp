@@ -7,6 +7,8 @@
 //     seconds, with the simulator counting the polls it served.
 // Usage: bench_statuspoll SIMULATOR TOOL [POLLS] [SECONDS]
 
+#include "BenchSupport.h"
+
 #include "RegisterAccess.h"
 #include "TcpClient.h"
 #include "UnitOps.h"
@@ -26,34 +28,6 @@
 #include <vector>
 
 namespace {
-
-quint16 startSimulator(QProcess &sim, const QString &path, const QStringList &extra)
-{
-    sim.setProcessChannelMode(QProcess::MergedChannels);
-    sim.start(path, QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                                QStringLiteral("--no-animate")} +
-                        extra);
-    static const QRegularExpression ready(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-    QString text;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 10000 && sim.waitForReadyRead(1000)) {
-        text += QString::fromLocal8Bit(sim.readAll());
-        const auto match = ready.match(text);
-        if (match.hasMatch())
-            return quint16(match.captured(1).toUInt());
-    }
-    return 0;
-}
-
-void stop(QProcess &process)
-{
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-}
 
 double percentile(std::vector<double> values, double p)
 {
@@ -91,13 +65,13 @@ int countPolls(QProcess &sim, QString &log)
 int exchangeTimes(const QString &simulator, int polls)
 {
     QProcess sim;
-    const quint16 port = startSimulator(sim, simulator, {});
+    const quint16 port = Bench::startSimulator(sim, simulator, {});
     TTcpClient client;
     client.setRemoteHost(QStringLiteral("127.0.0.1"));
     client.setRemotePort(port);
     if (port == 0 || !client.open()) {
         std::fprintf(stderr, "bench_statuspoll: no simulator to talk to\n");
-        stop(sim);
+        Bench::stop(sim);
         return 1;
     }
     RegisterAccess access;
@@ -117,7 +91,7 @@ int exchangeTimes(const QString &simulator, int polls)
         whole.push_back(all);
     }
     client.close();
-    stop(sim);
+    Bench::stop(sim);
     std::printf("polls                %d (status read of 40 registers + write-back)\n", polls);
     std::printf("                     median      p99      max   (us)\n");
     const auto row = [](const char *name, const std::vector<double> &v) {
@@ -135,13 +109,13 @@ int exchangeTimes(const QString &simulator, int polls)
 int idleProcessorUse(const QString &simulator, const QString &tool, int seconds)
 {
     QProcess sim;
-    const quint16 port = startSimulator(sim, simulator, {QStringLiteral("--verbose")});
+    const quint16 port = Bench::startSimulator(sim, simulator, {QStringLiteral("--verbose")});
     QTemporaryDir folder;
     QFile ini(folder.filePath(QStringLiteral("QuorixIPB_Cfg.Ini")));
     if (port == 0 || !ini.open(QIODevice::WriteOnly) ||
         ini.write("[Options]\nComms_Port=0\nIP_Address=127.0.0.1\n") < 0) {
         std::fprintf(stderr, "bench_statuspoll: cannot prepare the session\n");
-        stop(sim);
+        Bench::stop(sim);
         return 1;
     }
     ini.close();
@@ -182,8 +156,8 @@ int idleProcessorUse(const QString &simulator, const QString &tool, int seconds)
                     100.0 * cpu / wall);
         result = 0;
     }
-    stop(app);
-    stop(sim);
+    Bench::stop(app);
+    Bench::stop(sim);
     return result;
 }
 

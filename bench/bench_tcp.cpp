@@ -6,6 +6,8 @@
 // nothing.
 // Usage: bench_tcp SIMULATOR [EXCHANGES]
 
+#include "BenchSupport.h"
+
 #include "FrameLog.h"
 #include "ModBusTCPPro.h"
 #include "TcpClient.h"
@@ -31,24 +33,6 @@ constexpr int StatusUnit = 21;
 constexpr std::uint8_t ReadBlock = 107;
 constexpr int Registers = 40;
 constexpr std::uint16_t ReplyTimeoutTenths = 70; // the tool's Modbus TCP timeout
-
-quint16 startSimulator(QProcess &sim, const QString &path)
-{
-    sim.setProcessChannelMode(QProcess::MergedChannels);
-    sim.start(path, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                     QStringLiteral("--no-animate")});
-    static const QRegularExpression ready(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-    QString text;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 10000 && sim.waitForReadyRead(1000)) {
-        text += QString::fromLocal8Bit(sim.readAll());
-        const auto match = ready.match(text);
-        if (match.hasMatch())
-            return quint16(match.captured(1).toUInt());
-    }
-    return 0;
-}
 
 int bareSocket(quint16 port)
 {
@@ -110,7 +94,7 @@ int main(int argc, char *argv[])
     }
     const int exchanges = argc > 2 ? std::max(10, std::atoi(argv[2])) : 2000;
     QProcess sim;
-    const quint16 port = startSimulator(sim, QString::fromLocal8Bit(argv[1]));
+    const quint16 port = Bench::startSimulator(sim, QString::fromLocal8Bit(argv[1]));
     if (port == 0) {
         std::fprintf(stderr, "bench_tcp: the simulator did not start\n");
         return 1;
@@ -147,9 +131,7 @@ int main(int argc, char *argv[])
     if (fd >= 0)
         ::close(fd);
     client.close();
-    sim.terminate();
-    if (!sim.waitForFinished(3000))
-        sim.kill();
+    Bench::stop(sim);
 
     if (failures > 0) {
         std::fprintf(stderr, "bench_tcp: %d exchange(s) failed\n", failures);

@@ -6,37 +6,13 @@
 #include "PtyPair.h"
 #include "RegisterAccess.h"
 #include "RtuPeer.h"
+#include "RtuTestFrames.h"
 #include "VeskComms.h"
 
 #include <QtTest>
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-QByteArray withCrc(QByteArray frame)
-{
-    const std::uint16_t crc = ModbusCrc16(reinterpret_cast<const std::uint8_t *>(frame.constData()),
-                                          0, std::uint16_t(frame.size() - 1));
-    frame.append(char(crc >> 8)).append(char(crc & 0xFF));
-    return frame;
-}
-
-// Reply to the read of 12 registers from 7 at unit 20: 192.168.0.10 and so on,
-// with a correct CRC whatever byte count it announces.
-QByteArray networkReply(char byteCount = 0x18)
-{
-    QByteArray reply = hex("146b");
-    reply.append(byteCount);
-    for (int v : {192, 168, 0, 10, 192, 168, 0, 1, 255, 255, 255, 0})
-        reply.append('\0').append(char(v));
-    return withCrc(reply);
-}
-
-const QByteArray ReadNetwork = hex("146b0007000c9702");
 constexpr std::uint16_t Untouched = 0xEEEE;
 
 // A component open on the slave end of a fresh pty, with the session's

@@ -7,6 +7,7 @@
 #include "ModBusPro.h"
 #include "PtyPair.h"
 #include "RtuPeer.h"
+#include "RtuTestFrames.h"
 #include "VeskComms.h"
 
 #include <QtTest>
@@ -14,31 +15,6 @@
 Q_DECLARE_METATYPE(FrameOutcome)
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-QByteArray withCrc(QByteArray frame)
-{
-    const std::uint16_t crc = ModbusCrc16(reinterpret_cast<const std::uint8_t *>(frame.constData()),
-                                          0, std::uint16_t(frame.size() - 1));
-    frame.append(char(crc >> 8)).append(char(crc & 0xFF));
-    return frame;
-}
-
-// The reply to a read of 12 registers from 7 at unit 20.
-QByteArray networkReply(char byteCount = 0x18)
-{
-    QByteArray reply = hex("146b");
-    reply.append(byteCount);
-    for (int v : {192, 168, 0, 10, 192, 168, 0, 1, 255, 255, 255, 0})
-        reply.append('\0').append(char(v));
-    return withCrc(reply);
-}
-
-const QByteArray ReadNetwork = hex("146b0007000c9702");
 
 QByteArray bytesOf(const FrameRecord &r)
 {
