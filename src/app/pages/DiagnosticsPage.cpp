@@ -2,6 +2,7 @@
 
 #include "PageKit.h"
 #include "StatusBlock.h"
+#include "StatusTexts.h"
 
 #include <algorithm>
 
@@ -33,8 +34,6 @@ QLabel *coverPanel(QWidget *page, const QString &name, const QString &text, cons
 }
 
 constexpr quint16 RegistrationEnabledBit = 0x02; // BACnet flags bit 1
-constexpr quint16 Switch1OffBit = 0x20;
-constexpr quint16 Switch2OffBit = 0x10;
 
 } // namespace
 
@@ -139,13 +138,14 @@ QWidget *DiagnosticsPage::buildProcessActivity()
 {
     Activity_Tab = new QWidget;
     Activity_Tab->setObjectName(QStringLiteral("Activity_Tab"));
-    indicator(Activity_Tab, QStringLiteral("Network Cable Connected"), 16, 6, 4);
+    auto caption = [](const char *text) {
+        return QString::fromLatin1(text);
+    };
+    indicator(Activity_Tab, caption(G50ProcessCaptions[4]), 16, 6, 4);
     auto *g50 = new QGroupBox(QStringLiteral(" G50 "), Activity_Tab);
     g50->setGeometry(8, 26, 355, 112);
-    const char *g50Captions[] = {"Start Process", "Found G50", "Poll Sequence Started",
-                                 "Poll Sequence Completed"};
     for (int i = 0; i < 4; ++i)
-        indicator(g50, QString::fromLatin1(g50Captions[i]), 8, 18 + 18 * i, i);
+        indicator(g50, caption(G50ProcessCaptions[size_t(i)]), 8, 18 + 18 * i, i);
     G50_Poll_State_ProgBar = new QProgressBar(g50);
     G50_Poll_State_ProgBar->setObjectName(QStringLiteral("G50_Poll_State_ProgBar"));
     G50_Poll_State_ProgBar->setRange(2, 10);
@@ -155,13 +155,13 @@ QWidget *DiagnosticsPage::buildProcessActivity()
     G50_Group_Poll_Lab->setObjectName(QStringLiteral("G50_Group_Poll_Lab"));
     auto *bacnet = new QGroupBox(QStringLiteral(" BACnet "), Activity_Tab);
     bacnet->setGeometry(8, 142, 355, 116);
-    indicator(bacnet, QStringLiteral("Sent I-Am Msg At Startup"), 8, 18, 5);
-    indicator(bacnet, QStringLiteral("Foreign Device Reg. Enabled"), 8, 36, 6);
-    sentRegistrationLabel = indicator(bacnet, QStringLiteral("Sent Registration Msg"), 24, 54, 7);
+    indicator(bacnet, caption(BACnetProcessCaptions[0]), 8, 18, 5);
+    indicator(bacnet, caption(BACnetProcessCaptions[1]), 8, 36, 6);
+    sentRegistrationLabel = indicator(bacnet, caption(BACnetProcessCaptions[2]), 24, 54, 7);
     sentRegistrationLabel->setObjectName(QStringLiteral("SentRegistration_Lab"));
-    gotRegistrationLabel = indicator(bacnet, QStringLiteral("Got Registration Reply"), 24, 72, 8);
+    gotRegistrationLabel = indicator(bacnet, caption(BACnetProcessCaptions[3]), 24, 72, 8);
     gotRegistrationLabel->setObjectName(QStringLiteral("GotRegistration_Lab"));
-    indicator(bacnet, QStringLiteral("Received Who-Is Request"), 8, 90, 9);
+    indicator(bacnet, caption(BACnetProcessCaptions[4]), 8, 90, 9);
     activityCover = coverPanel(Activity_Tab, QStringLiteral("ActivityCover_Panel"),
                                QStringLiteral("Information Not Available"), QRect(0, 0, 371, 270));
     return Activity_Tab;
@@ -253,21 +253,13 @@ void DiagnosticsPage::showTransmitters(const StatusBlock &status)
 
 void DiagnosticsPage::showBitSwitches(quint16 switches)
 {
-    // A set bit means the switch is OFF.
-    const bool off1 = switches & Switch1OffBit;
-    const bool off2 = switches & Switch2OffBit;
-    const QString texts[2][2] = {
-        {QStringLiteral("Auto mode will report as AutoHeat or AutoCool."),
-         QStringLiteral("Auto mode will report as Auto.")},
-        {QStringLiteral("All Present-Value and Priority Arrays are preserved.\n"
-                        "Output object PV = Input object PV."),
-         QStringLiteral("All Present-Value and Priority Arrays are initialised at power-up.\n"
-                        "Output object PV =\n Last Commanded PV (Highest Priority).")}};
-    const bool off[2] = {off1, off2};
+    StatusBlock status;
+    status.BitSwitches = switches;
     for (int i = 0; i < 2; ++i) {
-        switchStates[size_t(i)]->setText(off[i] ? QStringLiteral("OFF") : QStringLiteral("ON"));
-        setTextColour(switchStates[size_t(i)], off[i] ? Red : Green);
-        switchDescriptions[size_t(i)]->setText(texts[i][off[i] ? 1 : 0]);
+        const QString state = switchStateText(status, i + 1);
+        switchStates[size_t(i)]->setText(state);
+        setTextColour(switchStates[size_t(i)], state == QLatin1String("OFF") ? Red : Green);
+        switchDescriptions[size_t(i)]->setText(switchMeaning(status, i + 1));
     }
 }
 

@@ -5,6 +5,7 @@
 #include "PageHost.h"
 #include "PageKit.h"
 #include "RegisterAccess.h"
+#include "StatusTexts.h"
 #include "UiSupport.h"
 #include "UnitOps.h"
 
@@ -69,21 +70,10 @@ void showG50StatusLines(G50Page &page, const StatusBlock &status)
 {
     QLabel *link = page.Label32;
     QLabel *mnet = page.Label31;
-    if (status.G50LinkState == 0) {
-        // Without the G50 link the Mnet state read from the unit means nothing.
-        link->setText(QStringLiteral("G50 Comms Link Error"));
-        mnet->setText(QStringLiteral("Mnet Comms State Unknown"));
-        setTextColour(link, Maroon);
-        setTextColour(mnet, Maroon);
-        return;
-    }
-    link->setText(QStringLiteral("G50 Comms Link OK"));
-    setTextColour(link, Green);
-    if (status.MnetState != 0) {
-        mnet->setText(QStringLiteral("Mnet Comms OK"));
-        setTextColour(mnet, Green);
-    } else {
-        mnet->setText(QStringLiteral("Mnet Comms Initialising..."));
-        setTextColour(mnet, Navy);
-    }
+    link->setText(g50LinkText(status));
+    mnet->setText(mnetText(status));
+    // Without the G50 link the Mnet state read from the unit means nothing:
+    // both lines maroon.
+    setTextColour(link, status.G50LinkState ? Green : Maroon);
+    setTextColour(mnet, !status.G50LinkState ? Maroon : status.MnetState ? Green : Navy);
 }
