@@ -18,6 +18,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPageSize>
@@ -352,6 +353,9 @@ QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork
         };
         if (editPage(page, snapshot, [&] {
                 page.Edit21->setText(QString::number(b.instance));
+                // A file holds valid instances only: a warning about the
+                // unit's own invalid one goes with it.
+                page.Label26->setVisible(!isValidDeviceInstance(b.instance));
                 page.Edit22->setText(nameText(b.name));
                 page.CheckBox1->setChecked(b.options.newSettingComparison);
                 // Its change handler enables the BBMD boxes to match.
