@@ -3,6 +3,7 @@
 #include "AboutBox.h"
 #include "AppSettings.h"
 #include "BACnetPage.h"
+#include "ConfigFiles.h"
 #include "DiagnosticsPage.h"
 #include "FrameMonitor.h"
 #include "G50Page.h"
@@ -154,6 +155,7 @@ void TMainForm::buildMenus()
     UpgradeFirmware1->setVisible(false);
     file->addSeparator();
     Exit1 = item(file, "Exit1", QStringLiteral("E&xit"));
+    m_configFiles = new ConfigFiles(*this, file, UpgradeSeparator);
     QMenu *options = menuBar()->addMenu(QStringLiteral("&Options"));
     CommsPort1 = item(options, "CommsPort1", QStringLiteral("&Comms Port"));
     CommsPort1->setEnabled(false);

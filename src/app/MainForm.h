@@ -30,6 +30,7 @@ class TPingForm;
 class NetworkPage;
 class G50Page;
 class BACnetPage;
+class ConfigFiles;
 class NamesPage;
 class DiagnosticsPage;
 class FrameMonitor;
@@ -134,6 +135,8 @@ public:
     TMACFrm *macDialog() const { return m_macFrm.get(); }
     TAboutBox *aboutBox() const { return m_aboutBox.get(); }
     TPingForm *pingForm() const { return m_pingForm.get(); }
+    // The File menu's configuration files, names CSV and report.
+    ConfigFiles *configFiles() const { return m_configFiles; }
     // Created the first time the menu opens it; null until then.
     FrameMonitor *frameMonitor() const { return m_frameMonitor.get(); }
 
@@ -163,6 +166,7 @@ private:
     ConnectionPage *m_connection = nullptr;
     DiagnosticsPage *m_diagnostics = nullptr;
     std::unique_ptr<StatusPoll> m_statusPoll;
+    ConfigFiles *m_configFiles = nullptr; // a child of the window
 
     std::unique_ptr<TAboutBox> m_aboutBox;
     std::unique_ptr<TMACFrm> m_macFrm;

@@ -23,6 +23,8 @@ enum class Request
     SendBACnet,
     GetNames,
     SendNames,
+    SaveConfig,
+    SaveReport,
     Restart,
     MACDialog,
     StatusPoll,
@@ -44,7 +46,7 @@ struct RequestRow
 };
 
 // Priority order: the first raised flag in this table is served.
-inline constexpr std::array<RequestRow, 11> RequestTable{{
+inline constexpr std::array<RequestRow, 13> RequestTable{{
     {Request::GetNetwork, "PendingGetNetwork", "Retrieving Network Settings....", true, false,
      true},
     {Request::SendNetwork, "PendingSendNetwork", "Transmitting New Network Settings....", true,
@@ -56,6 +58,9 @@ inline constexpr std::array<RequestRow, 11> RequestTable{{
      true},
     {Request::GetNames, "PendingGetNames", "Retrieving Object Names....", true, false, true},
     {Request::SendNames, "PendingSendNames", "Transmitting Object Names....", true, false, true},
+    {Request::SaveConfig, "PendingSaveConfig", "Retrieving Unit Configuration....", true, false,
+     true},
+    {Request::SaveReport, "PendingSaveReport", "Retrieving Unit Report....", true, false, true},
     {Request::Restart, "PendingRestart", "Transmitting Restart Command....", false, true, false},
     {Request::MACDialog, "PendingMACDialog", nullptr, false, true, false},
     {Request::StatusPoll, "PendingStatusPoll", nullptr, false, false, false},

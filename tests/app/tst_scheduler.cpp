@@ -74,12 +74,14 @@ void TestScheduler::servesOneRequestPerTickInPriorityOrder()
     }
     const QList<Request> expected{Request::GetNetwork, Request::SendNetwork, Request::GetG50,
                                   Request::SendG50,    Request::GetBACnet,   Request::SendBACnet,
-                                  Request::GetNames,   Request::SendNames,   Request::Restart,
-                                  Request::MACDialog,  Request::StatusPoll};
+                                  Request::GetNames,   Request::SendNames,   Request::SaveConfig,
+                                  Request::SaveReport, Request::Restart,     Request::MACDialog,
+                                  Request::StatusPoll};
     QCOMPARE(r.served, expected);
     QVERIFY(!s.anyPending());
-    // Only the eight page requests give the controls back.
-    QCOMPARE(r.enables, 8);
+    // Only the eight page requests and the two whole-unit reads give the
+    // controls back.
+    QCOMPARE(r.enables, 10);
     s.Timer2.fire();
     QCOMPARE(r.served.size(), expected.size()); // nothing raised: nothing served
 }

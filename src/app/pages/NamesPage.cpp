@@ -198,6 +198,29 @@ void NamesPage::setName(int row, const QString &name)
         item->setText(name);
 }
 
+QStringList NamesPage::unitNames() const
+{
+    QStringList names;
+    for (int row = 1; row <= ObjectNameCount; ++row)
+        names << (row == m_editRow ? Edit27->text() : cellText(row, 1));
+    return names;
+}
+
+bool NamesPage::editUnitNames(const QStringList &names)
+{
+    const QStringList before = unitNames();
+    {
+        const Loading loading(*this);
+        Edit27Exit();
+        for (int row = 1; row <= ObjectNameCount && row <= names.size(); ++row)
+            setName(row, names[row - 1]);
+    }
+    const bool changed = unitNames() != before;
+    if (changed)
+        markUnsent();
+    return changed;
+}
+
 void NamesPage::Button9Click()
 {
     m_host.raiseRequest(Request::GetNames);

@@ -50,6 +50,14 @@ public:
     // being reset.
     void MarkNamesChanged();
 
+    // The 100 unit names as the grid shows them, address 1 first; a name
+    // being typed in the editor counts.
+    QStringList unitNames() const;
+    // Puts names (address 1 first, at most 100) into the grid as an edit:
+    // the editor's text is taken first, and the page is marked unsent when
+    // any name differs. Returns whether one did.
+    bool editUnitNames(const QStringList &names);
+
     // Fills the grid with the address column, empty unit names and the default
     // system object names and scrolls to row 1.
     void resetGrid();

@@ -1,0 +1,469 @@
+#include "ConfigFiles.h"
+
+#include "BACnetPage.h"
+#include "Codecs.h"
+#include "ConfigTransfer.h"
+#include "G50Page.h"
+#include "MainForm.h"
+#include "NamesCsv.h"
+#include "NamesPage.h"
+#include "NetworkPage.h"
+#include "RavelinVersion.h"
+#include "UiSupport.h"
+#include "UnitReport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <QTabWidget>
+#include <QTextDocument>
+
+namespace {
+
+const QString ToolName = QStringLiteral("QuorixIPB_Cfg");
+
+FileDialogFunction &dialogInterceptor()
+{
+    static FileDialogFunction instance;
+    return instance;
+}
+
+QString configFilter()
+{
+    return QStringLiteral("Configuration files (*.json);;All files (*)");
+}
+
+QString csvFilter()
+{
+    return QStringLiteral("CSV files (*.csv);;All files (*)");
+}
+
+// The texts a page's widgets show, to tell whether filling it changed it.
+template <typename Boxes> QStringList boxTexts(const Boxes &boxes)
+{
+    QStringList texts;
+    for (const QLineEdit *box : boxes)
+        texts << box->text();
+    return texts;
+}
+
+QString checkText(const QCheckBox *box)
+{
+    return box->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+// Runs `fill` on the page without its widgets' change signals counting as
+// edits, then marks the page unsent when what it shows differs.
+template <typename Snapshot, typename Fill>
+bool editPage(SessionPage &page, const Snapshot &snapshot, const Fill &fill)
+{
+    const QStringList before = snapshot();
+    {
+        const SessionPage::Loading loading(page);
+        fill();
+    }
+    if (snapshot() == before)
+        return false;
+    page.markUnsent();
+    return true;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    *error = file.errorString();
+    return false;
+}
+
+bool writePdf(const QString &path, const QString &html, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    {
+        QPdfWriter writer(&file);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+        writer.setTitle(QStringLiteral("Commissioning report"));
+        writer.setCreator(ToolName);
+        QTextDocument document;
+        document.setHtml(html);
+        document.print(&writer);
+    } // the writer finishes the file when it goes
+    if (file.commit())
+        return true;
+    *error = file.errorString();
+    return false;
+}
+
+QString failedBlockText(const OpResult &op, const QString &lastBlock, int nameNumber)
+{
+    if (!op.failedBlock)
+        return lastBlock;
+    QString block = QString::fromLatin1(op.failedBlock->name);
+    if (op.failedBlock->unitId == NamesUnitId && nameNumber > 0)
+        block += QStringLiteral(" %1").arg(nameNumber);
+    return block;
+}
+
+void showError(const QString &text)
+{
+    BeepMessageDlg(text, MsgKind::Error, MsgButtons::Ok);
+}
+
+} // namespace
+
+void setFileDialogInterceptor(FileDialogFunction function)
+{
+    dialogInterceptor() = std::move(function);
+}
+
+std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggested, QWidget *parent)
+{
+    if (dialogInterceptor())
+        return dialogInterceptor()(kind, suggested);
+    QFileDialog dialog(parent);
+    const bool saving = kind == FileDialogKind::SaveConfig || kind == FileDialogKind::ExportNames ||
+                        kind == FileDialogKind::SaveReport;
+    dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    QCheckBox *network = nullptr;
+    switch (kind) {
+    case FileDialogKind::SaveConfig:
+        dialog.setWindowTitle(QStringLiteral("Save Current Config"));
+        dialog.setNameFilter(configFilter());
+        dialog.setDefaultSuffix(QStringLiteral("json"));
+        break;
+    case FileDialogKind::OpenConfig: {
+        dialog.setWindowTitle(QStringLiteral("Open Config File"));
+        dialog.setNameFilter(configFilter());
+        // The check box needs the dialog's own layout, not the system's.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        network = new QCheckBox(QStringLiteral("Fill the Network page too (IP address, gateway, "
+                                               "subnet mask, lock)"),
+                                &dialog);
+        if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout()))
+            grid->addWidget(network, grid->rowCount(), 0, 1, -1);
+        break;
+    }
+    case FileDialogKind::ExportNames:
+        dialog.setWindowTitle(QStringLiteral("Export Names As CSV"));
+        dialog.setNameFilter(csvFilter());
+        dialog.setDefaultSuffix(QStringLiteral("csv"));
+        break;
+    case FileDialogKind::ImportNames:
+        dialog.setWindowTitle(QStringLiteral("Import Names From CSV"));
+        dialog.setNameFilter(csvFilter());
+        break;
+    case FileDialogKind::SaveReport:
+        dialog.setWindowTitle(QStringLiteral("Save Commissioning Report"));
+        dialog.setNameFilter(QStringLiteral("HTML page (*.html);;PDF document (*.pdf)"));
+        dialog.setDefaultSuffix(QStringLiteral("html"));
+        break;
+    }
+    if (!suggested.isEmpty())
+        dialog.selectFile(suggested);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    FileChoice choice;
+    choice.path = dialog.selectedFiles().constFirst();
+    choice.includeNetwork = network && network->isChecked();
+    return choice;
+}
+
+ConfigFiles::ConfigFiles(TMainForm &form, QMenu *fileMenu, QAction *before)
+    : QObject(&form), m_form(form)
+{
+    auto item = [&](const char *name, const QString &text) {
+        auto *action = new QAction(text, fileMenu);
+        action->setObjectName(QString::fromLatin1(name));
+        fileMenu->insertAction(before, action);
+        return action;
+    };
+    OpenConfig1 = item("OpenConfig1", QStringLiteral("&Open Config File..."));
+    SaveReport1 = item("SaveReport1", QStringLiteral("Save Commissioning &Report..."));
+    ExportNames1 = item("ExportNames1", QStringLiteral("&Export Names As CSV..."));
+    ImportNames1 = item("ImportNames1", QStringLiteral("&Import Names From CSV..."));
+
+    connect(form.SaveCurrentConfig1, &QAction::triggered, this,
+            [this] { m_form.raiseRequest(Request::SaveConfig); });
+    connect(SaveReport1, &QAction::triggered, this,
+            [this] { m_form.raiseRequest(Request::SaveReport); });
+    connect(OpenConfig1, &QAction::triggered, this, &ConfigFiles::OpenConfigClick);
+    connect(ExportNames1, &QAction::triggered, this, &ConfigFiles::ExportNamesClick);
+    connect(ImportNames1, &QAction::triggered, this, &ConfigFiles::ImportNamesClick);
+
+    // The session is open exactly while "Close Connection" is enabled.
+    connect(form.CloseConnection1, &QAction::changed, this, &ConfigFiles::updateActions);
+    connect(form.pageControl(), &QTabWidget::currentChanged, this, &ConfigFiles::updateActions);
+    form.scheduler().setHandler(Request::SaveConfig, [this] { SaveCurrentConfig(); });
+    form.scheduler().setHandler(Request::SaveReport, [this] { SaveCommissioningReport(); });
+    updateActions();
+}
+
+void ConfigFiles::updateActions()
+{
+    const bool open = m_form.sessionOpen();
+    m_form.SaveCurrentConfig1->setEnabled(open);
+    OpenConfig1->setEnabled(open);
+    SaveReport1->setEnabled(open);
+    const bool names = open && m_form.pageControl()->currentIndex() == int(TMainForm::Tab::Names);
+    for (QAction *action : {ExportNames1, ImportNames1}) {
+        action->setVisible(names);
+        action->setEnabled(names);
+    }
+}
+
+void ConfigFiles::endRead()
+{
+    Delay(150);
+    m_form.hideBusy();
+    m_form.restoreCursor();
+    // The file dialog that follows is used with the window back.
+    m_form.EnableControls();
+}
+
+bool ConfigFiles::readUnit(UnitConfig &config)
+{
+    if (!m_form.access().hasTransport()) {
+        endRead();
+        return false;
+    }
+    QString lastBlock;
+    int nameNumber = 0;
+    const OpResult op = readUnitConfig(m_form.access(), config, [&](const QString &block, int n) {
+        lastBlock = block;
+        nameNumber = n;
+        m_form.showBusy(
+            n > 0
+                ? QStringLiteral("Retrieving Object Name %1 of %2....").arg(n).arg(ObjectNameCount)
+                : QStringLiteral("Retrieving %1....").arg(block));
+    });
+    endRead();
+    if (op.ok())
+        return true;
+    showError(QStringLiteral("Error Retrieving The Unit's Configuration (%1).\rNothing was saved.")
+                  .arg(failedBlockText(op, lastBlock, nameNumber)));
+    return false;
+}
+
+void ConfigFiles::SaveCurrentConfig()
+{
+    UnitConfig config;
+    if (!readUnit(config))
+        return;
+    config.toolName = ToolName;
+    config.toolVersion = QString::fromLatin1(RavelinVersion::ProductVersion);
+    config.savedAt = QDateTime::currentDateTimeUtc();
+    const QString suggested = config.bacnet
+                                  ? QStringLiteral("ravelin-%1.json").arg(config.bacnet->instance)
+                                  : QStringLiteral("ravelin.json");
+    const std::optional<FileChoice> choice =
+        askForFile(FileDialogKind::SaveConfig, suggested, &m_form);
+    if (!choice)
+        return;
+    QString error;
+    if (!saveUnitConfig(choice->path, config, &error)) {
+        showError(QStringLiteral("The configuration could not be saved:\r%1").arg(error));
+        return;
+    }
+    BeepMessageDlg(QStringLiteral("Configuration saved to %1.").arg(choice->path),
+                   MsgKind::Information, MsgButtons::Ok);
+}
+
+void ConfigFiles::SaveCommissioningReport()
+{
+    UnitReport report;
+    if (!readUnit(report.config))
+        return;
+    StatusBlock status;
+    if (readStatusBlock(m_form.access(), status).ok())
+        report.status = status;
+    report.unitAddress =
+        m_form.viaComPort() ? QStringLiteral("COM%1").arg(m_form.ComPort) : m_form.IPAddress;
+    report.toolName = ToolName;
+    report.toolVersion = QString::fromLatin1(RavelinVersion::ProductVersion);
+    report.madeAt = QDateTime::currentDateTimeUtc();
+    const std::optional<FileChoice> choice =
+        askForFile(FileDialogKind::SaveReport, QStringLiteral("report.html"), &m_form);
+    if (!choice)
+        return;
+    QString path = choice->path;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix.isEmpty())
+        path += QStringLiteral(".html");
+    const QString html = unitReportHtml(report);
+    QString error;
+    const bool written = suffix == QLatin1String("pdf") ? writePdf(path, html, &error)
+                                                        : writeBytes(path, html.toUtf8(), &error);
+    if (!written) {
+        showError(QStringLiteral("The report could not be written to %1:\r%2").arg(path, error));
+        return;
+    }
+    BeepMessageDlg(QStringLiteral("Report written to %1.").arg(path), MsgKind::Information,
+                   MsgButtons::Ok);
+}
+
+QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork)
+{
+    QStringList changed;
+    if (includeNetwork && config.network) {
+        NetworkPage &page = *m_form.networkPage();
+        const auto snapshot = [&page] {
+            return boxTexts(page.boxes) << checkText(page.CheckBox3);
+        };
+        if (editPage(page, snapshot, [&] {
+                for (std::size_t i = 0; i < page.boxes.size(); ++i)
+                    page.boxes[i]->setText(octetText(config.network->addresses[i]));
+                page.CheckBox3->setChecked(config.network->allowConfigViaNetwork);
+            }))
+            changed << QStringLiteral("Network");
+    }
+    if (config.g50) {
+        G50Page &page = *m_form.g50Page();
+        const auto snapshot = [&page] {
+            return boxTexts(page.boxes);
+        };
+        if (editPage(page, snapshot, [&] {
+                for (std::size_t i = 0; i < page.boxes.size(); ++i)
+                    page.boxes[i]->setText(octetText((*config.g50)[i]));
+            }))
+            changed << QStringLiteral("G50");
+    }
+    if (config.bacnet) {
+        BACnetPage &page = *m_form.bacnetPage();
+        const BACnetSettings &b = *config.bacnet;
+        const auto snapshot = [&page] {
+            return boxTexts(page.bbmdBoxes)
+                   << page.Edit21->text() << page.Edit22->text() << page.Edit28->text()
+                   << checkText(page.CheckBox1) << checkText(page.CheckBox2);
+        };
+        if (editPage(page, snapshot, [&] {
+                page.Edit21->setText(QString::number(b.instance));
+                // A file holds valid instances only: a warning about the
+                // unit's own invalid one goes with it.
+                page.Label26->setVisible(!isValidDeviceInstance(b.instance));
+                page.Edit22->setText(nameText(b.name));
+                page.CheckBox1->setChecked(b.options.newSettingComparison);
+                // Its change handler enables the BBMD boxes to match.
+                page.CheckBox2->setChecked(b.options.foreignDevice);
+                for (std::size_t i = 0; i < page.bbmdBoxes.size(); ++i)
+                    page.bbmdBoxes[i]->setText(octetText(b.options.bbmd[i]));
+                page.Edit28->setText(QString::number(b.options.timeToLive));
+            }))
+            changed << QStringLiteral("BACnet");
+    }
+    if (config.objectNames) {
+        QStringList names;
+        for (const QByteArray &name : *config.objectNames)
+            names << nameText(name);
+        if (m_form.namesPage()->editUnitNames(names))
+            changed << QStringLiteral("Unit Names");
+    }
+    return changed;
+}
+
+void ConfigFiles::OpenConfigClick()
+{
+    const std::optional<FileChoice> choice =
+        askForFile(FileDialogKind::OpenConfig, QString(), &m_form);
+    if (!choice)
+        return;
+    const QString shownName = QFileInfo(choice->path).fileName();
+    UnitConfig config;
+    ConfigError error;
+    if (!loadUnitConfig(choice->path, config, &error)) {
+        showError(QStringLiteral("%1: %2\rThe file was refused; nothing was changed.")
+                      .arg(shownName, error.text()));
+        return;
+    }
+    const QStringList changed = fillPages(config, choice->includeNetwork);
+    QString text =
+        changed.isEmpty()
+            ? QStringLiteral("%1 holds what the pages show; nothing was changed.").arg(shownName)
+            : QStringLiteral("%1 was loaded into the pages: %2.\rReview each page and "
+                             "send it to the unit. Nothing has been sent.")
+                  .arg(shownName, changed.join(QStringLiteral(", ")));
+    if (config.network && !choice->includeNetwork)
+        text += QStringLiteral("\rThe file's network settings were left out.");
+    BeepMessageDlg(text, MsgKind::Information, MsgButtons::Ok);
+}
+
+void ConfigFiles::ExportNamesClick()
+{
+    ObjectNameList names;
+    const QStringList shown = m_form.namesPage()->unitNames();
+    for (int i = 0; i < ObjectNameCount; ++i) {
+        const std::optional<QByteArray> bytes = nameBytes(shown[i]);
+        if (!bytes) {
+            showError(QStringLiteral("The name of address %1 holds a character the unit cannot "
+                                     "store.\rNothing was exported.")
+                          .arg(i + 1));
+            return;
+        }
+        names[std::size_t(i)] = *bytes;
+    }
+    const std::optional<FileChoice> choice =
+        askForFile(FileDialogKind::ExportNames, QStringLiteral("names.csv"), &m_form);
+    if (!choice)
+        return;
+    QString error;
+    if (!writeBytes(choice->path, namesToCsv(names), &error)) {
+        showError(
+            QStringLiteral("The names could not be written to %1:\r%2").arg(choice->path, error));
+        return;
+    }
+    BeepMessageDlg(QStringLiteral("Names exported to %1.").arg(choice->path), MsgKind::Information,
+                   MsgButtons::Ok);
+}
+
+void ConfigFiles::ImportNamesClick()
+{
+    const std::optional<FileChoice> choice =
+        askForFile(FileDialogKind::ImportNames, QString(), &m_form);
+    if (!choice)
+        return;
+    const QString shownName = QFileInfo(choice->path).fileName();
+    QFile file(choice->path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        showError(QStringLiteral("%1 cannot be read: %2").arg(shownName, file.errorString()));
+        return;
+    }
+    const QByteArray text = file.read(MaxNamesCsvSize + 1);
+    QStringList faults;
+    std::optional<NameUpdates> updates;
+    if (text.size() > MaxNamesCsvSize)
+        faults << QStringLiteral("the file is larger than %1 bytes").arg(MaxNamesCsvSize);
+    else
+        updates = parseNamesCsv(text, &faults);
+    if (!updates) {
+        showError(QStringLiteral("%1 was refused; nothing was changed:\r%2")
+                      .arg(shownName, faults.join(QLatin1Char('\r'))));
+        return;
+    }
+    QStringList names = m_form.namesPage()->unitNames();
+    for (const auto &[address, name] : *updates)
+        names[address - 1] = nameText(name);
+    const bool changed = m_form.namesPage()->editUnitNames(names);
+    BeepMessageDlg(changed ? QStringLiteral("%1 names were read from %2.\rReview the page and "
+                                            "send it to the unit.")
+                                 .arg(updates->size())
+                                 .arg(shownName)
+                           : QStringLiteral("%1 holds the names the page shows; nothing was "
+                                            "changed.")
+                                 .arg(shownName),
+                   MsgKind::Information, MsgButtons::Ok);
+}

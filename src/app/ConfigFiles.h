@@ -1,0 +1,80 @@
+#pragma once
+
+// The File menu's configuration files: saving what the unit holds, opening a
+// saved configuration into the pages for review, the object names as CSV and
+// the commissioning report. Reads from the unit run as scheduler requests;
+// opening a file only edits the pages, as the engineer would, and sends
+// nothing.
+
+#include "ConfigFile.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QAction;
+class QMenu;
+class TMainForm;
+
+// The files the menu items ask for.
+enum class FileDialogKind
+{
+    SaveConfig,
+    OpenConfig,
+    ExportNames,
+    ImportNames,
+    SaveReport
+};
+
+struct FileChoice
+{
+    QString path;
+    // Opening a configuration: fill the Network page as well.
+    bool includeNetwork = false;
+};
+
+// Asks for a file (a suggested name for the save kinds); nothing when the
+// engineer cancels. Tests replace the dialog; an empty function restores it.
+using FileDialogFunction =
+    std::function<std::optional<FileChoice>(FileDialogKind kind, const QString &suggested)>;
+void setFileDialogInterceptor(FileDialogFunction function);
+std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggested,
+                                     QWidget *parent);
+
+class ConfigFiles : public QObject
+{
+    Q_OBJECT
+public:
+    // Adds its items to `fileMenu` before `before` and registers the
+    // requests' handlers.
+    ConfigFiles(TMainForm &form, QMenu *fileMenu, QAction *before);
+
+    QAction *OpenConfig1 = nullptr;
+    QAction *SaveReport1 = nullptr;
+    QAction *ExportNames1 = nullptr;
+    QAction *ImportNames1 = nullptr;
+
+    // Requests served by the scheduler.
+    void SaveCurrentConfig();
+    void SaveCommissioningReport();
+
+    void OpenConfigClick();
+    void ExportNamesClick();
+    void ImportNamesClick();
+
+    // Fills the pages from a configuration as the engineer's edits, the
+    // network page only when asked, the MAC never; each page that changes is
+    // marked unsent. Returns the captions of the pages that changed.
+    QStringList fillPages(const UnitConfig &config, bool includeNetwork);
+
+private:
+    void updateActions();
+    // Reads the whole unit with the busy window following the blocks; on a
+    // failure the busy window is gone and the error is shown.
+    bool readUnit(UnitConfig &config);
+    void endRead();
+
+    TMainForm &m_form;
+};
