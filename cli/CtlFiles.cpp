@@ -7,6 +7,7 @@
 #include "ConfigFile.h"
 #include "ConfigTransfer.h"
 #include "NamesCsv.h"
+#include "RavelinVersion.h"
 #include "UnitOps.h"
 
 #include <QDateTime>
@@ -35,7 +36,7 @@ void refuseFile(const QString &path, const QStringList &messages)
 
 QString toolVersion()
 {
-    return QStringLiteral(RAVELIN_VERSION);
+    return QString::fromLatin1(RavelinVersion::ProjectVersion);
 }
 
 std::optional<ProductInfo> checkRavelin(RegisterAccess &access, const FileCommandContext &context,

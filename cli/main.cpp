@@ -1,14 +1,15 @@
 // ravelinctl: reads and writes a Quorix Ravelin unit's registers from the
 // command line, through the same client code as the configuration tool.
 
-#include "CtlFiles.h"
 #include "CtlConfig.h"
+#include "CtlFiles.h"
 #include "CtlSession.h"
 
 #include "Codecs.h"
 #include "FrameFormat.h"
 #include "ModBusPro.h"
 #include "ModBusTCPPro.h"
+#include "RavelinVersion.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -32,6 +33,8 @@ const char *const Usage =
     "  --json             print the result as one JSON object\n"
     "  --trace            print every frame sent and received on standard error,\n"
     "                     one line each (docs/frame-trace.md)\n"
+    "  --version          print the version and build, then leave\n"
+    "  --help             print this text, then leave\n"
     "\n"
     "Commands:\n"
     "  identify                      product code and firmware version\n"
@@ -129,6 +132,9 @@ Invocation parseArguments(const QStringList &args)
             inv.trace = true;
         else if (option == QLatin1String("--help")) {
             std::printf("%s", Usage);
+            std::exit(ExitOk);
+        } else if (option == QLatin1String("--version")) {
+            std::printf("ravelinctl %s\n", RavelinVersion::VersionText);
             std::exit(ExitOk);
         } else
             usageError(QStringLiteral("unknown option %1").arg(option));

@@ -1,6 +1,7 @@
 // ravelin-sim: a simulated Quorix Ravelin unit answering Modbus TCP and
 // Modbus RTU with the unit's own function codes, for tests and demos.
 
+#include "RavelinVersion.h"
 #include "RtuEndpoint.h"
 #include "SimCore.h"
 #include "TcpEndpoint.h"
@@ -92,6 +93,7 @@ void addOptions(QCommandLineParser &parser)
         QStringLiteral("Simulated Quorix Ravelin unit (Modbus TCP and RTU)."));
     parser.addHelpOption();
     parser.addOptions({
+        {QStringLiteral("version"), QStringLiteral("Print the version and build, then leave.")},
         {QStringLiteral("listen"),
          QStringLiteral("Serve Modbus TCP on HOST:PORT (repeatable; port 0 picks a free port). "
                         "Default 127.0.0.1:502."),
@@ -229,6 +231,10 @@ int main(int argc, char *argv[])
         usageError(parser, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         std::printf("%s", qPrintable(parser.helpText()));
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("ravelin-sim %s\n", RavelinVersion::VersionText);
         return 0;
     }
     if (!parser.positionalArguments().isEmpty())

@@ -2,17 +2,33 @@
 // then the message loop.
 
 #include "MainForm.h"
+#include "RavelinVersion.h"
 #include "ScreenshotRun.h"
 #include "StartupProbe.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QScreen>
+
+#include <cstdio>
+#include <cstring>
 
 int main(int argc, char *argv[])
 {
+    // Answered before the application object exists: a terminal without a
+    // display can still ask which version is installed.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("QuorixIPB_Cfg %s\n", RavelinVersion::VersionText);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("QuorixIP-B_Cfg"));
-    QApplication::setApplicationVersion(QStringLiteral(RAVELIN_VERSION));
+    QApplication::setApplicationVersion(QString::fromLatin1(RavelinVersion::ProjectVersion));
+    // The window and the dialogs take the installed theme icon; a build-tree
+    // run without one keeps the platform's default.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quorix-ravelin-config")));
 
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
