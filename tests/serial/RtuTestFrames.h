@@ -1,9 +1,13 @@
 #pragma once
 
 // RTU frames the serial tests script: hexadecimal text to bytes, a CRC
-// appended, and the unit's answer to the network-address read.
+// appended, the unit's answer to the network-address read, and the line a
+// scripted peer answers on.
 
 #include "ModBusPro.h"
+#include "PtyPair.h"
+#include "RtuPeer.h"
+#include "VeskComms.h"
 
 #include <QByteArray>
 
@@ -34,3 +38,19 @@ inline QByteArray networkReply(char byteCount = 0x18)
 }
 
 inline const QByteArray ReadNetwork = hex("146b0007000c9702");
+
+// A component open on the slave end of a fresh pty, with the session's
+// receive buffer.
+struct Line
+{
+    PtyPair pty;
+    RtuPeer peer{pty};
+    TVeskComms comms;
+
+    bool open()
+    {
+        comms.DevicePath = pty.slavePath();
+        comms.RxBufferSize = 200;
+        return comms.OpenPort();
+    }
+};

@@ -15,22 +15,6 @@ namespace {
 
 constexpr std::uint16_t Untouched = 0xEEEE;
 
-// A component open on the slave end of a fresh pty, with the session's
-// receive buffer.
-struct Line
-{
-    PtyPair pty;
-    RtuPeer peer{pty};
-    TVeskComms comms;
-
-    bool open()
-    {
-        comms.DevicePath = pty.slavePath();
-        comms.RxBufferSize = 200;
-        return comms.OpenPort();
-    }
-};
-
 } // namespace
 
 class TstModbusRtu : public QObject

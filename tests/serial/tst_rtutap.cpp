@@ -30,20 +30,6 @@ protected:
     void record(const FrameRecord &r) override { records.push_back(r); }
 };
 
-struct Line
-{
-    PtyPair pty;
-    RtuPeer peer{pty};
-    TVeskComms comms;
-
-    bool open()
-    {
-        comms.DevicePath = pty.slavePath();
-        comms.RxBufferSize = 200;
-        return comms.OpenPort();
-    }
-};
-
 } // namespace
 
 class TstRtuTap : public QObject
