@@ -1,6 +1,7 @@
 // Program entry: the application title, the windows in their creation order,
 // then the message loop.
 
+#include "Appearance.h"
 #include "MainForm.h"
 #include "RavelinVersion.h"
 #include "ScreenshotRun.h"
@@ -24,6 +25,8 @@ int main(int argc, char *argv[])
         }
     }
     QApplication app(argc, argv);
+    // RAVELIN_PALETTE=light|dark chooses a scheme; unset, the desktop's is used.
+    Appearance::applySchemeFromEnvironment(app);
     QApplication::setApplicationName(QStringLiteral("QuorixIP-B_Cfg"));
     QApplication::setApplicationVersion(QString::fromLatin1(RavelinVersion::ProjectVersion));
     // The window and the dialogs take the installed theme icon; a build-tree
