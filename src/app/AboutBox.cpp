@@ -1,6 +1,10 @@
 #include "AboutBox.h"
 
+#include "PageKit.h"
+
 #include "RavelinVersion.h"
+
+#include <algorithm>
 
 #include <QFrame>
 #include <QLabel>
@@ -96,14 +100,14 @@ QPixmap betaPicture(const QSize &size, qreal devicePixelRatio)
     return pixmap;
 }
 
+constexpr int ProductNameHeight = 25;
+
 QLabel *textLabel(QWidget *parent, const char *name, const QRect &geometry)
 {
     auto *label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(geometry);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Qt::black);
-    label->setPalette(palette);
+    PageKit::setTextColour(label, Qt::black);
     return label;
 }
 
@@ -153,7 +157,7 @@ void TAboutBox::build()
     ProgramIcon->setGeometry(8, 8, 64, 64);
     ProgramIcon->setPixmap(programPicture(devicePixelRatioF()));
 
-    ProductName = textLabel(this, "ProductName", QRect(104, 16, 222, 25));
+    ProductName = textLabel(this, "ProductName", QRect(104, 16, 222, ProductNameHeight));
     ProductName->setWordWrap(true);
     Version = textLabel(this, "Version", QRect(104, 48, 222, 17));
     Copyright = textLabel(this, "Copyright", QRect(104, 72, 222, 17));
@@ -188,6 +192,11 @@ void TAboutBox::ReadVersionInfo()
         preRelease = m_source->preRelease();
     }
     ProductName->setText(values[1]);
+    // A description that wraps onto a second line needs a little more than
+    // the 25 pixels the box gives it; it may grow down to the version line.
+    ProductName->resize(ProductName->width(),
+                        std::clamp(ProductName->heightForWidth(ProductName->width()),
+                                   ProductNameHeight, Version->y() - ProductName->y()));
     Version->setText(versionLine(values[2]));
     Copyright->setText(values[4]);
     BetaWatermark->setVisible(preRelease);

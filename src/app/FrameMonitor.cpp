@@ -1,5 +1,6 @@
 #include "FrameMonitor.h"
 
+#include "Appearance.h"
 #include "FrameFormat.h"
 #include "RegisterAccess.h"
 #include "UiSupport.h"
@@ -66,6 +67,18 @@ int FrameTableModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
+// Dark red, or a lighter red where the rows (plain and alternate) are dark.
+QColor FrameTableModel::failedRowColour()
+{
+    const QPalette palette = QGuiApplication::palette();
+    const QColor base = palette.color(QPalette::Base);
+    const QColor alternate = palette.color(QPalette::AlternateBase);
+    return Appearance::readableOn(Qt::darkRed, Appearance::relativeLuminance(alternate) >
+                                                       Appearance::relativeLuminance(base)
+                                                   ? alternate
+                                                   : base);
+}
+
 QVariant FrameTableModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
@@ -74,7 +87,7 @@ QVariant FrameTableModel::data(const QModelIndex &index, int role) const
     if (role == OutcomeRole)
         return int(r.outcome);
     if (role == Qt::ForegroundRole)
-        return r.outcome == FrameOutcome::Good ? QVariant() : QVariant(QColor(Qt::darkRed));
+        return r.outcome == FrameOutcome::Good ? QVariant() : QVariant(failedRowColour());
     if (role == Qt::ToolTipRole && index.column() == BytesColumn)
         return QStringLiteral("%1 bytes").arg(r.length);
     if (role != Qt::DisplayRole)

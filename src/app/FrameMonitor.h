@@ -66,6 +66,8 @@ public:
     void setCapacity(std::size_t capacity);
     std::size_t capacity() const { return m_capacity; }
     const FrameRecord &record(int row) const { return m_rows[std::size_t(row)]; }
+    // The text colour of the rows of failed exchanges in the current palette.
+    static QColor failedRowColour();
 
 private:
     void trimTo(std::size_t rows);

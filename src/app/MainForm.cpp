@@ -1,6 +1,7 @@
 #include "MainForm.h"
 
 #include "AboutBox.h"
+#include "Appearance.h"
 #include "AppSettings.h"
 #include "BACnetPage.h"
 #include "ConfigFiles.h"
@@ -64,6 +65,11 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindo
     m_tcpPort = tcpPortFromEnvironment();
     buildWindow();
     buildMenus();
+    connect(Appearance::PaletteWatch::instance(), &Appearance::PaletteWatch::paletteChanged, this,
+            [this] {
+                for (int i = 0; i < m_pages->count(); ++i)
+                    colourTabCaption(i);
+            });
     startUp(arguments);
 }
 
@@ -123,9 +129,17 @@ void TMainForm::addPage(SessionPage *page, Tab tab, const QString &caption)
     const int index = m_pages->addTab(page, caption);
     m_tabs[size_t(tab)] = page;
     // Unsent changes show as a red tab caption.
-    connect(page, &SessionPage::unsentChanged, this, [this, index](bool unsent) {
-        m_pages->tabBar()->setTabTextColor(index, unsent ? PageKit::Red : QColor());
-    });
+    connect(page, &SessionPage::unsentChanged, this, [this, index] { colourTabCaption(index); });
+}
+
+void TMainForm::colourTabCaption(int index)
+{
+    QTabBar *bar = m_pages->tabBar();
+    const auto *page = qobject_cast<const SessionPage *>(m_pages->widget(index));
+    bar->setTabTextColor(index, page && page->hasUnsentChanges()
+                                    ? Appearance::readableOn(
+                                          PageKit::Red, Appearance::surfaceBehindText(bar->palette()))
+                                    : QColor());
 }
 
 QStatusBar *TMainForm::StatusBar1()

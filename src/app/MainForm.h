@@ -148,6 +148,8 @@ private:
     void buildMenus();
     void startUp(const QStringList &arguments);
     void addPage(SessionPage *page, Tab tab, const QString &caption);
+    // A page with unsent changes shows its caption in red.
+    void colourTabCaption(int index);
     void showSessionTabs(bool show);
     void recoverFromRequestError(const QString &what);
     void applyFirmwareGates(quint16 version);

@@ -1,5 +1,6 @@
 #include "DiagnosticsPage.h"
 
+#include "Appearance.h"
 #include "PageKit.h"
 #include "StatusBlock.h"
 #include "StatusTexts.h"
@@ -37,9 +38,9 @@ constexpr quint16 RegistrationEnabledBit = 0x02; // BACnet flags bit 1
 
 } // namespace
 
-// The indicator glyph: a green tick on a transparent background, drawn in
-// 16 x 16 logical pixels at the screen's own resolution.
-QPixmap DiagnosticsPage::tickPicture(qreal devicePixelRatio)
+// The indicator glyph: a tick (green unless told) on a transparent
+// background, drawn in 16 x 16 logical pixels at the screen's own resolution.
+QPixmap DiagnosticsPage::tickPicture(qreal devicePixelRatio, const QColor &colour)
 {
     const int side = qRound(16 * devicePixelRatio);
     QPixmap pixmap(side, side);
@@ -47,7 +48,7 @@ QPixmap DiagnosticsPage::tickPicture(qreal devicePixelRatio)
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Green, 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(colour, 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPolyline(QPolygonF({QPointF(3, 8), QPointF(7, 12), QPointF(13, 3)}));
     return pixmap;
 }
@@ -77,6 +78,8 @@ DiagnosticsPage::DiagnosticsPage(PageHost &host, QWidget *parent) : SessionPage(
     inner->addTab(buildProcessActivity(), QStringLiteral("Process Activity"));
     inner->addTab(buildBitSwitches(), QStringLiteral("BitSwitches"));
     inner->setCurrentWidget(Activity_Tab);
+    connect(Appearance::PaletteWatch::instance(), &Appearance::PaletteWatch::paletteChanged, this,
+            [this] { showProcessIndicators(shownG50Flags, shownBACnetFlags); });
 }
 
 QWidget *DiagnosticsPage::buildNetworkActivity()
@@ -204,7 +207,12 @@ void DiagnosticsPage::applyFirmwareGates(int version)
 
 void DiagnosticsPage::showProcessIndicators(quint16 g50Flags, quint16 bacnetFlags)
 {
-    const QPixmap tick = tickPicture(devicePixelRatioF());
+    // Green, or a lighter green on a dark page (redrawn with every status).
+    shownG50Flags = g50Flags;
+    shownBACnetFlags = bacnetFlags;
+    const QPixmap tick = tickPicture(
+        devicePixelRatioF(),
+        Appearance::readableOn(Green, Appearance::surfaceBehindText(palette())));
     for (int i = 0; i < IndicatorCount; ++i) {
         const quint16 word = i < 5 ? g50Flags : bacnetFlags;
         const bool set = (word >> (i % 5)) & 1u;
@@ -280,7 +288,7 @@ void DiagnosticsPage::resetSwitchesAndProgress()
 {
     for (int i = 0; i < 2; ++i) {
         switchStates[size_t(i)]->setText(QStringLiteral("?"));
-        setTextColour(switchStates[size_t(i)], palette().color(QPalette::WindowText));
+        clearTextColour(switchStates[size_t(i)]);
         switchDescriptions[size_t(i)]->setText(QStringLiteral("Refreshing....."));
     }
     setBarValue(G50_Poll_State_ProgBar, G50_Poll_State_ProgBar->minimum());

@@ -4,6 +4,7 @@
 // indicators with the G50 poll progress, and the bit switches. Filled by the
 // status poll; parts are covered on units whose firmware lacks the data.
 
+#include "PageKit.h"
 #include "SessionPage.h"
 
 #include <QImage>
@@ -46,7 +47,7 @@ public:
 
     // The indicator's tick for a screen with this device pixel ratio, drawn
     // at that resolution so it stays sharp when the display is scaled.
-    static QPixmap tickPicture(qreal devicePixelRatio);
+    static QPixmap tickPicture(qreal devicePixelRatio, const QColor &colour = PageKit::Green);
     // The transmit-buffer strip for count buffers (1 to 15): one cell per
     // buffer, green when its state is non-zero, maroon when zero, each with a
     // one-pixel white gap on its right.
@@ -73,6 +74,9 @@ public:
     std::array<QLabel *, 2> switchStates{};
     std::array<QLabel *, 2> switchDescriptions{};
     std::array<QLabel *, IndicatorCount> indicators{};
+    // The flags the indicators show, kept to draw them again in a new palette.
+    quint16 shownG50Flags = 0;
+    quint16 shownBACnetFlags = 0;
 
 private:
     QWidget *buildNetworkActivity();

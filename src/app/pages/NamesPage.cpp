@@ -1,5 +1,6 @@
 #include "NamesPage.h"
 
+#include "Appearance.h"
 #include "Codecs.h"
 #include "PageHost.h"
 #include "PageKit.h"
@@ -78,12 +79,19 @@ int navigationStep(int key)
     }
 }
 
+// A cell the user cannot edit: black on the button face, or a lighter grey
+// where the button face is dark.
+void colourFixedItem(QTableWidgetItem *item, const QBrush &background)
+{
+    item->setBackground(background);
+    item->setForeground(Appearance::readableOn(Qt::black, background.color()));
+}
+
 QTableWidgetItem *fixedItem(const QString &text, const QBrush &background)
 {
     auto *item = new QTableWidgetItem(text);
     item->setFlags(Qt::ItemIsEnabled);
-    item->setBackground(background);
-    item->setForeground(Qt::black);
+    colourFixedItem(item, background);
     return item;
 }
 
@@ -123,6 +131,16 @@ NamesPage::NamesPage(PageHost &host, QWidget *parent) : SessionPage(host, parent
     Edit27->setStyleSheet(QStringLiteral("background-color: palette(button);"));
     Edit27->hide();
     Edit27->installEventFilter(this);
+    // The fixed cells and the editor take the button face of a new palette.
+    connect(Appearance::PaletteWatch::instance(), &Appearance::PaletteWatch::paletteChanged, this,
+            [this] {
+                const QBrush fixed = palette().button();
+                for (int row = 1; row <= NameRows; ++row)
+                    for (int column = 0; column < (row <= ObjectNameCount ? 1 : 2); ++column)
+                        if (QTableWidgetItem *item = StringGrid1->item(row - 1, column))
+                            colourFixedItem(item, fixed);
+                Edit27->setStyleSheet(Edit27->styleSheet());
+            });
 
     BitBtn3 = button(group, QStringLiteral("BitBtn3"), QStringLiteral("Load\nDefaults"),
                      QRect(288, 24, 70, 52));

@@ -1,7 +1,10 @@
 #include "PageKit.h"
 
+#include "Appearance.h"
+
 #include <algorithm>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -27,6 +30,30 @@ public:
 private:
     int m_limit;
 };
+
+// The colour asked for, kept so the shown colour can follow palette changes.
+constexpr char StatedColourProperty[] = "statedTextColour";
+
+void applyTextColour(QWidget *widget)
+{
+    const QVariant stated = widget->property(StatedColourProperty);
+    if (!stated.isValid())
+        return;
+    const QColor colour = stated.value<QColor>();
+    // The colours around the widget, not its own palette: that one still
+    // holds the roles set before a change of scheme.
+    const QPalette around = widget->parentWidget() ? widget->parentWidget()->palette()
+                                                   : QApplication::palette(widget);
+    QPalette p;
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        p.setColor(group, QPalette::WindowText,
+                   Appearance::readableOn(colour, Appearance::surfaceBehindText(around, group)));
+        p.setColor(group, QPalette::Text,
+                   Appearance::readableOn(colour, around.color(group, QPalette::Base)));
+    }
+    // Only the two text roles are the widget's own; the rest is inherited.
+    widget->setPalette(p);
+}
 
 } // namespace
 
@@ -59,10 +86,19 @@ QLabel *boldLabel(QWidget *parent, const QString &text, const QRect &geometry, i
 
 void setTextColour(QWidget *widget, const QColor &colour)
 {
-    QPalette p = widget->palette();
-    p.setColor(QPalette::WindowText, colour);
-    p.setColor(QPalette::Text, colour);
-    widget->setPalette(p);
+    const bool following = widget->property(StatedColourProperty).isValid();
+    widget->setProperty(StatedColourProperty, colour);
+    applyTextColour(widget);
+    if (!following)
+        QObject::connect(Appearance::PaletteWatch::instance(),
+                         &Appearance::PaletteWatch::paletteChanged, widget,
+                         [widget] { applyTextColour(widget); });
+}
+
+void clearTextColour(QWidget *widget)
+{
+    widget->setProperty(StatedColourProperty, QVariant());
+    widget->setPalette(QPalette()); // every role inherited again
 }
 
 QLineEdit *edit(QWidget *parent, const QString &name, int maxLength, const QRect &geometry)

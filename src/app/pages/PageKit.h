@@ -29,7 +29,11 @@ inline const QColor Red(0xFF, 0x00, 0x00);
 QGroupBox *pageGroup(QWidget *page, const QString &title);
 QLabel *label(QWidget *parent, const QString &text, const QRect &geometry);
 QLabel *boldLabel(QWidget *parent, const QString &text, const QRect &geometry, int pointSize = 0);
+// Shows the widget's text in `colour`, or on a dark background in a lighter
+// shade of it where needed for contrast; follows later palette changes.
 void setTextColour(QWidget *widget, const QColor &colour);
+// The widget's text in the palette's own colours again.
+void clearTextColour(QWidget *widget);
 // An edit box whose user input is limited to maxLength characters. Text the
 // program sets is shown whole (a register value too wide for its box stays
 // visible and is refused when sent), unlike QLineEdit's own maxLength, which
