@@ -4,14 +4,12 @@
 
 #include "Codecs.h"
 #include "ConfigTransfer.h"
+#include "ReportPdf.h"
+#include "SaveFile.h"
 #include "UnitReport.h"
 
 #include <QDateTime>
 #include <QGuiApplication>
-#include <QPageSize>
-#include <QPdfWriter>
-#include <QSaveFile>
-#include <QTextDocument>
 
 #include <cstring>
 
@@ -24,39 +22,6 @@ enum class ReportKind
     Html,
     Pdf
 };
-
-bool writeHtml(const QString &path, const QString &html, QString *error)
-{
-    QSaveFile file(path);
-    const QByteArray bytes = html.toUtf8();
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-    return false;
-}
-
-bool writePdf(const QString &path, const QString &html, const QString &title, QString *error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    {
-        QPdfWriter writer(&file);
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
-        writer.setTitle(title);
-        writer.setCreator(QStringLiteral("ravelinctl %1").arg(toolVersion()));
-        QTextDocument document;
-        document.setHtml(html);
-        document.print(&writer);
-    } // the writer finishes the file when it goes
-    if (file.commit())
-        return true;
-    *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-    return false;
-}
 
 CtlOutput report(CtlSession &session, const QString &path, ReportKind kind,
                  const FileCommandContext &context)
@@ -82,10 +47,12 @@ CtlOutput report(CtlSession &session, const QString &path, ReportKind kind,
     report.madeAt = QDateTime::currentDateTimeUtc();
     const QString html = unitReportHtml(report);
     QString error;
-    const bool written = kind == ReportKind::Html
-                             ? writeHtml(path, html, &error)
-                             : writePdf(path, html, QStringLiteral("Commissioning report"), &error);
+    const bool written =
+        kind == ReportKind::Html
+            ? writeFileAtomically(path, html.toUtf8(), &error)
+            : writeReportPdf(path, html, QStringLiteral("ravelinctl %1").arg(toolVersion()), &error);
     if (!written) {
+        error = QStringLiteral("cannot write %1: %2").arg(path, error);
         out.exitCode = ExitFailure;
         out.lines << error;
         out.json.insert(QStringLiteral("error"), error);

@@ -9,6 +9,8 @@
 #include "NamesPage.h"
 #include "NetworkPage.h"
 #include "RavelinVersion.h"
+#include "ReportPdf.h"
+#include "SaveFile.h"
 #include "UiSupport.h"
 #include "UnitReport.h"
 
@@ -21,11 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPageSize>
-#include <QPdfWriter>
-#include <QSaveFile>
 #include <QTabWidget>
-#include <QTextDocument>
 
 namespace {
 
@@ -75,38 +73,6 @@ bool editPage(SessionPage &page, const Snapshot &snapshot, const Fill &fill)
         return false;
     page.markUnsent();
     return true;
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes, QString *error)
-{
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    *error = file.errorString();
-    return false;
-}
-
-bool writePdf(const QString &path, const QString &html, QString *error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    {
-        QPdfWriter writer(&file);
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
-        writer.setTitle(QStringLiteral("Commissioning report"));
-        writer.setCreator(ToolName);
-        QTextDocument document;
-        document.setHtml(html);
-        document.print(&writer);
-    } // the writer finishes the file when it goes
-    if (file.commit())
-        return true;
-    *error = file.errorString();
-    return false;
 }
 
 QString failedBlockText(const OpResult &op, const QString &lastBlock, int nameNumber)
@@ -307,8 +273,9 @@ void ConfigFiles::SaveCommissioningReport()
         path += QStringLiteral(".html");
     const QString html = unitReportHtml(report);
     QString error;
-    const bool written = suffix == QLatin1String("pdf") ? writePdf(path, html, &error)
-                                                        : writeBytes(path, html.toUtf8(), &error);
+    const bool written = suffix == QLatin1String("pdf")
+                             ? writeReportPdf(path, html, ToolName, &error)
+                             : writeFileAtomically(path, html.toUtf8(), &error);
     if (!written) {
         showError(QStringLiteral("The report could not be written to %1:\r%2").arg(path, error));
         return;
@@ -421,7 +388,7 @@ void ConfigFiles::ExportNamesClick()
     if (!choice)
         return;
     QString error;
-    if (!writeBytes(choice->path, namesToCsv(names), &error)) {
+    if (!writeFileAtomically(choice->path, namesToCsv(names), &error)) {
         showError(
             QStringLiteral("The names could not be written to %1:\r%2").arg(choice->path, error));
         return;

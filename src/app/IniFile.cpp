@@ -1,7 +1,8 @@
 #include "IniFile.h"
 
+#include "SaveFile.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -138,11 +139,7 @@ bool IniFile::load(const QString &path)
 
 bool IniFile::save(const QString &path) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(m_content);
-    return file.commit();
+    return writeFileAtomically(path, m_content);
 }
 
 IniFile::Line IniFile::lineAt(qsizetype pos) const

@@ -2,12 +2,12 @@
 
 #include "Codecs.h"
 #include "JsonLocator.h"
+#include "SaveFile.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <cmath>
 
@@ -587,12 +587,10 @@ bool loadUnitConfig(const QString &path, UnitConfig &config, ConfigError *error)
 
 bool saveUnitConfig(const QString &path, const UnitConfig &config, QString *error)
 {
-    QSaveFile file(path);
-    const QByteArray text = serializeUnitConfig(config);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    QString reason;
+    if (writeFileAtomically(path, serializeUnitConfig(config), &reason))
+        return true;
+    if (error)
+        *error = QStringLiteral("cannot write %1: %2").arg(path, reason);
+    return false;
 }

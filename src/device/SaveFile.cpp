@@ -1,0 +1,13 @@
+#include "SaveFile.h"
+
+#include <QSaveFile>
+
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    if (reason)
+        *reason = file.errorString();
+    return false;
+}
