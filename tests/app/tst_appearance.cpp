@@ -10,6 +10,7 @@
 #include "DiagnosticsPage.h"
 #include "FrameMonitor.h"
 #include "G50Page.h"
+#include "MacDialog.h"
 #include "NamesPage.h"
 #include "NetworkPage.h"
 #include "PingForm.h"
@@ -358,6 +359,8 @@ void TestAppearance::sessionWindowsInBothSchemes()
     form->DispatchRequest();
     form->setTabHighlighted(TMainForm::Tab::BACnet, true);
     form->pingForm()->Label2->setText(QStringLiteral("127.0.0.1"));
+    form->FrameMonitor1->trigger();
+    QVERIFY(form->frameMonitor());
 
     auto &app = *qApp;
     // The platform's own (light) palette first, then the schemes a user chooses.
@@ -408,8 +411,8 @@ void TestAppearance::sessionWindowsInBothSchemes()
                           inkOf(names, placeIn(grid->viewport(), form.get(), cell)), Black, dark,
                           failures);
 
-        for (QWidget *window :
-             std::initializer_list<QWidget *>{form->aboutBox(), form->pingForm()}) {
+        for (QWidget *window : std::initializer_list<QWidget *>{
+                 form->aboutBox(), form->pingForm(), form->macDialog(), form->frameMonitor()}) {
             const QImage picture = window->grab().toImage();
             coloured += checkColouredLabels(window, picture, dark, failures);
             checkClipping(window, failures);
@@ -435,6 +438,20 @@ void TestAppearance::sessionWindowsInBothSchemes()
     form->BeginClose();
     form->EndSession();
     sim.stop();
+
+    // The connection page, shown again once the session has ended.
+    QVERIFY(form->pageControl()->isTabVisible(int(TMainForm::Tab::Connection)));
+    for (const auto scheme : {Appearance::Scheme::Dark, Appearance::Scheme::Light}) {
+        QSignalSpy recoloured(Appearance::PaletteWatch::instance(),
+                              &Appearance::PaletteWatch::paletteChanged);
+        Appearance::applyScheme(app, scheme);
+        QVERIFY(recoloured.wait(5000));
+        QStringList failures;
+        checkColouredLabels(form.get(), form->grab().toImage(),
+                            scheme == Appearance::Scheme::Dark, failures);
+        checkClipping(form.get(), failures);
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QLatin1Char('\n'))));
+    }
 }
 
 QTEST_MAIN(TestAppearance)
