@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QIcon>
 #include <QMessageBox>
 #include <QOperatingSystemVersion>
 #include <QTimer>
@@ -161,4 +164,18 @@ void CursorSlot::restore()
     }
     while (QGuiApplication::overrideCursor())
         QGuiApplication::restoreOverrideCursor();
+}
+
+QIcon applicationIcon(const QString &programFolder)
+{
+    const QString name = QStringLiteral("quorix-ravelin-config");
+    const QDir icons(programFolder + QStringLiteral("/../share/icons/hicolor"));
+    QIcon icon;
+    for (const int side : {16, 32, 48, 64, 128, 256}) {
+        const QString path =
+            icons.filePath(QStringLiteral("%1x%1/apps/%2.png").arg(side).arg(name));
+        if (QFileInfo::exists(path))
+            icon.addFile(path, QSize(side, side));
+    }
+    return icon.isNull() ? QIcon::fromTheme(name) : icon;
 }

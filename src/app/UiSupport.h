@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QIcon;
 class QWidget;
 
 enum class MsgKind
@@ -47,6 +48,11 @@ void Delay(int milliseconds);
 
 // Gives every child of container (recursively) the container's enabled state.
 void EnableChildControls(QWidget *container);
+
+// The program's icon: the installed PNGs under programFolder/../share/icons/
+// hicolor, read directly (an icon-theme lookup parses every theme's index),
+// else the icon theme's; null in a build tree without either.
+QIcon applicationIcon(const QString &programFolder);
 
 // The operating system's version class: the Windows version code on Windows,
 // 0 elsewhere.

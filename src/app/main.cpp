@@ -6,6 +6,7 @@
 #include "RavelinVersion.h"
 #include "ScreenshotRun.h"
 #include "StartupProbe.h"
+#include "UiSupport.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -29,9 +30,6 @@ int main(int argc, char *argv[])
     Appearance::applySchemeFromEnvironment(app);
     QApplication::setApplicationName(QStringLiteral("QuorixIP-B_Cfg"));
     QApplication::setApplicationVersion(QString::fromLatin1(RavelinVersion::ProjectVersion));
-    // The window and the dialogs take the installed theme icon; a build-tree
-    // run without one keeps the platform's default.
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quorix-ravelin-config")));
 
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
@@ -46,6 +44,9 @@ int main(int argc, char *argv[])
         // are needed only by a later action: they are made once the main
         // window shows, so its first picture comes sooner. The hooks use them.
         whenFirstShown(&form, [&form] {
+            // Set once the window shows: finding it costs more than the
+            // rest of the start-up's own work. The dialogs take it as well.
+            QApplication::setWindowIcon(applicationIcon(QCoreApplication::applicationDirPath()));
             form.createCompanionWindows();
             // Test and demo hooks; both refuse anything but a loopback address.
             switch (startScreenshotRunIfRequested(form)) {

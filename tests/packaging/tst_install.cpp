@@ -4,8 +4,10 @@
 // entry's validity.
 
 #include "AboutBox.h"
+#include "UiSupport.h"
 
 #include <QDir>
+#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QProcess>
@@ -157,6 +159,11 @@ void TestInstall::installedTree()
         // Drawn, not blank: the centre of the icon is opaque.
         QCOMPARE(qAlpha(image.pixel(size / 2, size / 2)), 255);
     }
+    // The installed program finds these pictures from its own folder.
+    const QIcon windowIcon = applicationIcon(root.filePath(QStringLiteral("bin")));
+    QCOMPARE(windowIcon.availableSizes(),
+             (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {64, 64}, {128, 128}, {256, 256}}));
+    QCOMPARE(windowIcon.pixmap(QSize(48, 48)).size(), QSize(48, 48));
 }
 
 void TestInstall::desktopEntryValidates()
