@@ -78,7 +78,12 @@ QColor surfaceBehindText(const QPalette &palette, QPalette::ColorGroup group)
     const QColor window = palette.color(group, QPalette::Window);
     const QColor button = palette.color(group, QPalette::Button);
     const QColor lighter = relativeLuminance(button) > relativeLuminance(window) ? button : window;
-    return isDarkBackground(lighter) ? lighter.lighter(130) : lighter;
+    if (!isDarkBackground(lighter))
+        return lighter;
+    // A dark palette close to mid-grey is not lifted out of the dark range:
+    // its texts must still be made readable on it.
+    const QColor lifted = lighter.lighter(130);
+    return isDarkBackground(lifted) ? lifted : lighter;
 }
 
 QPalette darkPalette()

@@ -263,6 +263,7 @@ private slots:
     void lightBackgroundsKeepTheStatedColour();
     void darkBackgroundsGetTheDarkestReadableShade_data();
     void darkBackgroundsGetTheDarkestReadableShade();
+    void surfaceBehindText();
     void schemeNames();
     void sessionWindowsInBothSchemes();
 };
@@ -327,6 +328,29 @@ void TestAppearance::darkBackgroundsGetTheDarkestReadableShade()
                                            shown.lightnessF() - 3.0f / 255);
     QVERIFY2(contrastRatio(darker, background) < Appearance::MinimumTextContrast,
              qPrintable(darker.name()));
+}
+
+// The surface texts are made readable on: the palette's lighter of window and
+// button, lifted on dark palettes (styles draw tab pages lighter) but never
+// out of the dark range, where the stated colours would be kept.
+void TestAppearance::surfaceBehindText()
+{
+    using Appearance::isDarkBackground;
+    const QPalette light = QApplication::style()->standardPalette();
+    QCOMPARE(Appearance::surfaceBehindText(light), light.color(QPalette::Window));
+
+    const QPalette dark = Appearance::darkPalette();
+    const QColor lifted = Appearance::surfaceBehindText(dark);
+    QVERIFY(isDarkBackground(lifted));
+    QVERIFY(Appearance::relativeLuminance(lifted) >
+            Appearance::relativeLuminance(dark.color(QPalette::Window)));
+
+    const QPalette grey(QColor(0x70, 0x70, 0x70));
+    QVERIFY(isDarkBackground(grey.color(QPalette::Window)));
+    const QColor surface = Appearance::surfaceBehindText(grey);
+    QVERIFY(isDarkBackground(surface));
+    QVERIFY(contrastRatio(readableOn(Navy, surface), grey.color(QPalette::Window)) >=
+            Appearance::MinimumTextContrast);
 }
 
 void TestAppearance::schemeNames()
