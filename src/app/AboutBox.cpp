@@ -1,7 +1,6 @@
 #include "AboutBox.h"
 
 #include "PageKit.h"
-
 #include "RavelinVersion.h"
 
 #include <algorithm>

@@ -207,9 +207,9 @@ void DiagnosticsPage::applyFirmwareGates(int version)
 
 void DiagnosticsPage::showProcessIndicators(quint16 g50Flags, quint16 bacnetFlags)
 {
-    // Green, or a lighter green on a dark page (redrawn with every status).
     shownG50Flags = g50Flags;
     shownBACnetFlags = bacnetFlags;
+    // Green, or a lighter green on a dark page.
     const QPixmap tick = tickPicture(
         devicePixelRatioF(),
         Appearance::readableOn(Green, Appearance::surfaceBehindText(palette())));
