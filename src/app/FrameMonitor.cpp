@@ -68,15 +68,22 @@ int FrameTableModel::columnCount(const QModelIndex &parent) const
 }
 
 // Dark red, or a lighter red where the rows (plain and alternate) are dark.
+// Asked for every painted cell of a failed row: worked out once per palette.
 QColor FrameTableModel::failedRowColour()
 {
+    static qint64 paletteKey = -1;
+    static QColor colour;
     const QPalette palette = QGuiApplication::palette();
-    const QColor base = palette.color(QPalette::Base);
-    const QColor alternate = palette.color(QPalette::AlternateBase);
-    return Appearance::readableOn(Qt::darkRed, Appearance::relativeLuminance(alternate) >
-                                                       Appearance::relativeLuminance(base)
-                                                   ? alternate
-                                                   : base);
+    if (palette.cacheKey() != paletteKey) {
+        paletteKey = palette.cacheKey();
+        const QColor base = palette.color(QPalette::Base);
+        const QColor alternate = palette.color(QPalette::AlternateBase);
+        colour = Appearance::readableOn(Qt::darkRed, Appearance::relativeLuminance(alternate) >
+                                                             Appearance::relativeLuminance(base)
+                                                         ? alternate
+                                                         : base);
+    }
+    return colour;
 }
 
 QVariant FrameTableModel::data(const QModelIndex &index, int role) const

@@ -33,6 +33,7 @@ private:
 
 // The colour asked for, kept so the shown colour can follow palette changes.
 constexpr char StatedColourProperty[] = "statedTextColour";
+constexpr char FollowsPaletteProperty[] = "followsPalette";
 
 void applyTextColour(QWidget *widget)
 {
@@ -86,13 +87,15 @@ QLabel *boldLabel(QWidget *parent, const QString &text, const QRect &geometry, i
 
 void setTextColour(QWidget *widget, const QColor &colour)
 {
-    const bool following = widget->property(StatedColourProperty).isValid();
     widget->setProperty(StatedColourProperty, colour);
     applyTextColour(widget);
-    if (!following)
+    // Connected once per widget, however often its colour is set or cleared.
+    if (!widget->property(FollowsPaletteProperty).toBool()) {
+        widget->setProperty(FollowsPaletteProperty, true);
         QObject::connect(Appearance::PaletteWatch::instance(),
                          &Appearance::PaletteWatch::paletteChanged, widget,
                          [widget] { applyTextColour(widget); });
+    }
 }
 
 void clearTextColour(QWidget *widget)
