@@ -191,3 +191,17 @@ std::optional<QByteArray> nameBytes(const QString &text)
             return std::nullopt;
     return text.toLatin1();
 }
+
+QString numberRanges(const std::vector<int> &numbers)
+{
+    QStringList runs;
+    for (std::size_t i = 0; i < numbers.size();) {
+        std::size_t last = i;
+        while (last + 1 < numbers.size() && numbers[last + 1] == numbers[last] + 1)
+            ++last;
+        runs << (last == i ? QString::number(numbers[i])
+                           : QStringLiteral("%1-%2").arg(numbers[i]).arg(numbers[last]));
+        i = last + 1;
+    }
+    return runs.join(QStringLiteral(", "));
+}

@@ -74,3 +74,7 @@ QString nameText(const QByteArray &bytes);
 // The bytes to send for a name box's text; no value when a character has no
 // Latin-1 byte (it could not be sent unaltered).
 std::optional<QByteArray> nameBytes(const QString &text);
+
+// Ascending numbers as runs for people to read: {1, 2, 3, 7, 9, 10} is
+// "1-3, 7, 9-10".
+QString numberRanges(const std::vector<int> &numbers);

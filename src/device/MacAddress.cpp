@@ -39,6 +39,11 @@ constexpr qint64 Int32Max = std::numeric_limits<std::int32_t>::max();
 
 std::int32_t serialNumberValue(const QString &text)
 {
+    return serialNumberEntry(text).value_or(0);
+}
+
+std::optional<std::int32_t> serialNumberEntry(const QString &text)
+{
     QStringView digits(text);
     const bool negative = digits.startsWith(QLatin1Char('-'));
     if (negative || digits.startsWith(QLatin1Char('+')))
@@ -47,7 +52,7 @@ std::int32_t serialNumberValue(const QString &text)
     const std::optional<qint64> magnitude =
         digitsValue(digits, 10, negative ? Int32Max + 1 : Int32Max);
     if (!magnitude)
-        return 0;
+        return std::nullopt;
     return std::int32_t(negative ? -*magnitude : *magnitude);
 }
 
@@ -73,4 +78,12 @@ std::optional<std::uint16_t> macOctetValue(const QString &text)
     if (!value)
         return std::nullopt;
     return std::uint16_t(*value);
+}
+
+bool macPrefixUsable(const std::array<std::uint16_t, 6> &octets)
+{
+    const bool zeros = octets[0] == 0 && octets[1] == 0 && octets[2] == 0;
+    const bool ones = octets[0] == 0xFF && octets[1] == 0xFF && octets[2] == 0xFF;
+    const bool multicast = (octets[0] & 0x01) != 0;
+    return !zeros && !ones && !multicast;
 }

@@ -15,6 +15,10 @@
 // any other text.
 std::int32_t serialNumberValue(const QString &text);
 
+// The serial number box as a person means it: a decimal whole number in the
+// signed 32-bit range (an optional sign); nothing for any other text.
+std::optional<std::int32_t> serialNumberEntry(const QString &text);
+
 // Octets 4 to 6 from a serial number: s / 65536 (truncated toward zero),
 // (s AND 0xFFFF) / 256 and s AND 0xFF. Only 0 to 16777215 give three octets
 // that fit a byte; a larger number gives an octet 4 above 255 and a negative
@@ -34,3 +38,8 @@ std::int32_t serialNumberFromOctetTexts(const QString &octet4, const QString &oc
 // One octet box when the address is sent: one or more hexadecimal digits
 // worth 0 to 255; no value otherwise (empty text included).
 std::optional<std::uint16_t> macOctetValue(const QString &text);
+
+// Whether an address may be programmed into a unit: its first three octets
+// are a unicast prefix (the multicast bit of octet 1 clear) and neither all
+// zeros nor all ones. Every octet is taken as a byte.
+bool macPrefixUsable(const std::array<std::uint16_t, 6> &octets);

@@ -174,10 +174,17 @@ QString csvField(const QString &text)
 
 QByteArray namesToCsv(const ObjectNameList &names)
 {
-    QString text = QStringLiteral("address,name\r\n");
+    NameUpdates all;
     for (int n = 1; n <= ObjectNameCount; ++n)
-        text +=
-            QStringLiteral("%1,%2\r\n").arg(n).arg(csvField(nameText(names[std::size_t(n - 1)])));
+        all.emplace(n, names[std::size_t(n - 1)]);
+    return namesToCsv(all);
+}
+
+QByteArray namesToCsv(const NameUpdates &names)
+{
+    QString text = QStringLiteral("address,name\r\n");
+    for (const auto &[n, name] : names)
+        text += QStringLiteral("%1,%2\r\n").arg(n).arg(csvField(nameText(name)));
     return text.toUtf8();
 }
 

@@ -27,6 +27,8 @@ using NameUpdates = std::map<int, QByteArray>;
 
 // The whole list, address 1 first.
 QByteArray namesToCsv(const ObjectNameList &names);
+// Only the names given, in address order.
+QByteArray namesToCsv(const NameUpdates &names);
 
 // The names a CSV text sets, or nothing with the faults ("line 7: ...", in
 // line order; the list stops after the first 20 with a count of the rest).

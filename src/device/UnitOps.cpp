@@ -144,13 +144,30 @@ OpResult readProductInfo(RegisterAccess &access, ProductInfo &out)
 OpResult writeNetworkSettings(RegisterAccess &access, const NetworkAddresses &addresses,
                               bool allowConfigViaNetwork)
 {
+    const OpResult op = writeNetworkAddresses(access, addresses);
+    return op.ok() ? writeConfigLock(access, allowConfigViaNetwork) : op;
+}
+
+OpResult writeNetworkAddresses(RegisterAccess &access, const NetworkAddresses &addresses)
+{
     if (!octetsValid(addresses))
         return refused();
     OpResult op;
-    if (!writeStep(access, Blocks::NetworkAddresses, addresses, op))
-        return op;
+    writeStep(access, Blocks::NetworkAddresses, addresses, op);
+    return op;
+}
+
+OpResult writeConfigLock(RegisterAccess &access, bool allowConfigViaNetwork)
+{
+    OpResult op;
     writeWordStep(access, Blocks::ConfigLock, allowConfigViaNetwork ? 0 : ConfigLockedWord, op);
     return op;
+}
+
+bool sameUnit(const ProductInfo &opened, const ProductInfo &now)
+{
+    return opened.productCode == now.productCode && opened.firmware == now.firmware &&
+           opened.mac == now.mac;
 }
 
 OpResult sendRestartCommand(RegisterAccess &access)
@@ -204,17 +221,27 @@ OpResult readBACnetSettings(RegisterAccess &access, BACnetReading &out)
 
 OpResult writeBACnetSettings(RegisterAccess &access, const BACnetSettings &settings)
 {
+    return writeBACnetSettings(access, settings, BACnetParts{});
+}
+
+OpResult writeBACnetSettings(RegisterAccess &access, const BACnetSettings &settings,
+                             BACnetParts parts)
+{
     // The codecs would cut a long name short and wrap a large instance into
     // another one; neither may reach the unit.
-    if (!isValidDeviceInstance(settings.instance) || settings.name.size() > MaxDeviceNameLength ||
-        !octetsValid(settings.options.bbmd))
+    if ((parts.instance && !isValidDeviceInstance(settings.instance)) ||
+        (parts.name && settings.name.size() > MaxDeviceNameLength) ||
+        (parts.options && !octetsValid(settings.options.bbmd)))
         return refused();
     OpResult op;
-    if (!writeStep(access, Blocks::DeviceObjectId, encodeDeviceObjectId(settings.instance), op))
+    if (parts.instance &&
+        !writeStep(access, Blocks::DeviceObjectId, encodeDeviceObjectId(settings.instance), op))
         return op;
-    if (!writeStep(access, Blocks::DeviceObjectName, encodeDeviceName(settings.name), op))
+    if (parts.name &&
+        !writeStep(access, Blocks::DeviceObjectName, encodeDeviceName(settings.name), op))
         return op;
-    writeStep(access, Blocks::BACnetOptions, encodeOptions(settings.options), op);
+    if (parts.options)
+        writeStep(access, Blocks::BACnetOptions, encodeOptions(settings.options), op);
     return op;
 }
 
@@ -262,6 +289,30 @@ OpResult writeObjectNames(RegisterAccess &access, const ObjectNameList &names,
         if (progress)
             progress(n);
         op = writeObjectName(access, n, names[std::size_t(n - 1)]);
+    }
+    return op;
+}
+
+OpResult writeSomeObjectNames(RegisterAccess &access, const ObjectNameList &names,
+                              const std::vector<int> &numbers, int *written,
+                              const NameProgress &progress)
+{
+    if (written)
+        *written = 0;
+    const bool valid = std::all_of(numbers.begin(), numbers.end(), [&names](int n) {
+        return validNameNumber(n) && objectNameFits(names[std::size_t(n - 1)]);
+    });
+    if (!valid)
+        return refused();
+    OpResult op;
+    for (int n : numbers) {
+        if (progress)
+            progress(n);
+        op = writeObjectName(access, n, names[std::size_t(n - 1)]);
+        if (!op.ok())
+            break;
+        if (written)
+            ++*written;
     }
     return op;
 }

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 // The outcome of a chain of exchanges: the result of the last one performed
 // and, on failure, the block whose exchange failed.
@@ -74,6 +75,14 @@ OpResult readProductInfo(RegisterAccess &access, ProductInfo &out);
 OpResult writeNetworkSettings(RegisterAccess &access, const NetworkAddresses &addresses,
                               bool allowConfigViaNetwork);
 OpResult sendRestartCommand(RegisterAccess &access);
+// The two blocks of writeNetworkSettings one at a time, for a caller that
+// holds only one of them.
+OpResult writeNetworkAddresses(RegisterAccess &access, const NetworkAddresses &addresses);
+OpResult writeConfigLock(RegisterAccess &access, bool allowConfigViaNetwork);
+
+// The identity a session opened with against the one read now: the same
+// unit reports the same product code, firmware and MAC address.
+bool sameUnit(const ProductInfo &opened, const ProductInfo &now);
 
 // --- G50 page ---
 
@@ -112,6 +121,17 @@ OpResult readBACnetSettings(RegisterAccess &access, BACnetReading &out);
 // name longer than 19 bytes, an instance above 4194302 or a BBMD octet above
 // 255 is refused before anything is sent (ResultFailure, no failed block).
 OpResult writeBACnetSettings(RegisterAccess &access, const BACnetSettings &settings);
+// Which of the three BACnet blocks a write covers.
+struct BACnetParts
+{
+    bool instance = true;
+    bool name = true;
+    bool options = true;
+};
+// Only the parts asked for, in the same order and with the same refusals for
+// the values they carry.
+OpResult writeBACnetSettings(RegisterAccess &access, const BACnetSettings &settings,
+                             BACnetParts parts);
 
 // --- Object names ---
 
@@ -132,6 +152,11 @@ OpResult readObjectNames(RegisterAccess &access, ObjectNameList &names,
 // is sent.
 OpResult writeObjectNames(RegisterAccess &access, const ObjectNameList &names,
                           const NameProgress &progress = {});
+// Only the names whose numbers are listed, in the order listed, stopping at
+// the first failure. `written` counts the names written before it.
+OpResult writeSomeObjectNames(RegisterAccess &access, const ObjectNameList &names,
+                              const std::vector<int> &numbers, int *written = nullptr,
+                              const NameProgress &progress = {});
 
 // --- MAC address (serial sessions, service mode) ---
 
