@@ -1,8 +1,8 @@
 #include "MainForm.h"
 
 #include "AboutBox.h"
-#include "Appearance.h"
 #include "AppSettings.h"
+#include "Appearance.h"
 #include "BACnetPage.h"
 #include "ConfigFiles.h"
 #include "DiagnosticsPage.h"
@@ -136,10 +136,11 @@ void TMainForm::colourTabCaption(int index)
 {
     QTabBar *bar = m_pages->tabBar();
     const auto *page = qobject_cast<const SessionPage *>(m_pages->widget(index));
-    bar->setTabTextColor(index, page && page->hasUnsentChanges()
-                                    ? Appearance::readableOn(
-                                          PageKit::Red, Appearance::surfaceBehindText(bar->palette()))
-                                    : QColor());
+    bar->setTabTextColor(
+        index,
+        page && page->hasUnsentChanges()
+            ? Appearance::readableOn(PageKit::Red, Appearance::surfaceBehindText(bar->palette()))
+            : QColor());
 }
 
 QStatusBar *TMainForm::StatusBar1()
@@ -244,8 +245,10 @@ void TMainForm::ResetDisplays()
     ResettingPages = true;
     setPortStatus(QStringLiteral(" Port:"));
     m_statusPoll->resetFlags();
-    for (SessionPage *page : m_tabs)
+    for (SessionPage *page : m_tabs) {
         page->resetDisplay();
+        page->releaseValues();
+    }
     ResettingPages = false;
     for (SessionPage *page : m_tabs)
         page->clearUnsent();
@@ -341,6 +344,10 @@ void TMainForm::hideBusy()
 
 void TMainForm::raiseRequest(Request request)
 {
+    // Requests belong to an open session; once it is closing nothing new is
+    // taken, so nothing can carry over into the next one.
+    if (!sessionOpen() || m_scheduler->CloseRequested)
+        return;
     const RequestRow &row = requestRow(request);
     if (row.disablesControls)
         DisableControls();

@@ -11,6 +11,7 @@
 #include "RequestScheduler.h"
 #include "TcpClient.h"
 #include "UiSupport.h"
+#include "UnitOps.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -18,6 +19,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -86,6 +88,11 @@ public:
     void saveCursor() override { m_cursor.save(); }
     void restoreCursor() override { m_cursor.restore(); }
     void BeginClose() override;
+    UnitCheck confirmSessionUnit() override;
+    void leaveOtherUnit() override;
+    void sessionUnitMacChanged(const std::array<std::uint16_t, 6> &mac) override;
+    // The unit identified when the session opened; nothing outside a session.
+    const std::optional<ProductInfo> &sessionUnit() const { return m_sessionUnit; }
 
     // ConnectionHost.
     int comPort() const override { return ComPort; }
@@ -153,6 +160,10 @@ private:
     void showSessionTabs(bool show);
     void recoverFromRequestError(const QString &what);
     void applyFirmwareGates(quint16 version);
+    // After the identity reads: a Ravelin unit opens the session (its product
+    // block, with the MAC address, is kept for checking writes), anything
+    // else is refused.
+    void judgeUnit(bool serial, quint16 productCode);
     void acceptUnit(bool serial);
     void refuseUnit(quint16 productCode);
 
@@ -180,6 +191,9 @@ private:
     CursorSlot m_cursor;
     std::function<std::unique_ptr<SerialLink>()> m_serialLinkFactory;
     quint16 m_tcpPort = DefaultTcpPort;
+    std::optional<ProductInfo> m_sessionUnit;
+    // What the last check found when it was another unit.
+    ProductInfo m_otherUnit;
 
 public:
     // Menu items, public so that tests can read their state.

@@ -128,7 +128,8 @@ void RequestScheduler::serve(const RequestRow &row)
         handler();
     if (!row.clearBefore)
         setPending(row.request, false);
-    if (row.enableAfter && m_hooks.enableControls)
+    // A request that began closing the session leaves the window to the close.
+    if (row.enableAfter && !CloseRequested && m_hooks.enableControls)
         m_hooks.enableControls();
     // The next poll is requested two seconds after this one, unless the poll
     // itself has started closing the session.

@@ -118,6 +118,9 @@ public:
     bool isPending(Request request) const { return m_pending[std::size_t(request)]; }
     void setPending(Request request, bool raised) { m_pending[std::size_t(request)] = raised; }
     bool anyPending() const;
+    // Lowers every flag: what a session had asked for ends with it, so no
+    // request raised in one session is ever served in another.
+    void dropPending() { m_pending.fill(false); }
 
     using Handler = std::function<void()>;
     void setHandler(Request request, Handler handler);

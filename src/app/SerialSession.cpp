@@ -38,10 +38,6 @@ void TMainForm::BitBtn1Click()
     DisableControls();
     // Two identity reads: the first only wakes the line, its result is not used.
     InterrogateUnit();
-    const quint16 product = InterrogateUnit();
-    if (product == QuorixProductCode)
-        acceptUnit(true);
-    else
-        refuseUnit(product);
+    judgeUnit(true, InterrogateUnit());
     EnableControls();
 }

@@ -3,6 +3,7 @@
 
 #include "MainForm.h"
 
+#include "Codecs.h"
 #include "ModBusTCPPro.h"
 #include "NetworkPage.h"
 #include "StatusPoll.h"
@@ -46,11 +47,7 @@ void TMainForm::BitBtn2Click()
     IPOctets = octets;
     DisableControls();
     Access.useTcp(MBTcpClient);
-    const quint16 product = InterrogateUnit();
-    if (product == QuorixProductCode)
-        acceptUnit(false);
-    else
-        refuseUnit(product);
+    judgeUnit(false, InterrogateUnit());
     EnableControls();
 }
 
@@ -76,6 +73,20 @@ void TMainForm::applyFirmwareGates(quint16 version)
     UpgradeFirmware1->setEnabled(version >= 999);
 }
 
+void TMainForm::judgeUnit(bool serial, quint16 productCode)
+{
+    if (productCode != QuorixProductCode) {
+        refuseUnit(productCode);
+        return;
+    }
+    // The identity every write of the session is checked against. Without
+    // it the session still reads, but nothing is written.
+    ProductInfo unit;
+    if (readProductInfo(Access, unit).ok())
+        m_sessionUnit = unit;
+    acceptUnit(serial);
+}
+
 void TMainForm::acceptUnit(bool serial)
 {
     m_pages->setCurrentIndex(int(Tab::Network));
@@ -87,6 +98,7 @@ void TMainForm::acceptUnit(bool serial)
     // The MAC address is programmed over a serial line in service mode only.
     m_network->showMacButton(serial && ServiceMode);
     m_scheduler->CloseRequested = false;
+    m_scheduler->dropPending();
     m_statusPoll->sessionOpened();
     m_scheduler->startTimers();
     UpgradeSeparator->setVisible(!serial);
@@ -115,6 +127,9 @@ void TMainForm::CloseConnection1Click()
 void TMainForm::BeginClose()
 {
     m_scheduler->CloseRequested = true;
+    // What the session asked for ends with it: a send, a restart or the MAC
+    // dialog raised and not yet served never reaches the next unit.
+    m_scheduler->dropPending();
     setPortStatus(QStringLiteral(" Port:"));
     Timer1->stop();
     DisableControls();
@@ -125,6 +140,8 @@ void TMainForm::BeginClose()
 void TMainForm::EndSession()
 {
     m_scheduler->stopTimers();
+    m_scheduler->dropPending();
+    m_sessionUnit.reset();
     const bool serial = Access.viaComPort();
     Access.closeTransport();
     if (!serial && MBTcpClient.active())
@@ -138,4 +155,36 @@ void TMainForm::EndSession()
     hideBusy();
     EnableControls();
     ResetDisplays();
+}
+
+PageHost::UnitCheck TMainForm::confirmSessionUnit()
+{
+    ProductInfo now;
+    if (!m_sessionUnit || !readProductInfo(Access, now).ok())
+        return UnitCheck::Unread;
+    if (sameUnit(*m_sessionUnit, now))
+        return UnitCheck::Same;
+    m_otherUnit = now;
+    return UnitCheck::Other;
+}
+
+void TMainForm::leaveOtherUnit()
+{
+    const auto identity = [](const ProductInfo &unit) {
+        return QStringLiteral("%1, MAC %2")
+            .arg(firmwareLabel(unit.productCode, unit.firmware), macLabel(unit.mac.data()));
+    };
+    const QString opened = m_sessionUnit ? identity(*m_sessionUnit) : QString();
+    BeepMessageDlg(QStringLiteral("Another unit is answering on this connection.\rConnected to: "
+                                  "%1\rNow answering: %2\rNothing was sent. The connection "
+                                  "will be closed; connect again to work on this unit.")
+                       .arg(opened, identity(m_otherUnit)),
+                   MsgKind::Error, MsgButtons::Ok);
+    BeginClose();
+}
+
+void TMainForm::sessionUnitMacChanged(const std::array<std::uint16_t, 6> &mac)
+{
+    if (m_sessionUnit)
+        m_sessionUnit->mac = mac;
 }

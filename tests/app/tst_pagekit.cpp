@@ -32,6 +32,9 @@ public:
     void saveCursor() override { ++cursorSaves; }
     void restoreCursor() override { ++cursorRestores; }
     void BeginClose() override {}
+    UnitCheck confirmSessionUnit() override { return UnitCheck::Same; }
+    void leaveOtherUnit() override {}
+    void sessionUnitMacChanged(const std::array<std::uint16_t, 6> &) override {}
 
     bool resetting = false;
     QString busy;

@@ -8,6 +8,9 @@
 
 #include <QString>
 
+#include <array>
+#include <cstdint>
+
 class RegisterAccess;
 
 class PageHost
@@ -31,4 +34,20 @@ public:
     virtual void saveCursor() = 0;
     virtual void restoreCursor() = 0;
     virtual void BeginClose() = 0;
+
+    // Before a write: the unit's identity read again and compared with the
+    // one read when the session opened (product code, firmware, MAC address).
+    enum class UnitCheck
+    {
+        Same,   // the session's unit: the write may go ahead
+        Unread, // the identity could not be read: the write fails
+        Other   // another unit answers on this connection: nothing may be written
+    };
+    virtual UnitCheck confirmSessionUnit() = 0;
+    // After UnitCheck::Other: tells the engineer which unit answered and ends
+    // the session.
+    virtual void leaveOtherUnit() = 0;
+    // The session's unit now has this MAC address (programmed in service
+    // mode); later checks expect it.
+    virtual void sessionUnitMacChanged(const std::array<std::uint16_t, 6> &mac) = 0;
 };
