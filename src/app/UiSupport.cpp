@@ -105,7 +105,9 @@ void EnableChildControls(QWidget *container)
 {
     if (!container)
         return;
-    const bool enabled = container->isEnabled();
+    // The container's own state, not isEnabled(): that is false for every
+    // widget while the window is disabled around a request.
+    const bool enabled = !container->testAttribute(Qt::WA_Disabled);
     for (QWidget *child : container->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         child->setEnabled(enabled);
         EnableChildControls(child);

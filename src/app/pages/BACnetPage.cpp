@@ -66,8 +66,12 @@ BACnetPage::BACnetPage(PageHost &host, QWidget *parent) : SessionPage(host, pare
     connect(Button4, &QPushButton::clicked, this, &BACnetPage::Button4Click);
     connect(CheckBox2, &QCheckBox::toggled, this, &BACnetPage::CheckBox2Click);
     for (QLineEdit *box :
-         {Edit21, Edit22, Edit28, bbmdBoxes[0], bbmdBoxes[1], bbmdBoxes[2], bbmdBoxes[3]})
+         {Edit21, Edit22, Edit28, bbmdBoxes[0], bbmdBoxes[1], bbmdBoxes[2], bbmdBoxes[3]}) {
+        holdOnEdit(box);
         connect(box, &QLineEdit::textChanged, this, &BACnetPage::BACnetChange);
+    }
+    holdOnEdit(CheckBox1);
+    holdOnEdit(CheckBox2);
     connect(CheckBox1, &QCheckBox::toggled, this, &BACnetPage::BACnetChange);
 
     CheckBox1->setToolTip(CheckBox1Hint);
@@ -98,7 +102,8 @@ void BACnetPage::resetDisplay()
 
 void BACnetPage::applyFirmwareGates(int version)
 {
-    if (version <= 120) {
+    m_foreignDeviceAllowed = version > 120;
+    if (!m_foreignDeviceAllowed) {
         CheckBox2->setChecked(false);
         CheckBox2->setEnabled(false);
     } else {
@@ -118,7 +123,8 @@ void BACnetPage::Button4Click()
 
 void BACnetPage::CheckBox2Click()
 {
-    Panel2->setEnabled(CheckBox2->isChecked());
+    // Not CheckBox2->isEnabled(): a get runs with the window disabled.
+    Panel2->setEnabled(CheckBox2->isChecked() && m_foreignDeviceAllowed);
     EnableChildControls(Panel2);
     BACnetChange();
 }
@@ -152,9 +158,12 @@ void BACnetPage::GetBACnetSettings()
     if (reading.instance) {
         Edit21->setText(QString::number(*reading.instance));
         Label26->setVisible(!isValidDeviceInstance(*reading.instance));
+        holdValue(Edit21);
     }
-    if (reading.name)
+    if (reading.name) {
         Edit22->setText(nameText(*reading.name));
+        holdValue(Edit22);
+    }
     if (const std::optional<BACnetOptions> &options = reading.options) {
         CheckBox1->setChecked(options->newSettingComparison);
         // A change runs CheckBox2Click, which enables Panel2 to match, even
@@ -163,6 +172,8 @@ void BACnetPage::GetBACnetSettings()
         for (std::size_t i = 0; i < bbmdBoxes.size(); ++i)
             bbmdBoxes[i]->setText(octetText(options->bbmd[i]));
         Edit28->setText(QString::number(options->timeToLive));
+        holdValues({CheckBox1, CheckBox2, Edit28});
+        holdValues(bbmdBoxes);
     }
     finishRequest(Finish::Get, op.ok(), QString(),
                   QStringLiteral("Error Retrieving BACnet Settings."));
@@ -170,14 +181,26 @@ void BACnetPage::GetBACnetSettings()
 
 void BACnetPage::SendBACnetSettings()
 {
+    const QString errorText = QStringLiteral("Error Transmitting BACnet Settings.");
+    // A block is written only when the page holds all of it; the BBMD boxes
+    // count only while they are sent.
+    BACnetParts parts;
+    parts.instance = holds(Edit21);
+    parts.name = holds(Edit22);
+    parts.options = holdsAll({CheckBox1, CheckBox2, Edit28}) &&
+                    (!CheckBox2->isChecked() || holdsAll(bbmdBoxes));
+    if (!parts.instance && !parts.name && !parts.options)
+        return refuseUnheld();
     BACnetEntries entries;
-    entries.instance = Edit21->text();
-    entries.name = Edit22->text();
+    // A block left out is not checked either: it stands in with a value
+    // that passes and is never sent.
+    entries.instance = parts.instance ? Edit21->text() : QStringLiteral("0");
+    entries.name = parts.name ? Edit22->text() : QString();
     entries.newSettingComparison = CheckBox1->isChecked();
-    entries.foreignDevice = CheckBox2->isChecked();
+    entries.foreignDevice = parts.options && CheckBox2->isChecked();
     for (const QLineEdit *box : bbmdBoxes)
         entries.bbmd << box->text();
-    entries.timeToLive = Edit28->text();
+    entries.timeToLive = parts.options ? Edit28->text() : QString();
     // Everything is checked before anything is written.
     const BACnetEntryCheck check = checkBACnetEntries(entries);
     switch (check.refused) {
@@ -196,9 +219,19 @@ void BACnetPage::SendBACnetSettings()
         return refuseEntry(Edit28, QStringLiteral("Unable To Send New BACnet Configuration Due To "
                                                   "Invalid TTL Entry."));
     }
-    const OpResult op = writeBACnetSettings(m_host.access(), check.settings);
-    finishRequest(Finish::Send, op.ok(),
-                  QStringLiteral("BACnet Settings Transmitted OK.\rPlease restart the unit for "
-                                 "these changes to take effect."),
-                  QStringLiteral("Error Transmitting BACnet Settings."));
+    if (!confirmUnit(errorText))
+        return;
+    const OpResult op = writeBACnetSettings(m_host.access(), check.settings, parts);
+    QStringList leftOut;
+    if (!parts.instance)
+        leftOut << QStringLiteral("Device ID");
+    if (!parts.name)
+        leftOut << QStringLiteral("Device Name");
+    if (!parts.options)
+        leftOut << QStringLiteral("the BACnet options");
+    QString sent = QStringLiteral("BACnet Settings Transmitted OK.\rPlease restart the unit for "
+                                  "these changes to take effect.");
+    if (!leftOut.isEmpty())
+        sent += QLatin1Char('\r') + leftOutLine(leftOut);
+    finishRequest(Finish::Send, op.ok(), sent, errorText);
 }

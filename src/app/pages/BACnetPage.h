@@ -26,7 +26,8 @@ public:
     void SendBACnetSettings();
     void Button3Click();
     void Button4Click();
-    // Panel2 (BBMD address, time to live) is usable exactly while CheckBox2 is ticked.
+    // Panel2 (BBMD address, time to live) is usable exactly while CheckBox2 is
+    // ticked and the firmware has foreign-device registration.
     void CheckBox2Click();
     void BACnetChange();
     // Mouse movement over either check box: its hint is shown at once.
@@ -45,4 +46,9 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // The firmware registers as a foreign device (1.21 on); Panel2 is usable
+    // only then.
+    bool m_foreignDeviceAllowed = true;
 };

@@ -34,8 +34,10 @@ G50Page::G50Page(PageHost &host, QWidget *parent) : SessionPage(host, parent)
 
     connect(Button5, &QPushButton::clicked, this, &G50Page::Button5Click);
     connect(Button6, &QPushButton::clicked, this, &G50Page::Button6Click);
-    for (QLineEdit *box : boxes)
+    for (QLineEdit *box : boxes) {
+        holdOnEdit(box);
         connect(box, &QLineEdit::textChanged, this, &G50Page::G50Change);
+    }
 
     host.scheduler().setHandler(Request::GetG50, [this] { GetG50Settings(); });
     host.scheduler().setHandler(Request::SendG50, [this] { SendG50Settings(); });
@@ -71,15 +73,20 @@ void G50Page::GetG50Settings()
     const Loading loading(*this);
     std::optional<Octets4> address;
     const OpResult op = readG50Address(m_host.access(), address);
-    if (address)
+    if (address) {
         for (std::size_t i = 0; i < boxes.size(); ++i)
             boxes[i]->setText(octetText((*address)[i]));
+        holdValues(boxes);
+    }
     finishRequest(Finish::Get, op.ok(), QString(),
                   QStringLiteral("Error Retrieving G50 Settings."));
 }
 
 void G50Page::SendG50Settings()
 {
+    const QString errorText = QStringLiteral("Error Transmitting G50 Settings.");
+    if (!holdsAny(boxes))
+        return refuseUnheld();
     const auto numbers =
         takeNumbers(QList<QLineEdit *>(boxes.begin(), boxes.end()), 0, OctetMax,
                     QStringLiteral("Unable To Send New G50 Settings Due To Invalid Data."));
@@ -87,9 +94,11 @@ void G50Page::SendG50Settings()
         return;
     Octets4 address{};
     std::copy(numbers->begin(), numbers->end(), address.begin());
+    if (!confirmUnit(errorText))
+        return;
     const OpResult op = writeG50Address(m_host.access(), address);
     finishRequest(Finish::Send, op.ok(),
                   QStringLiteral("G50 Settings Transmitted OK.\rPlease restart the unit for "
                                  "these changes to take effect."),
-                  QStringLiteral("Error Transmitting G50 Settings."));
+                  errorText);
 }

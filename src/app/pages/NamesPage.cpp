@@ -158,8 +158,12 @@ NamesPage::NamesPage(PageHost &host, QWidget *parent) : SessionPage(host, parent
             [this](int row, int column) { StringGrid1SelectCell(row + 1, column); });
     // Only typed edits count; text the program puts into the editor does not.
     connect(Edit27, &QLineEdit::textEdited, this, [this] {
-        if (Edit27->hasFocus())
-            MarkNamesChanged();
+        if (!Edit27->hasFocus())
+            return;
+        if (m_editRow >= 1 && m_editRow <= ObjectNameCount && !loading() &&
+            !m_host.resettingPages())
+            m_held.set(std::size_t(m_editRow - 1));
+        MarkNamesChanged();
     });
 
     host.scheduler().setHandler(Request::GetNames, [this] { ReadObjectNames(); });
@@ -226,17 +230,44 @@ QStringList NamesPage::unitNames() const
 
 bool NamesPage::editUnitNames(const QStringList &names)
 {
+    std::map<int, QString> byAddress;
+    for (int row = 1; row <= ObjectNameCount && row <= names.size(); ++row)
+        byAddress.emplace(row, names[row - 1]);
+    return editUnitNames(byAddress);
+}
+
+bool NamesPage::editUnitNames(const std::map<int, QString> &names)
+{
     const QStringList before = unitNames();
     {
         const Loading loading(*this);
         Edit27Exit();
-        for (int row = 1; row <= ObjectNameCount && row <= names.size(); ++row)
-            setName(row, names[row - 1]);
+        for (const auto &[row, name] : names) {
+            if (row < 1 || row > ObjectNameCount)
+                continue;
+            setName(row, name);
+            m_held.set(std::size_t(row - 1));
+        }
     }
     const bool changed = unitNames() != before;
     if (changed)
         markUnsent();
     return changed;
+}
+
+std::vector<int> NamesPage::heldNames() const
+{
+    std::vector<int> rows;
+    for (int row = 1; row <= ObjectNameCount; ++row)
+        if (m_held.test(std::size_t(row - 1)))
+            rows.push_back(row);
+    return rows;
+}
+
+void NamesPage::releaseValues()
+{
+    SessionPage::releaseValues();
+    m_held.reset();
 }
 
 void NamesPage::Button9Click()
@@ -263,6 +294,7 @@ void NamesPage::LoadDefaultNames()
         StringGrid1->item(row - 1, 0)->setText(QString::asprintf("%03d", row));
         setName(row, QString::asprintf("Unit%03d", row));
     }
+    m_held.set();
     MarkNamesChanged();
 }
 
@@ -291,8 +323,10 @@ void NamesPage::ReadObjectNames()
     ObjectNameList names;
     int shown = 0; // names already in the grid
     const auto showReadNames = [&](int upTo) {
-        for (; shown < upTo; ++shown)
+        for (; shown < upTo; ++shown) {
             setName(shown + 1, nameText(names[std::size_t(shown)]));
+            m_held.set(std::size_t(shown));
+        }
     };
     // Before the exchange of name n, names 1 to n - 1 have arrived.
     const OpResult op = readObjectNames(m_host.access(), names, [&](int n) {
@@ -310,8 +344,13 @@ void NamesPage::SendObjectNames()
 {
     if (!transportOpen())
         return;
+    // Only the names the page holds are written: a name nobody read, typed
+    // or loaded would blank the unit's own.
+    const std::vector<int> held = heldNames();
+    if (held.empty())
+        return refuseUnheld();
     ObjectNameList names;
-    for (int row = 1; row <= ObjectNameCount; ++row) {
+    for (int row : held) {
         const std::optional<QByteArray> bytes = nameBytes(cellText(row, 1));
         // Only the editor writes names and it refuses such text; should one
         // get there anyway, nothing is sent and the row is shown.
@@ -322,11 +361,33 @@ void NamesPage::SendObjectNames()
         }
         names[std::size_t(row - 1)] = *bytes;
     }
-    const OpResult op =
-        writeObjectNames(m_host.access(), names, [this](int n) { showProgress(SendBusyText, n); });
+    if (!confirmUnit(SendErrorText))
+        return;
+    const int count = int(held.size());
+    int started = 0;
+    int written = 0;
+    const OpResult op = writeSomeObjectNames(m_host.access(), names, held, &written, [&](int) {
+        showProgress(SendBusyText, ++started * ObjectNameCount / count);
+    });
     if (op.ok())
         showProgress(SendBusyText, ObjectNameCount);
-    finishRequest(Finish::Send, op.ok(), SendOkText, SendErrorText);
+    const std::vector<int> done(held.begin(), held.begin() + written);
+    QString okText = SendOkText;
+    if (count < ObjectNameCount)
+        okText = QStringLiteral("%1 Object Names Transmitted OK (addresses %2).\rThe other names "
+                                "were not sent: they were not read from this unit in this "
+                                "session. Use \"Get From Unit\" first to send them all.")
+                     .arg(count)
+                     .arg(numberRanges(held));
+    const QString errorText =
+        SendErrorText + QLatin1Char('\r') +
+        (written == 0 ? QStringLiteral("No name was written.")
+                      : QStringLiteral("%1 of %2 names were written before the error "
+                                       "(addresses %3).")
+                            .arg(written)
+                            .arg(count)
+                            .arg(numberRanges(done)));
+    finishRequest(Finish::Send, op.ok(), okText, errorText);
 }
 
 // --- The overlay editor ---

@@ -9,6 +9,10 @@
 
 #include <QStringList>
 
+#include <bitset>
+#include <map>
+#include <vector>
+
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
@@ -57,6 +61,14 @@ public:
     // the editor's text is taken first, and the page is marked unsent when
     // any name differs. Returns whether one did.
     bool editUnitNames(const QStringList &names);
+    // The same for the addresses given (1 to 100); the others keep theirs.
+    bool editUnitNames(const std::map<int, QString> &names);
+
+    // The addresses whose names the page holds (read from this unit in this
+    // session, typed, defaulted, imported or opened from a file), ascending.
+    // A send writes these and no others.
+    std::vector<int> heldNames() const;
+    void releaseValues() override;
 
     // Fills the grid with the address column, empty unit names and the default
     // system object names and scrolls to row 1.
@@ -94,5 +106,6 @@ private:
     void showProgress(const char *text, int n);
     bool transportOpen();
 
-    int m_editRow = 0; // the row the editor's text belongs to; 0 when none
+    int m_editRow = 0;       // the row the editor's text belongs to; 0 when none
+    std::bitset<100> m_held; // bit n - 1: the page holds name n
 };

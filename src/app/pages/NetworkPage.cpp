@@ -54,8 +54,11 @@ NetworkPage::NetworkPage(PageHost &host, QWidget *parent) : SessionPage(host, pa
     connect(Button2, &QPushButton::clicked, this, &NetworkPage::Button2Click);
     connect(Button7, &QPushButton::clicked, this, &NetworkPage::Button7Click);
     connect(Button16, &QPushButton::clicked, this, &NetworkPage::Button16Click);
-    for (QLineEdit *box : boxes)
+    for (QLineEdit *box : boxes) {
+        holdOnEdit(box);
         connect(box, &QLineEdit::textChanged, this, &NetworkPage::NetworkChange);
+    }
+    holdOnEdit(CheckBox3);
     connect(CheckBox3, &QCheckBox::toggled, this, &NetworkPage::NetworkChange);
 
     RequestScheduler &scheduler = host.scheduler();
@@ -129,45 +132,71 @@ void NetworkPage::GetNetworkSettings()
     NetworkReading reading;
     const OpResult op = readNetworkSettings(m_host.access(), reading);
     // Whatever arrived before a failed block is shown.
-    if (reading.addresses)
+    if (reading.addresses) {
         for (std::size_t i = 0; i < boxes.size(); ++i)
             boxes[i]->setText(octetText((*reading.addresses)[i]));
+        holdValues(boxes);
+    }
     if (const std::optional<ProductInfo> &product = reading.product) {
         Label3->setText(firmwareLabel(product->productCode, product->firmware));
         Label2->setText(macLabel(product->mac.data()));
         std::copy(product->mac.begin(), product->mac.end(), UnitMacOctets.begin());
     }
-    if (reading.lockWord)
+    if (reading.lockWord) {
         CheckBox3->setChecked(configViaNetworkAllowed(*reading.lockWord));
+        holdValue(CheckBox3);
+    }
     finishRequest(Finish::Get, op.ok(), QString(),
                   QStringLiteral("Error Retrieving Network Settings."));
 }
 
 void NetworkPage::SendNetworkSettings()
 {
-    const auto numbers =
-        takeNumbers(QList<QLineEdit *>(boxes.begin(), boxes.end()), 0, OctetMax,
-                    QStringLiteral("Unable To Send New Network Settings Due To Invalid Data."));
-    if (!numbers)
-        return;
+    const QString errorText = QStringLiteral("Error Transmitting Network Settings.");
+    // Each of the two blocks is written only when the page holds it: an
+    // unread lock box would otherwise lock the unit against configuration
+    // over the network.
+    const bool addressesHeld = holdsAny(boxes);
+    const bool lockHeld = holds(CheckBox3);
+    if (!addressesHeld && !lockHeld)
+        return refuseUnheld();
     NetworkAddresses addresses{};
-    std::copy(numbers->begin(), numbers->end(), addresses.begin());
+    if (addressesHeld) {
+        const auto numbers =
+            takeNumbers(QList<QLineEdit *>(boxes.begin(), boxes.end()), 0, OctetMax,
+                        QStringLiteral("Unable To Send New Network Settings Due To Invalid Data."));
+        if (!numbers)
+            return;
+        std::copy(numbers->begin(), numbers->end(), addresses.begin());
+    }
+    if (!confirmUnit(errorText))
+        return;
+    OpResult op;
+    if (addressesHeld)
+        op = writeNetworkAddresses(m_host.access(), addresses);
     // The lock register is written whether or not its box is shown.
-    const OpResult op = writeNetworkSettings(m_host.access(), addresses, CheckBox3->isChecked());
-    finishRequest(Finish::Send, op.ok(),
-                  QStringLiteral("Network Settings Transmitted OK.\rPlease restart the unit for "
-                                 "these changes to take effect."),
-                  QStringLiteral("Error Transmitting Network Settings."));
+    if (op.ok() && lockHeld)
+        op = writeConfigLock(m_host.access(), CheckBox3->isChecked());
+    QString sent = QStringLiteral("Network Settings Transmitted OK.\rPlease restart the unit for "
+                                  "these changes to take effect.");
+    if (!lockHeld)
+        sent += QLatin1Char('\r') + leftOutLine({QStringLiteral("Allow Config Via Network")});
+    else if (!addressesHeld)
+        sent += QLatin1Char('\r') +
+                leftOutLine({QStringLiteral("IP address, gateway and subnet mask")});
+    finishRequest(Finish::Send, op.ok(), sent, errorText);
 }
 
 void NetworkPage::SendRestartCommand()
 {
+    const QString errorText = QStringLiteral("Error Transmitting Restart Command.");
+    if (!confirmUnit(errorText))
+        return;
     const OpResult op = sendRestartCommand(m_host.access());
     commonTail();
     // The unit goes away to restart: the session ends without a message.
     if (op.ok())
         m_host.BeginClose();
     else
-        BeepMessageDlg(QStringLiteral("Error Transmitting Restart Command."), MsgKind::Error,
-                       MsgButtons::Ok);
+        BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok);
 }

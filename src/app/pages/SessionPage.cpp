@@ -4,6 +4,7 @@
 #include "PageHost.h"
 #include "UiSupport.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -98,4 +99,54 @@ void SessionPage::refuseEntry(QLineEdit *box, const QString &errorText)
     // A request runs with the window disabled, and a disabled box takes no
     // focus: it moves once the scheduler has enabled the controls again.
     QTimer::singleShot(0, box, [box] { box->setFocus(); });
+}
+
+void SessionPage::holdOnEdit(QLineEdit *box)
+{
+    connect(box, &QLineEdit::textChanged, this, [this, box] {
+        if (!m_loading && !m_host.resettingPages())
+            holdValue(box);
+    });
+}
+
+void SessionPage::holdOnEdit(QCheckBox *box)
+{
+    connect(box, &QCheckBox::toggled, this, [this, box] {
+        if (!m_loading && !m_host.resettingPages())
+            holdValue(box);
+    });
+}
+
+bool SessionPage::confirmUnit(const QString &errorText)
+{
+    switch (m_host.confirmSessionUnit()) {
+    case PageHost::UnitCheck::Same:
+        return true;
+    case PageHost::UnitCheck::Unread:
+        finishRequest(Finish::Send, false, QString(), errorText);
+        return false;
+    case PageHost::UnitCheck::Other:
+        commonTail();
+        m_host.leaveOtherUnit();
+        return false;
+    }
+    return false;
+}
+
+void SessionPage::refuseUnheld()
+{
+    commonTail();
+    BeepMessageDlg(QStringLiteral("Nothing was sent: the values on this page have not been read "
+                                  "from this unit in this session.\rUse \"Get From Unit\" "
+                                  "first, then make the changes and send them."),
+                   MsgKind::Warning, MsgButtons::Ok);
+}
+
+QString SessionPage::leftOutLine(const QStringList &blocks)
+{
+    if (blocks.isEmpty())
+        return QString();
+    return QStringLiteral("Not sent: %1, not read from this unit in this session. Use \"Get From "
+                          "Unit\" first to send it.")
+        .arg(blocks.join(QStringLiteral(", ")));
 }

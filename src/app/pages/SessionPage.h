@@ -9,10 +9,15 @@
 #include <QString>
 #include <QWidget>
 
+#include <algorithm>
+#include <initializer_list>
+#include <iterator>
 #include <optional>
+#include <set>
 #include <vector>
 
 class PageHost;
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
@@ -61,6 +66,38 @@ public:
     };
     bool loading() const { return m_loading; }
 
+    // The values the page holds: read from this unit in this session, typed,
+    // loaded as defaults, imported or opened from a file. A send writes a
+    // register block only when the page holds every value in it, so a box
+    // nobody filled never overwrites what the unit has. Values are widgets.
+    void holdValue(const QObject *value) { m_held.insert(value); }
+    template <typename Range> void holdValues(const Range &values)
+    {
+        for (const QObject *value : values)
+            holdValue(value);
+    }
+    void holdValues(std::initializer_list<const QObject *> values)
+    {
+        holdValues<std::initializer_list<const QObject *>>(values);
+    }
+    bool holds(const QObject *value) const { return m_held.count(value) != 0; }
+    template <typename Range> bool holdsAll(const Range &values) const
+    {
+        return std::all_of(std::begin(values), std::end(values),
+                           [this](const QObject *value) { return holds(value); });
+    }
+    bool holdsAll(std::initializer_list<const QObject *> values) const
+    {
+        return holdsAll<std::initializer_list<const QObject *>>(values);
+    }
+    template <typename Range> bool holdsAny(const Range &values) const
+    {
+        return std::any_of(std::begin(values), std::end(values),
+                           [this](const QObject *value) { return holds(value); });
+    }
+    // A session ends or the displays are reset: the page holds nothing.
+    virtual void releaseValues() { m_held.clear(); }
+
 signals:
     void unsentChanged(bool unsent);
 
@@ -91,6 +128,20 @@ protected:
     // message, and the keyboard focus on the box to correct.
     void refuseEntry(QLineEdit *box, const QString &errorText);
 
+    // An edit of the box by the engineer holds its value; what a get, a reset
+    // or a file puts there is held (or not) by whoever put it there.
+    void holdOnEdit(QLineEdit *box);
+    void holdOnEdit(QCheckBox *box);
+    // Before a send writes anything: the unit must be the one the session
+    // opened with. On false the request has ended: errorText was shown when
+    // the unit could not be read; another unit ends the session.
+    bool confirmUnit(const QString &errorText);
+    // A send for which the page holds none of the blocks: nothing is written.
+    void refuseUnheld();
+    // The line added to a send's message for the blocks it left out because
+    // the page does not hold them all; empty when none was left out.
+    static QString leftOutLine(const QStringList &blocks);
+
     PageHost &m_host;
 
 private:
@@ -98,4 +149,5 @@ private:
     QPushButton *m_sendButton = nullptr;
     bool m_unsent = false;
     bool m_loading = false;
+    std::set<const QObject *> m_held;
 };
