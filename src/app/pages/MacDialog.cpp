@@ -26,6 +26,9 @@ const QString NotReadText =
     QStringLiteral("Unable To Send MAC Address.\rThe Unit's MAC Address Could Not Be Read.");
 const QString SentText = QStringLiteral("MAC Address Transmitted OK.");
 const QString SendErrorText = QStringLiteral("Error Transmitting MAC Address.");
+const QString SerialRangeText =
+    QStringLiteral("The serial number must be a whole number from 0 to 16777215.\rThe MAC address "
+                   "boxes were not changed.");
 
 constexpr int FirstEditableOctet = 3; // boxes 4 to 6
 
@@ -69,6 +72,7 @@ TMACFrm::TMACFrm(PageHost &host, QWidget *anchor)
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
+    connect(SerialNoEdit, &QLineEdit::textChanged, this, [this] { m_serialUnapplied = true; });
     connect(FillButton, &QPushButton::clicked, this, &TMACFrm::FillButtonClick);
     connect(SendButton, &QPushButton::clicked, this, &TMACFrm::SendButtonClick);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -112,8 +116,18 @@ void TMACFrm::showEvent(QShowEvent *event)
 
 void TMACFrm::ShowForUnit()
 {
+    // The address is programmed over a serial line in service mode only.
+    const RegisterAccess &access = m_host.access();
+    if (!access.hasTransport() || !access.viaComPort() || !m_host.serviceMode())
+        return;
     LoadFromUnit();
     exec();
+}
+
+void TMACFrm::reject()
+{
+    if (!m_sending)
+        QDialog::reject();
 }
 
 bool TMACFrm::LoadFromUnit()
@@ -127,14 +141,23 @@ bool TMACFrm::LoadFromUnit()
         OctetBoxes[i]->setText(m_unitRead ? macOctetText(product.mac[i]) : QString());
     SerialNoEdit->setText(QString::number(serialNumberFromOctetTexts(
         OctetBoxes[3]->text(), OctetBoxes[4]->text(), OctetBoxes[5]->text())));
+    m_serialUnapplied = false;
     return m_unitRead;
 }
 
 void TMACFrm::FillButtonClick()
 {
-    const std::array<int, 3> octets = serialNumberOctets(serialNumberValue(SerialNoEdit->text()));
+    // Text that is no number, or a negative one, would fill 00:00:00 or
+    // 00:FF:FF; a number above 16777215 is shown whole and refused by Send.
+    const std::optional<std::int32_t> serial = serialNumberEntry(SerialNoEdit->text());
+    if (!serial || *serial < 0) {
+        MessageDlg(SerialRangeText, MsgKind::Error, MsgButtons::Ok);
+        return;
+    }
+    const std::array<int, 3> octets = serialNumberOctets(*serial);
     for (size_t i = 0; i < octets.size(); ++i)
         OctetBoxes[FirstEditableOctet + i]->setText(macOctetText(octets[i]));
+    m_serialUnapplied = false;
 }
 
 void TMACFrm::SendButtonClick()
@@ -152,6 +175,18 @@ void TMACFrm::SendMacAddress()
         MessageDlg(NotReadText, MsgKind::Error, MsgButtons::Ok);
         return;
     }
+    // A serial number typed and not filled in is what the engineer meant to
+    // send: the boxes still hold the old address.
+    if (m_serialUnapplied) {
+        if (MessageDlg(QStringLiteral("The serial number %1 has not been filled into the MAC "
+                                      "address.\rFill it in and send?")
+                           .arg(SerialNoEdit->text()),
+                       MsgKind::Confirmation, MsgButtons::YesNo) != MsgAnswer::Yes)
+            return;
+        FillButtonClick();
+        if (m_serialUnapplied)
+            return;
+    }
     std::array<std::uint16_t, 6> octets{};
     for (size_t i = 0; i < OctetBoxes.size(); ++i) {
         const std::optional<std::uint16_t> octet = macOctetValue(OctetBoxes[i]->text());
@@ -161,12 +196,32 @@ void TMACFrm::SendMacAddress()
         }
         octets[i] = *octet;
     }
+    if (!macPrefixUsable(octets)) {
+        MessageDlg(QStringLiteral("Unable To Send MAC Address.\rThe unit's prefix %1:%2:%3 is not "
+                                  "a usable unicast address (all zeros, all ones or multicast).")
+                       .arg(OctetBoxes[0]->text(), OctetBoxes[1]->text(), OctetBoxes[2]->text()),
+                   MsgKind::Error, MsgButtons::Ok);
+        return;
+    }
+    m_sending = true;
+    CancelButton->setEnabled(false);
     m_host.showBusy(QStringLiteral("Transmitting MAC Address...."));
     m_host.saveCursor();
-    const bool sent = writeMacAddress(m_host.access(), octets).ok();
+    const PageHost::UnitCheck check = m_host.confirmSessionUnit();
+    const bool sent =
+        check == PageHost::UnitCheck::Same && writeMacAddress(m_host.access(), octets).ok();
+    if (sent)
+        m_host.sessionUnitMacChanged(octets);
     Delay(150);
     m_host.hideBusy();
     m_host.restoreCursor();
+    m_sending = false;
+    CancelButton->setEnabled(true);
+    if (check == PageHost::UnitCheck::Other) {
+        QDialog::reject();
+        m_host.leaveOtherUnit();
+        return;
+    }
     BeepMessageDlg(sent ? SentText : SendErrorText, sent ? MsgKind::Information : MsgKind::Error,
                    MsgButtons::Ok);
 }

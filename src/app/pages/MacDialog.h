@@ -37,6 +37,10 @@ public:
     void SendButtonClick();
     void SendMacAddress();
     bool unitAddressRead() const { return m_unitRead; }
+    bool sending() const { return m_sending; }
+    // Closing (Cancel, Escape, the title bar) waits while a write is under
+    // way, so the dialog never goes away from an address half sent.
+    void reject() override;
 
     // Raises the MACDialog request on the service gesture over label: a left
     // double-click with Shift, Alt, Ctrl and the right button held, in a
@@ -61,4 +65,8 @@ private:
     QWidget *m_anchor;
     QLabel *m_macLabel = nullptr;
     bool m_unitRead = false;
+    bool m_sending = false;
+    // The serial number box was changed since the boxes were last filled
+    // from it or from the unit.
+    bool m_serialUnapplied = false;
 };
