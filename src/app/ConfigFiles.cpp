@@ -107,6 +107,7 @@ std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggest
     dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     QCheckBox *network = nullptr;
+    QCheckBox *identity = nullptr;
     switch (kind) {
     case FileDialogKind::SaveConfig:
         dialog.setWindowTitle(QStringLiteral("Save Current Config"));
@@ -116,13 +117,18 @@ std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggest
     case FileDialogKind::OpenConfig: {
         dialog.setWindowTitle(QStringLiteral("Open Config File"));
         dialog.setNameFilter(configFilter());
-        // The check box needs the dialog's own layout, not the system's.
+        // The check boxes need the dialog's own layout, not the system's.
         dialog.setOption(QFileDialog::DontUseNativeDialog);
         network = new QCheckBox(QStringLiteral("Fill the Network page too (IP address, gateway, "
                                                "subnet mask, lock)"),
                                 &dialog);
-        if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout()))
+        identity = new QCheckBox(QStringLiteral("Take the BACnet Device ID and name even from a "
+                                                "file saved from another unit"),
+                                 &dialog);
+        if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
             grid->addWidget(network, grid->rowCount(), 0, 1, -1);
+            grid->addWidget(identity, grid->rowCount(), 0, 1, -1);
+        }
         break;
     }
     case FileDialogKind::ExportNames:
@@ -147,6 +153,7 @@ std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggest
     FileChoice choice;
     choice.path = dialog.selectedFiles().constFirst();
     choice.includeNetwork = network && network->isChecked();
+    choice.includeIdentity = identity && identity->isChecked();
     return choice;
 }
 
@@ -284,7 +291,14 @@ void ConfigFiles::SaveCommissioningReport()
                    MsgButtons::Ok);
 }
 
-QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork)
+bool ConfigFiles::savedFromSessionUnit(const UnitConfig &config) const
+{
+    const std::optional<ProductInfo> &unit = m_form.sessionUnit();
+    return unit && config.identity && config.identity->mac == unit->mac;
+}
+
+QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork,
+                                   bool includeIdentity)
 {
     QStringList changed;
     if (includeNetwork && config.network) {
@@ -298,6 +312,8 @@ QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork
                 page.CheckBox3->setChecked(config.network->allowConfigViaNetwork);
             }))
             changed << QStringLiteral("Network");
+        page.holdValues(page.boxes);
+        page.holdValue(page.CheckBox3);
     }
     if (config.g50) {
         G50Page &page = *m_form.g50Page();
@@ -309,6 +325,7 @@ QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork
                     page.boxes[i]->setText(octetText((*config.g50)[i]));
             }))
             changed << QStringLiteral("G50");
+        page.holdValues(page.boxes);
     }
     if (config.bacnet) {
         BACnetPage &page = *m_form.bacnetPage();
@@ -319,11 +336,13 @@ QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork
                    << checkText(page.CheckBox1) << checkText(page.CheckBox2);
         };
         if (editPage(page, snapshot, [&] {
-                page.Edit21->setText(QString::number(b.instance));
-                // A file holds valid instances only: a warning about the
-                // unit's own invalid one goes with it.
-                page.Label26->setVisible(!isValidDeviceInstance(b.instance));
-                page.Edit22->setText(nameText(b.name));
+                if (includeIdentity) {
+                    page.Edit21->setText(QString::number(b.instance));
+                    // A file holds valid instances only: a warning about
+                    // the unit's own invalid one goes with it.
+                    page.Label26->setVisible(!isValidDeviceInstance(b.instance));
+                    page.Edit22->setText(nameText(b.name));
+                }
                 page.CheckBox1->setChecked(b.options.newSettingComparison);
                 // Its change handler enables the BBMD boxes to match.
                 page.CheckBox2->setChecked(b.options.foreignDevice);
@@ -332,6 +351,10 @@ QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork
                 page.Edit28->setText(QString::number(b.options.timeToLive));
             }))
             changed << QStringLiteral("BACnet");
+        if (includeIdentity)
+            page.holdValues({page.Edit21, page.Edit22});
+        page.holdValues({page.CheckBox1, page.CheckBox2, page.Edit28});
+        page.holdValues(page.bbmdBoxes);
     }
     if (config.objectNames) {
         QStringList names;
@@ -357,7 +380,11 @@ void ConfigFiles::OpenConfigClick()
                       .arg(shownName, error.text()));
         return;
     }
-    const QStringList changed = fillPages(config, choice->includeNetwork);
+    // Another unit's Device ID and name would give two devices one BACnet
+    // identity on the site.
+    const bool sameUnit = savedFromSessionUnit(config);
+    const bool identity = sameUnit || choice->includeIdentity;
+    const QStringList changed = fillPages(config, choice->includeNetwork, identity);
     QString text =
         changed.isEmpty()
             ? QStringLiteral("%1 holds what the pages show; nothing was changed.").arg(shownName)
@@ -366,22 +393,35 @@ void ConfigFiles::OpenConfigClick()
                   .arg(shownName, changed.join(QStringLiteral(", ")));
     if (config.network && !choice->includeNetwork)
         text += QStringLiteral("\rThe file's network settings were left out.");
+    if (config.bacnet && !identity)
+        text += QStringLiteral("\rThe file was not saved from this unit (%1): its BACnet Device "
+                               "ID and name were left out.")
+                    .arg(config.identity
+                             ? QStringLiteral("MAC %1").arg(macLabel(config.identity->mac.data()))
+                             : QStringLiteral("the file names no unit"));
     BeepMessageDlg(text, MsgKind::Information, MsgButtons::Ok);
 }
 
 void ConfigFiles::ExportNamesClick()
 {
-    ObjectNameList names;
+    // Only names the page holds: an empty row for a name never read would
+    // clear that name in a unit the file is later imported into.
+    NameUpdates names;
     const QStringList shown = m_form.namesPage()->unitNames();
-    for (int i = 0; i < ObjectNameCount; ++i) {
-        const std::optional<QByteArray> bytes = nameBytes(shown[i]);
+    for (int n : m_form.namesPage()->heldNames()) {
+        const std::optional<QByteArray> bytes = nameBytes(shown[n - 1]);
         if (!bytes) {
             showError(QStringLiteral("The name of address %1 holds a character the unit cannot "
                                      "store.\rNothing was exported.")
-                          .arg(i + 1));
+                          .arg(n));
             return;
         }
-        names[std::size_t(i)] = *bytes;
+        names.emplace(n, *bytes);
+    }
+    if (names.empty()) {
+        showError(QStringLiteral("The page holds no names yet: use \"Get From Unit\" first.\r"
+                                 "Nothing was exported."));
+        return;
     }
     const std::optional<FileChoice> choice =
         askForFile(FileDialogKind::ExportNames, QStringLiteral("names.csv"), &m_form);
@@ -393,8 +433,14 @@ void ConfigFiles::ExportNamesClick()
             QStringLiteral("The names could not be written to %1:\r%2").arg(choice->path, error));
         return;
     }
-    BeepMessageDlg(QStringLiteral("Names exported to %1.").arg(choice->path), MsgKind::Information,
-                   MsgButtons::Ok);
+    BeepMessageDlg(names.size() == std::size_t(ObjectNameCount)
+                       ? QStringLiteral("Names exported to %1.").arg(choice->path)
+                       : QStringLiteral("%1 names exported to %2 (addresses %3); the others have "
+                                        "not been read from the unit.")
+                             .arg(names.size())
+                             .arg(choice->path)
+                             .arg(numberRanges(m_form.namesPage()->heldNames())),
+                   MsgKind::Information, MsgButtons::Ok);
 }
 
 void ConfigFiles::ImportNamesClick()
@@ -421,9 +467,9 @@ void ConfigFiles::ImportNamesClick()
                       .arg(shownName, faults.join(QLatin1Char('\r'))));
         return;
     }
-    QStringList names = m_form.namesPage()->unitNames();
+    std::map<int, QString> names;
     for (const auto &[address, name] : *updates)
-        names[address - 1] = nameText(name);
+        names.emplace(address, nameText(name));
     const bool changed = m_form.namesPage()->editUnitNames(names);
     BeepMessageDlg(changed ? QStringLiteral("%1 names were read from %2.\rReview the page and "
                                             "send it to the unit.")

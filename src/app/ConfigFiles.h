@@ -33,6 +33,9 @@ struct FileChoice
     QString path;
     // Opening a configuration: fill the Network page as well.
     bool includeNetwork = false;
+    // Opening a configuration saved from another unit: take its BACnet
+    // Device ID and name as well.
+    bool includeIdentity = false;
 };
 
 // Asks for a file (a suggested name for the save kinds); nothing when the
@@ -65,9 +68,16 @@ public:
     void ImportNamesClick();
 
     // Fills the pages from a configuration as the engineer's edits, the
-    // network page only when asked, the MAC never; each page that changes is
-    // marked unsent. Returns the captions of the pages that changed.
-    QStringList fillPages(const UnitConfig &config, bool includeNetwork);
+    // network page only when asked, the MAC never; the BACnet Device ID and
+    // name only when the file was saved from the session's unit or when
+    // asked. Each page that changes is marked unsent; every value filled is
+    // held, so a send writes it. Returns the captions of the pages that
+    // changed.
+    QStringList fillPages(const UnitConfig &config, bool includeNetwork,
+                          bool includeIdentity = true);
+    // Whether the file was saved from the unit of the open session (same MAC
+    // address); false when the file does not say.
+    bool savedFromSessionUnit(const UnitConfig &config) const;
 
 private:
     void updateActions();

@@ -63,9 +63,9 @@ struct Bench
         action->trigger();
         form->Timer2->fire();
     }
-    void openConfig(const QString &path, bool includeNetwork)
+    void openConfig(const QString &path, bool includeNetwork, bool includeIdentity = false)
     {
-        next = {path, includeNetwork};
+        next = {path, includeNetwork, includeIdentity};
         files().OpenConfig1->trigger();
     }
     QString saveConfig(const QString &name)
@@ -110,8 +110,9 @@ bool writeText(const QString &path, const QByteArray &text)
     return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
 }
 
-// A saved configuration with every configuration value other than the unit's.
-QJsonObject edited(QJsonObject config)
+// A saved configuration with every configuration value other than the unit's,
+// and saved from another unit when otherUnit is set.
+QJsonObject edited(QJsonObject config, bool otherUnit)
 {
     QJsonObject network = config.value("network").toObject();
     network.insert("ipAddress", "10.20.30.40");
@@ -124,9 +125,11 @@ QJsonObject edited(QJsonObject config)
     QJsonArray names = config.value("objectNames").toArray();
     names[2] = "Boiler";
     config.insert("objectNames", names);
-    QJsonObject identity = config.value("identity").toObject();
-    identity.insert("mac", "02:00:00:00:00:99");
-    config.insert("identity", identity);
+    if (otherUnit) {
+        QJsonObject identity = config.value("identity").toObject();
+        identity.insert("mac", "02:00:00:00:00:99");
+        config.insert("identity", identity);
+    }
     return config;
 }
 
@@ -185,13 +188,20 @@ void TestConfigFiles::menuFollowsSessionAndPage()
 void TestConfigFiles::saveThenOpenFillsPagesAndSendsNothing_data()
 {
     QTest::addColumn<bool>("includeNetwork");
-    QTest::newRow("network left out") << false;
-    QTest::newRow("network asked for") << true;
+    QTest::addColumn<bool>("otherUnit");
+    QTest::addColumn<bool>("includeIdentity");
+    QTest::newRow("network left out") << false << false << false;
+    QTest::newRow("network asked for") << true << false << false;
+    // Another unit's Device ID and name would give two devices one identity.
+    QTest::newRow("another unit's file") << false << true << false;
+    QTest::newRow("another unit's identity asked for") << false << true << true;
 }
 
 void TestConfigFiles::saveThenOpenFillsPagesAndSendsNothing()
 {
     QFETCH(bool, includeNetwork);
+    QFETCH(bool, otherUnit);
+    QFETCH(bool, includeIdentity);
     Bench b;
     QVERIFY(b.open());
     const QString saved = b.saveConfig("unit.json");
@@ -204,14 +214,17 @@ void TestConfigFiles::saveThenOpenFillsPagesAndSendsNothing()
     QCOMPARE(config.value("savedBy").toObject().value("tool").toString(), "QuorixIPB_Cfg");
 
     const QString path = b.file("edited.json");
-    QVERIFY(writeText(path, QJsonDocument(edited(config)).toJson()));
+    QVERIFY(writeText(path, QJsonDocument(edited(config, otherUnit)).toJson()));
     const QString mac = b.form->networkPage()->Label2->text();
     const QStringList networkBefore = b.shown().mid(0, 13);
     b.messages.messages.clear();
-    b.openConfig(path, includeNetwork);
+    b.openConfig(path, includeNetwork, includeIdentity);
     QCOMPARE(b.marks(), (QList<bool>{includeNetwork, true, true, true}));
     QCOMPARE(b.messages.messages.size(), 1);
     QCOMPARE(b.messages.messages[0].kind, MsgKind::Information);
+    const bool identity = !otherUnit || includeIdentity;
+    QCOMPARE(b.messages.texts()[0].contains("its BACnet Device ID and name were left out"),
+             !identity);
     const QStringList now = b.shown();
     if (includeNetwork)
         QCOMPARE(now.mid(0, 4), (QStringList{"010", "020", "030", "040"}));
@@ -219,12 +232,13 @@ void TestConfigFiles::saveThenOpenFillsPagesAndSendsNothing()
         QCOMPARE(now.mid(0, 13), networkBefore);
     QCOMPARE(b.form->networkPage()->Label2->text(), mac); // the MAC never
     QCOMPARE(now.mid(13, 4), (QStringList{"010", "000", "000", "050"}));
-    QCOMPARE(b.form->bacnetPage()->Edit21->text(), "4242");
-    QCOMPARE(b.form->bacnetPage()->Edit22->text(), QStringLiteral("Plant r\u00F6om"));
+    QCOMPARE(b.form->bacnetPage()->Edit21->text(), identity ? "4242" : "");
+    QCOMPARE(b.form->bacnetPage()->Edit22->text(),
+             identity ? QStringLiteral("Plant r\u00F6om") : QString());
     QCOMPARE(b.form->namesPage()->unitNames()[2], "Boiler");
 
     // Opening the same file again changes nothing more; nothing reached the unit.
-    b.openConfig(path, includeNetwork);
+    b.openConfig(path, includeNetwork, includeIdentity);
     QVERIFY(b.messages.texts().last().contains("nothing was changed"));
     b.saveConfig("again.json");
     QCOMPARE(unitPart(readJson(b.file("again.json"))), unitPart(config));
@@ -291,6 +305,16 @@ void TestConfigFiles::namesCsv()
     QCOMPARE(b.form->namesPage()->unitNames(), before);
     QVERIFY(!b.form->isTabHighlighted(Tab::Names));
 
+    // Nothing read yet: an export of empty rows would clear names wherever
+    // it is imported, so none is written.
+    const QString out = b.file("out.csv");
+    b.next = {out, false};
+    b.messages.messages.clear();
+    b.files().ExportNames1->trigger();
+    QVERIFY(!QFile::exists(out));
+    QCOMPARE(b.messages.messages.size(), 1);
+    QVERIFY(b.messages.texts()[0].contains("Nothing was exported"));
+
     // Partial, reordered rows fill only their names and mark the page.
     const QString good = b.file("good.csv");
     QVERIFY(writeText(good, "name;address\n\"Hall; east\";7\nCaf\xC3\xA9;002\n"));
@@ -303,8 +327,7 @@ void TestConfigFiles::namesCsv()
     QVERIFY(b.form->isTabHighlighted(Tab::Names));
     QVERIFY(!b.form->isTabHighlighted(Tab::BACnet));
 
-    // Exported, then read back, the grid is what it was.
-    const QString out = b.file("out.csv");
+    // Exported, then read back: the names the page holds, no others.
     b.next = {out, false};
     b.files().ExportNames1->trigger();
     std::optional<NameUpdates> back;
@@ -315,7 +338,7 @@ void TestConfigFiles::namesCsv()
         back = parseNamesCsv(f.readAll(), &faults);
         QVERIFY2(back, qPrintable(faults.join('\n')));
     }
-    QCOMPARE(int(back->size()), 100);
+    QCOMPARE(int(back->size()), 2);
     QCOMPARE(back->at(2), QByteArray("Caf\xE9"));
     QCOMPARE(back->at(7), QByteArray("Hall; east"));
 }
