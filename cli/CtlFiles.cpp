@@ -40,7 +40,7 @@ QString toolVersion()
 }
 
 std::optional<ProductInfo> checkRavelin(RegisterAccess &access, const FileCommandContext &context,
-                                        CtlOutput &out)
+                                        CtlOutput &out, const QString &hint)
 {
     ProductInfo product;
     const OpResult op = readProductInfo(access, product);
@@ -50,15 +50,30 @@ std::optional<ProductInfo> checkRavelin(RegisterAccess &access, const FileComman
     }
     if (product.productCode != QuorixProductCode) {
         out.exitCode = ExitFailure;
-        const QString why = QStringLiteral("the unit at %1 reports product code %2, not a Quorix "
-                                           "Ravelin unit (%3); nothing was done")
-                                .arg(context.unitAddress, QString::number(product.productCode),
-                                     QString::number(QuorixProductCode));
+        QString why = QStringLiteral("the unit at %1 reports product code %2, not a Quorix "
+                                     "Ravelin unit (%3); nothing was done")
+                          .arg(context.unitAddress, QString::number(product.productCode),
+                               QString::number(QuorixProductCode));
+        if (!hint.isEmpty())
+            why += QStringLiteral(" (%1)").arg(hint);
         out.lines << why;
         out.json.insert(QStringLiteral("error"), why);
+        out.json.insert(QStringLiteral("product"), product.productCode);
         return std::nullopt;
     }
     return product;
+}
+
+std::function<CtlOutput(CtlSession &)> ravelinOnly(std::function<CtlOutput(CtlSession &)> run,
+                                                   const FileCommandContext &context,
+                                                   const QString &hint)
+{
+    return [run = std::move(run), context, hint](CtlSession &session) {
+        CtlOutput out;
+        if (!checkRavelin(session.access(), context, out, hint))
+            return out;
+        return run(session);
+    };
 }
 
 void failAt(const OpResult &op, int nameNumber, CtlOutput &out)

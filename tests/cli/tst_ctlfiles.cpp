@@ -35,6 +35,29 @@ int lineOf(const QByteArray &text, const QByteArray &marker)
     return int(text.left(text.indexOf(marker)).count('\n')) + 1;
 }
 
+// The blocks a --verbose simulator received writes for, in order, by the
+// names the tool reports them under ("G50 address", "Object name 5").
+QStringList writtenBlocks(SimProcess &sim)
+{
+    QStringList blocks;
+    for (const QByteArray &frame : loggedTcpRequests(settledOutput(sim))) {
+        const int fn = frame.size() > 9 ? quint8(frame[7]) : 0;
+        if (fn != FnWriteBlock && fn != FnWriteWord && fn != FnWriteWordAlt &&
+            fn != FnWriteMacBlock)
+            continue;
+        const int unit = quint8(frame[6]);
+        const int start = quint8(frame[8]) * 256 + quint8(frame[9]);
+        QString name = QStringLiteral("%1:%2").arg(unit).arg(start);
+        if (unit == NamesUnitId)
+            name = QStringLiteral("Object name %1").arg(start / ObjectNameRegisters + 1);
+        for (const RegisterBlock &b : FixedBlocks)
+            if (b.writeFunction == fn && b.unitId == unit && b.start == start)
+                name = QLatin1String(b.name);
+        blocks << name;
+    }
+    return blocks;
+}
+
 const Range Mac{SystemUnitId, 22, 27};
 const Range NetworkAddresses{NetworkUnitId, 7, 18};
 const Range Lock{SystemUnitId, ConfigLockRegister, ConfigLockRegister};
@@ -54,6 +77,8 @@ private slots:
     void restoreStopsAtTheRefusedBlock_data();
     void restoreStopsAtTheRefusedBlock();
     void onlyRavelinUnitsAreWritten();
+    void writingCommandsIdentifyTheUnit_data();
+    void writingCommandsIdentifyTheUnit();
     void namesTravelAsCsv();
     void partialReorderedCsvSetsOnlyItsNames();
     void badCsvIsReportedByLineAndSendsNothing();
@@ -235,6 +260,54 @@ void TstCtlFiles::onlyRavelinUnitsAreWritten()
     }
     for (const int fn : requestFunctions(other))
         QCOMPARE(fn, int(FnReadBlock));
+}
+
+void TstCtlFiles::writingCommandsIdentifyTheUnit_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("reg"); // forced: a register the write sets ("unit:register")
+    QTest::addColumn<int>("value");   // and the value it gets
+
+    const QString csv = writeFile(m_dir, QStringLiteral("other.csv"), "address,name\n1,x\n");
+    const auto refused = [](const char *name, const QStringList &args) {
+        QTest::newRow(name) << args << QString() << 0;
+    };
+    refused("set g50", {"set", "g50", "address=10.0.0.9"});
+    refused("set bacnet", {"set", "bacnet", "instance=70000"});
+    refused("set network", {"set", "network", "config=forbidden"});
+    refused("restart", {"restart"});
+    refused("write", {"write", "20", "109", "19", "10", "0", "0", "9"});
+    refused("write1", {"write1", "19", "103", "32", "61404"});
+    refused("restore", {"restore", m_backup, "--include-network"});
+    refused("set-names", {"set-names", csv});
+    QTest::newRow("write --force")
+        << QStringList{"write", "--force", "20", "109", "19", "10", "0", "0", "9"} << "20:19" << 10;
+    QTest::newRow("write1 --force")
+        << QStringList{"write1", "19", "103", "32", "61404", "--force"} << "19:32" << 61404;
+}
+
+void TstCtlFiles::writingCommandsIdentifyTheUnit()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, reg);
+    QFETCH(int, value);
+
+    SimProcess other;
+    QVERIFY(other.start({QStringLiteral("--no-animate"), QStringLiteral("--verbose"),
+                         QStringLiteral("--product"), QStringLiteral("1234")}));
+    const QMap<QString, int> before = unitState(other.port());
+    const CtlRun run = ctlAt(other.port(), args);
+    if (reg.isEmpty()) {
+        QCOMPARE(run.exitCode, 4);
+        QVERIFY2(run.err.contains(QStringLiteral("product code 1234, not a Quorix Ravelin unit")),
+                 qPrintable(run.err));
+        QCOMPARE(writtenBlocks(other), QStringList());
+        QCOMPARE(unitState(other.port()), before);
+    } else {
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QCOMPARE(writtenBlocks(other).size(), 1);
+        QCOMPARE(unitState(other.port()).value(reg), value);
+    }
 }
 
 void TstCtlFiles::namesTravelAsCsv()
