@@ -184,6 +184,8 @@ RestoreRequest prepareRestoreRequest(const QStringList &arguments)
             request.dryRun = true;
         else if (a == QLatin1String("--include-network"))
             request.options.includeNetwork = true;
+        else if (a == QLatin1String("--include-identity"))
+            request.options.includeIdentity = true;
         else if (a.startsWith(QLatin1String("--")))
             usageError(QStringLiteral("restore: unknown option %1").arg(a));
         else if (request.path.isEmpty())
@@ -256,12 +258,20 @@ CtlOutput restore(CtlSession &session, const RestoreRequest &r, const FileComman
     progressLine(context, out,
                  QStringLiteral("restoring %1 into %2 at %3")
                      .arg(sourceText(r), identityText(*unit), context.unitAddress));
+    if (r.config.bacnet)
+        if (const std::optional<QString> why = identityLeftAlone(r.config, *unit, r.options)) {
+            progressLine(context, out,
+                         QStringLiteral("%1: the Device instance and name are left alone "
+                                        "(--include-identity writes them)")
+                             .arg(*why));
+            out.json.insert(QStringLiteral("identity_left_alone"), *why);
+        }
     if (r.dryRun)
         return dryRun(session, r, context, out);
 
     int nameNumber = 0;
     const OpResult op = restoreUnitConfig(
-        session.access(), r.config, r.options,
+        session.access(), r.config, *unit, r.options,
         [&](const QString &section) {
             progressLine(context, out, QStringLiteral("  written: %1").arg(section));
         },

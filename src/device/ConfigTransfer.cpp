@@ -64,7 +64,8 @@ std::optional<QString> textOf(const std::optional<T> &value, F &&toText)
     return value ? std::optional<QString>(toText(*value)) : std::nullopt;
 }
 
-void planBACnet(std::vector<BlockChange> &plan, const UnitConfig &current, const UnitConfig &target)
+void planBACnet(std::vector<BlockChange> &plan, const UnitConfig &current, const UnitConfig &target,
+                const RestoreOptions &restoreOptions)
 {
     const QString id = QLatin1String(Blocks::DeviceObjectId.name);
     const QString name = QLatin1String(Blocks::DeviceObjectName.name);
@@ -76,11 +77,20 @@ void planBACnet(std::vector<BlockChange> &plan, const UnitConfig &current, const
     }
     const BACnetSettings send = bacnetSettingsToSend(*target.bacnet);
     const std::optional<BACnetSettings> &now = current.bacnet;
-    compare(plan, id,
-            textOf(now, [](const BACnetSettings &b) { return QString::number(b.instance); }),
-            QString::number(send.instance));
-    compare(plan, name, textOf(now, [](const BACnetSettings &b) { return quoted(b.name); }),
-            quoted(send.name));
+    if (const std::optional<QString> why =
+            identityLeftAlone(target, current.identity, restoreOptions)) {
+        for (const QString &block : {id, name})
+            notRestored(plan, block, BlockChange::Skipped,
+                        QStringLiteral("left alone: %1; the BACnet identity goes to another unit "
+                                       "only on request")
+                            .arg(*why));
+    } else {
+        compare(plan, id,
+                textOf(now, [](const BACnetSettings &b) { return QString::number(b.instance); }),
+                QString::number(send.instance));
+        compare(plan, name, textOf(now, [](const BACnetSettings &b) { return quoted(b.name); }),
+                quoted(send.name));
+    }
     BlockChange o;
     o.block = options;
     o.before = now ? optionsText(now->options) : QStringLiteral("unknown");
@@ -232,15 +242,31 @@ std::vector<BlockChange> planRestore(const UnitConfig &current, const UnitConfig
                 dottedAddress(target.g50->data()));
     else
         notRestored(plan, g50, BlockChange::NotInFile, QStringLiteral("not in the file"));
-    planBACnet(plan, current, target);
+    planBACnet(plan, current, target, options);
     planNames(plan, current, target);
     planNetwork(plan, current, target, options);
     return plan;
 }
 
+std::optional<QString> identityLeftAlone(const UnitConfig &target,
+                                         const std::optional<ProductInfo> &unit,
+                                         const RestoreOptions &options)
+{
+    if (options.includeIdentity)
+        return std::nullopt;
+    if (!target.identity)
+        return QStringLiteral("the file records no MAC address to tell which unit it comes from");
+    if (!unit)
+        return QStringLiteral("this unit's MAC address is unknown");
+    if (target.identity->mac == unit->mac)
+        return std::nullopt;
+    return QStringLiteral("the file comes from MAC %1, this unit has MAC %2")
+        .arg(macLabel(target.identity->mac.data()), macLabel(unit->mac.data()));
+}
+
 OpResult restoreUnitConfig(RegisterAccess &access, const UnitConfig &target,
-                           const RestoreOptions &options, const SectionWritten &written,
-                           const TransferProgress &progress)
+                           const ProductInfo &unit, const RestoreOptions &options,
+                           const SectionWritten &written, const TransferProgress &progress)
 {
     const auto report = [&progress](const QString &block, int n) {
         if (progress)
@@ -254,10 +280,18 @@ OpResult restoreUnitConfig(RegisterAccess &access, const UnitConfig &target,
             return op;
     }
     if (target.bacnet) {
-        report(QLatin1String(Blocks::DeviceObjectId.name), 0);
-        if (!step(op, writeBACnetSettings(access, bacnetSettingsToSend(*target.bacnet)), written,
-                  QStringLiteral("BACnet settings")))
-            return op;
+        const BACnetSettings send = bacnetSettingsToSend(*target.bacnet);
+        if (identityLeftAlone(target, unit, options)) {
+            report(QLatin1String(Blocks::BACnetOptions.name), 0);
+            if (!step(op, writeBACnetOptions(access, send.options), written,
+                      QLatin1String(Blocks::BACnetOptions.name)))
+                return op;
+        } else {
+            report(QLatin1String(Blocks::DeviceObjectId.name), 0);
+            if (!step(op, writeBACnetSettings(access, send), written,
+                      QStringLiteral("BACnet settings")))
+                return op;
+        }
     }
     if (target.objectNames) {
         const OpResult names = writeObjectNames(

@@ -218,6 +218,15 @@ OpResult writeBACnetSettings(RegisterAccess &access, const BACnetSettings &setti
     return op;
 }
 
+OpResult writeBACnetOptions(RegisterAccess &access, const BACnetOptions &options)
+{
+    if (!octetsValid(options.bbmd))
+        return refused();
+    OpResult op;
+    writeStep(access, Blocks::BACnetOptions, encodeOptions(options), op);
+    return op;
+}
+
 // --- Object names ---
 
 OpResult readObjectName(RegisterAccess &access, int n, QByteArray &name)

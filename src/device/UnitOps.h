@@ -112,6 +112,9 @@ OpResult readBACnetSettings(RegisterAccess &access, BACnetReading &out);
 // name longer than 19 bytes, an instance above 4194302 or a BBMD octet above
 // 255 is refused before anything is sent (ResultFailure, no failed block).
 OpResult writeBACnetSettings(RegisterAccess &access, const BACnetSettings &settings);
+// The options block alone, leaving the unit's identifier and name as they
+// are; a BBMD octet above 255 is refused.
+OpResult writeBACnetOptions(RegisterAccess &access, const BACnetOptions &options);
 
 // --- Object names ---
 

@@ -79,6 +79,8 @@ private slots:
     void onlyRavelinUnitsAreWritten();
     void writingCommandsIdentifyTheUnit_data();
     void writingCommandsIdentifyTheUnit();
+    void identityGoesToAnotherUnitOnlyOnRequest_data();
+    void identityGoesToAnotherUnitOnlyOnRequest();
     void namesTravelAsCsv();
     void partialReorderedCsvSetsOnlyItsNames();
     void badCsvIsReportedByLineAndSendsNothing();
@@ -108,7 +110,9 @@ void TstCtlFiles::backupThenRestoreIntoAFactoryUnit()
     QVERIFY(fresh.start({QStringLiteral("--no-animate")}));
     const QMap<QString, int> factory = unitState(fresh.port());
 
-    const CtlRun restore = ctlAt(fresh.port(), {QStringLiteral("restore"), m_backup});
+    // The file comes from another unit: its BACnet identity only on request.
+    const CtlRun restore = ctlAt(
+        fresh.port(), {QStringLiteral("restore"), m_backup, QStringLiteral("--include-identity")});
     QVERIFY2(restore.exitCode == 0, qPrintable(restore.err));
     QCOMPARE(unitState(fresh.port(), {Mac, NetworkAddresses, Lock}),
              unitState(m_source.port(), {Mac, NetworkAddresses, Lock}));
@@ -118,8 +122,9 @@ void TstCtlFiles::backupThenRestoreIntoAFactoryUnit()
                                QStringLiteral("19:32"), QStringLiteral("19:22")})
         QCOMPARE(after.value(reg), factory.value(reg));
 
-    const CtlRun withNetwork = ctlAt(
-        fresh.port(), {QStringLiteral("restore"), m_backup, QStringLiteral("--include-network")});
+    const CtlRun withNetwork = ctlAt(fresh.port(), {QStringLiteral("restore"), m_backup,
+                                                    QStringLiteral("--include-network"),
+                                                    QStringLiteral("--include-identity")});
     QVERIFY2(withNetwork.exitCode == 0, qPrintable(withNetwork.err));
     QCOMPARE(unitState(fresh.port(), {Mac}), unitState(m_source.port(), {Mac}));
     // The MAC address is never restored.
@@ -130,8 +135,9 @@ void TstCtlFiles::dryRunSendsNoWrite()
 {
     const QMap<QString, int> before = unitState(m_watch.port());
     const CtlRun dry =
-        ctlAt(m_watch.port(), {QStringLiteral("restore"), m_backup, QStringLiteral("--dry-run"),
-                               QStringLiteral("--include-network")});
+        ctlAt(m_watch.port(),
+              {QStringLiteral("restore"), m_backup, QStringLiteral("--dry-run"),
+               QStringLiteral("--include-network"), QStringLiteral("--include-identity")});
     QVERIFY2(dry.exitCode == 0, qPrintable(dry.err));
     for (const char *line :
          {"G50 address: 192.0.2.20 -> 10.20.30.40", "Device object identifier: 5173 -> 123456",
@@ -227,7 +233,7 @@ void TstCtlFiles::restoreStopsAtTheRefusedBlock()
     SimProcess unit;
     QVERIFY(unit.start({QStringLiteral("--no-animate"), QStringLiteral("--exception"), exception}));
     const QMap<QString, int> factory = unitState(unit.port());
-    QStringList args{QStringLiteral("restore"), m_backup};
+    QStringList args{QStringLiteral("restore"), m_backup, QStringLiteral("--include-identity")};
     if (network)
         args << QStringLiteral("--include-network");
     const CtlRun run = ctlAt(unit.port(), args);
@@ -307,6 +313,58 @@ void TstCtlFiles::writingCommandsIdentifyTheUnit()
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QCOMPARE(writtenBlocks(other).size(), 1);
         QCOMPARE(unitState(other.port()).value(reg), value);
+    }
+}
+
+void TstCtlFiles::identityGoesToAnotherUnitOnlyOnRequest_data()
+{
+    QTest::addColumn<bool>("sameMac");  // the unit has the MAC the file records
+    QTest::addColumn<bool>("askedFor"); // --include-identity
+    QTest::addColumn<bool>("identityWritten");
+    QTest::addColumn<QString>("says");
+
+    QTest::newRow("another unit") << false << false << false
+                                  << "the file comes from MAC 0A:0B:0C:0D:0E:0F, this unit has "
+                                     "MAC 02:7A:1C:05:17:3A: the Device instance and name are "
+                                     "left alone (--include-identity writes them)";
+    QTest::newRow("another unit, asked for") << false << true << true << QString();
+    QTest::newRow("the same unit") << true << false << true << QString();
+}
+
+void TstCtlFiles::identityGoesToAnotherUnitOnlyOnRequest()
+{
+    QFETCH(bool, sameMac);
+    QFETCH(bool, askedFor);
+    QFETCH(bool, identityWritten);
+    QFETCH(QString, says);
+
+    SimProcess unit;
+    QVERIFY(unit.start({QStringLiteral("--no-animate")}));
+    if (sameMac)
+        QVERIFY(SimLine(unit.port())
+                    .write(SystemUnitId, FnWriteMacBlock, MacFirstRegister,
+                           {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}));
+    const QMap<QString, int> factory = unitState(unit.port());
+    QStringList args{QStringLiteral("restore"), m_backup};
+    if (askedFor)
+        args << QStringLiteral("--include-identity");
+    const CtlRun run = ctlAt(unit.port(), args);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    if (says.isEmpty())
+        QVERIFY2(!run.out.contains(QStringLiteral("left alone")), qPrintable(run.out));
+    else
+        QVERIFY2(run.out.contains(says), qPrintable(run.out));
+
+    const QMap<QString, int> source = unitState(m_source.port());
+    const QMap<QString, int> after = unitState(unit.port());
+    QVERIFY(source.value("22:2") != factory.value("22:2")); // the instances differ
+    for (int r = 0; r <= 13; ++r) {                         // Device object identifier and name
+        const QString key = QStringLiteral("22:%1").arg(r);
+        QCOMPARE(after.value(key), (identityWritten ? source : factory).value(key));
+    }
+    for (int r = 4; r <= 10; ++r) { // the BACnet options go in every case
+        const QString key = QStringLiteral("21:%1").arg(r);
+        QCOMPARE(after.value(key), source.value(key));
     }
 }
 
