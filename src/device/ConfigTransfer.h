@@ -89,12 +89,13 @@ struct BlockChange
 std::vector<BlockChange> planRestore(const UnitConfig &current, const UnitConfig &target,
                                      const RestoreOptions &options);
 
-// Writes the sections that `target` holds onto the unit with product block
+// Writes the blocks that `target` holds onto the unit with product block
 // `unit`, in the order of planRestore, stopping at the first failing block
-// (named in the result). `written` is called after each section has been
-// written whole.
-using SectionWritten = std::function<void(const QString &section)>;
+// (named in the result). `written` is called after each block the unit has
+// accepted, with the block's name as planRestore gives it ("G50 address",
+// "Object name 5") and, for an object name, its number (0 for the other
+// blocks), so a failed restore can tell exactly what it changed.
+using BlockWritten = std::function<void(const QString &block, int nameNumber)>;
 OpResult restoreUnitConfig(RegisterAccess &access, const UnitConfig &target,
                            const ProductInfo &unit, const RestoreOptions &options,
-                           const SectionWritten &written = {},
-                           const TransferProgress &progress = {});
+                           const BlockWritten &written = {}, const TransferProgress &progress = {});

@@ -5,6 +5,7 @@
 
 #include "FileTestKit.h"
 
+#include <QJsonArray>
 #include <QtTest>
 
 namespace {
@@ -58,6 +59,24 @@ QStringList writtenBlocks(SimProcess &sim)
     return blocks;
 }
 
+QStringList jsonStrings(const QJsonValue &value)
+{
+    QStringList list;
+    for (const QJsonValue v : value.toArray())
+        list << (v.isString() ? v.toString() : QString::number(v.toInt()));
+    return list;
+}
+
+// "  written: X" lines of a restore's text output.
+QStringList writtenLines(const QString &out)
+{
+    QStringList written;
+    for (const QString &line : out.split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("  written: ")))
+            written << line.mid(11);
+    return written;
+}
+
 const Range Mac{SystemUnitId, 22, 27};
 const Range NetworkAddresses{NetworkUnitId, 7, 18};
 const Range Lock{SystemUnitId, ConfigLockRegister, ConfigLockRegister};
@@ -81,6 +100,10 @@ private slots:
     void writingCommandsIdentifyTheUnit();
     void identityGoesToAnotherUnitOnlyOnRequest_data();
     void identityGoesToAnotherUnitOnlyOnRequest();
+    void failedRestoreReportsTheBlocksWritten_data();
+    void failedRestoreReportsTheBlocksWritten();
+    void setNamesReportsTheAddressesWritten_data();
+    void setNamesReportsTheAddressesWritten();
     void namesTravelAsCsv();
     void partialReorderedCsvSetsOnlyItsNames();
     void badCsvIsReportedByLineAndSendsNothing();
@@ -365,6 +388,127 @@ void TstCtlFiles::identityGoesToAnotherUnitOnlyOnRequest()
     for (int r = 4; r <= 10; ++r) { // the BACnet options go in every case
         const QString key = QStringLiteral("21:%1").arg(r);
         QCOMPARE(after.value(key), source.value(key));
+    }
+}
+
+void TstCtlFiles::failedRestoreReportsTheBlocksWritten_data()
+{
+    QTest::addColumn<QString>("exception");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("failed");
+    QTest::addColumn<QStringList>("text"); // the "written:" lines
+
+    QTest::newRow("device name") << "22:3" << QStringList{"--include-identity"}
+                                 << "Device object name"
+                                 << QStringList{"G50 address", "Device object identifier"};
+    // The network block comes last: a failure before it leaves it alone.
+    QTest::newRow("name 50, network asked for")
+        << "26:490" << QStringList{"--include-identity", "--include-network"} << "Object name 50"
+        << QStringList{"G50 address", "Device object identifier", "Device object name",
+                       "BACnet options", "Object names 1 to 49"};
+    QTest::newRow("lock, identity left alone")
+        << "19:32" << QStringList{"--include-network"} << "Network-configuration lock"
+        << QStringList{"G50 address", "BACnet options", "Object names 1 to 100",
+                       "Network addresses"};
+}
+
+void TstCtlFiles::failedRestoreReportsTheBlocksWritten()
+{
+    QFETCH(QString, exception);
+    QFETCH(QStringList, options);
+    QFETCH(QString, failed);
+    QFETCH(QStringList, text);
+
+    QStringList textRunReceived; // the text run goes first: its report is the literal `text`
+    for (const bool json : {false, true}) {
+        SimProcess unit;
+        QVERIFY(unit.start({QStringLiteral("--no-animate"), QStringLiteral("--verbose"),
+                            QStringLiteral("--exception"), exception}));
+        QStringList args = QStringList{QStringLiteral("restore"), m_backup} + options;
+        if (json)
+            args.prepend(QStringLiteral("--json"));
+        const CtlRun run = ctlAt(unit.port(), args);
+        QCOMPARE(run.exitCode, 2);
+
+        // What the unit received: the blocks it took, then the one it refused.
+        QStringList received = writtenBlocks(unit);
+        QVERIFY(!received.isEmpty());
+        QCOMPARE(received.takeLast(), failed);
+        QVERIFY(!received.contains(QLatin1String(Blocks::NetworkAddresses.name)) ||
+                failed == QLatin1String(Blocks::ConfigLock.name));
+        if (json) {
+            const QJsonObject o = run.json();
+            QCOMPARE(jsonStrings(o.value(QStringLiteral("written_blocks"))), received);
+            QCOMPARE(received, textRunReceived);
+            QCOMPARE(o.value(QStringLiteral("failed")).toString(), failed);
+        } else {
+            QCOMPARE(writtenLines(run.out), text);
+            QVERIFY2(run.err.contains(QStringLiteral("restore stopped at %1").arg(failed)),
+                     qPrintable(run.err));
+            QVERIFY2(
+                run.err.contains(
+                    QStringLiteral("written before it: %1").arg(text.join(QLatin1String(", ")))),
+                qPrintable(run.err));
+            textRunReceived = received;
+        }
+    }
+}
+
+void TstCtlFiles::setNamesReportsTheAddressesWritten_data()
+{
+    QTest::addColumn<QString>("exception"); // empty: none
+    QTest::addColumn<QList<int>>("written");
+    QTest::addColumn<int>("failed"); // 0: none
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("all") << QString() << QList<int>{3, 12, 57, 80} << 0
+                         << "wrote 4 object name(s): addresses 3, 12, 57, 80";
+    QTest::newRow("stopped at 57")
+        << "26:560" << QList<int>{3, 12} << 57 << "written before it: addresses 3, 12";
+    QTest::newRow("stopped at the first")
+        << "26:20" << QList<int>{} << 3 << "no name was written before it";
+}
+
+void TstCtlFiles::setNamesReportsTheAddressesWritten()
+{
+    QFETCH(QString, exception);
+    QFETCH(QList<int>, written);
+    QFETCH(int, failed);
+    QFETCH(QString, text);
+
+    // Listed out of address order; written in address order.
+    const QString csv = writeFile(m_dir, QStringLiteral("unordered.csv"),
+                                  "address,name\n80,Eighty\n57,Late\n3,Early\n12,Twelve\n");
+    QStringList expected;
+    for (const int n : written)
+        expected << QStringLiteral("Object name %1").arg(n);
+    if (failed)
+        expected << QStringLiteral("Object name %1").arg(failed);
+
+    for (const bool json : {false, true}) {
+        SimProcess unit;
+        QStringList simArgs{QStringLiteral("--no-animate"), QStringLiteral("--verbose")};
+        if (!exception.isEmpty())
+            simArgs << QStringLiteral("--exception") << exception;
+        QVERIFY(unit.start(simArgs));
+        QStringList args{QStringLiteral("set-names"), csv};
+        if (json)
+            args.prepend(QStringLiteral("--json"));
+        const CtlRun run = ctlAt(unit.port(), args);
+        QCOMPARE(run.exitCode, failed ? 2 : 0);
+        QCOMPARE(writtenBlocks(unit), expected);
+        if (json) {
+            const QJsonObject o = run.json();
+            QStringList reported;
+            for (const int n : written)
+                reported << QString::number(n);
+            QCOMPARE(jsonStrings(o.value(QStringLiteral("written_addresses"))), reported);
+            QCOMPARE(o.value(QStringLiteral("failed_address")).toInt(), failed);
+        } else {
+            QVERIFY2((failed ? run.err : run.out).contains(text), qPrintable(run.out + run.err));
+            if (failed)
+                QVERIFY(run.err.contains(QStringLiteral("Object name %1: ").arg(failed)));
+        }
     }
 }
 
