@@ -40,7 +40,7 @@ QString toolVersion()
 }
 
 std::optional<ProductInfo> checkRavelin(RegisterAccess &access, const FileCommandContext &context,
-                                        CtlOutput &out)
+                                        CtlOutput &out, const QString &hint)
 {
     ProductInfo product;
     const OpResult op = readProductInfo(access, product);
@@ -50,15 +50,30 @@ std::optional<ProductInfo> checkRavelin(RegisterAccess &access, const FileComman
     }
     if (product.productCode != QuorixProductCode) {
         out.exitCode = ExitFailure;
-        const QString why = QStringLiteral("the unit at %1 reports product code %2, not a Quorix "
-                                           "Ravelin unit (%3); nothing was done")
-                                .arg(context.unitAddress, QString::number(product.productCode),
-                                     QString::number(QuorixProductCode));
+        QString why = QStringLiteral("the unit at %1 reports product code %2, not a Quorix "
+                                     "Ravelin unit (%3); nothing was done")
+                          .arg(context.unitAddress, QString::number(product.productCode),
+                               QString::number(QuorixProductCode));
+        if (!hint.isEmpty())
+            why += QStringLiteral(" (%1)").arg(hint);
         out.lines << why;
         out.json.insert(QStringLiteral("error"), why);
+        out.json.insert(QStringLiteral("product"), product.productCode);
         return std::nullopt;
     }
     return product;
+}
+
+std::function<CtlOutput(CtlSession &)> ravelinOnly(std::function<CtlOutput(CtlSession &)> run,
+                                                   const FileCommandContext &context,
+                                                   const QString &hint)
+{
+    return [run = std::move(run), context, hint](CtlSession &session) {
+        CtlOutput out;
+        if (!checkRavelin(session.access(), context, out, hint))
+            return out;
+        return run(session);
+    };
 }
 
 void failAt(const OpResult &op, int nameNumber, CtlOutput &out)
@@ -169,6 +184,8 @@ RestoreRequest prepareRestoreRequest(const QStringList &arguments)
             request.dryRun = true;
         else if (a == QLatin1String("--include-network"))
             request.options.includeNetwork = true;
+        else if (a == QLatin1String("--include-identity"))
+            request.options.includeIdentity = true;
         else if (a.startsWith(QLatin1String("--")))
             usageError(QStringLiteral("restore: unknown option %1").arg(a));
         else if (request.path.isEmpty())
@@ -232,6 +249,57 @@ CtlOutput dryRun(CtlSession &session, const RestoreRequest &r, const FileCommand
     return out;
 }
 
+// The blocks a restore has written, reported as each one goes through: every
+// block by name in JSON; in the text consecutive object names as one run
+// ("Object names 1 to 49"), printed once the run ends.
+class WrittenBlocks
+{
+public:
+    WrittenBlocks(const FileCommandContext &context, CtlOutput &out)
+        : m_context(context), m_out(out)
+    {}
+
+    void add(const QString &block, int nameNumber)
+    {
+        m_blocks.append(block);
+        if (nameNumber > 0 && m_lastName > 0 && nameNumber == m_lastName + 1) {
+            m_lastName = nameNumber;
+            return;
+        }
+        endNames();
+        if (nameNumber > 0)
+            m_firstName = m_lastName = nameNumber;
+        else
+            report(block);
+    }
+    // Reports the run of names still open.
+    void endNames()
+    {
+        if (m_firstName == 0)
+            return;
+        report(m_firstName == m_lastName
+                   ? QStringLiteral("Object name %1").arg(m_firstName)
+                   : QStringLiteral("Object names %1 to %2").arg(m_firstName).arg(m_lastName));
+        m_firstName = m_lastName = 0;
+    }
+    const QJsonArray &blocks() const { return m_blocks; }
+    const QStringList &summary() const { return m_summary; }
+
+private:
+    void report(const QString &what)
+    {
+        m_summary << what;
+        progressLine(m_context, m_out, QStringLiteral("  written: %1").arg(what));
+    }
+
+    const FileCommandContext &m_context;
+    CtlOutput &m_out;
+    QJsonArray m_blocks;
+    QStringList m_summary;
+    int m_firstName = 0;
+    int m_lastName = 0;
+};
+
 CtlOutput restore(CtlSession &session, const RestoreRequest &r, const FileCommandContext &context)
 {
     CtlOutput out;
@@ -241,20 +309,32 @@ CtlOutput restore(CtlSession &session, const RestoreRequest &r, const FileComman
     progressLine(context, out,
                  QStringLiteral("restoring %1 into %2 at %3")
                      .arg(sourceText(r), identityText(*unit), context.unitAddress));
+    if (r.config.bacnet)
+        if (const std::optional<QString> why = identityLeftAlone(r.config, *unit, r.options)) {
+            progressLine(context, out,
+                         QStringLiteral("%1: the Device instance and name are left alone "
+                                        "(--include-identity writes them)")
+                             .arg(*why));
+            out.json.insert(QStringLiteral("identity_left_alone"), *why);
+        }
     if (r.dryRun)
         return dryRun(session, r, context, out);
 
+    WrittenBlocks written(context, out);
     int nameNumber = 0;
     const OpResult op = restoreUnitConfig(
-        session.access(), r.config, r.options,
-        [&](const QString &section) {
-            progressLine(context, out, QStringLiteral("  written: %1").arg(section));
-        },
+        session.access(), r.config, *unit, r.options,
+        [&written](const QString &block, int n) { written.add(block, n); },
         [&nameNumber](const QString &, int n) { nameNumber = n; });
+    written.endNames();
+    out.json.insert(QStringLiteral("written_blocks"), written.blocks());
     if (!op.ok()) {
         failAt(op, nameNumber, out);
         out.lines.last().prepend(QStringLiteral("restore stopped at "));
-        out.lines << QStringLiteral("the blocks listed as written before it were written");
+        out.lines << (written.summary().isEmpty()
+                          ? QStringLiteral("nothing was written before it")
+                          : QStringLiteral("written before it: %1")
+                                .arg(written.summary().join(QLatin1String(", "))));
         return out;
     }
     out.lines << QStringLiteral("restored; restart the unit for the changes to take effect");
@@ -296,23 +376,54 @@ NameUpdates readNamesFile(const QString &path)
     return *updates;
 }
 
+// Ascending addresses as runs: "3, 12 to 15, 57".
+QString addressRuns(const std::vector<int> &addresses)
+{
+    QStringList runs;
+    for (std::size_t i = 0; i < addresses.size();) {
+        std::size_t j = i;
+        while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1)
+            ++j;
+        runs << (i == j ? QString::number(addresses[i])
+                        : QStringLiteral("%1 to %2").arg(addresses[i]).arg(addresses[j]));
+        i = j + 1;
+    }
+    return runs.join(QLatin1String(", "));
+}
+
 CtlOutput setNames(CtlSession &session, const NameUpdates &updates,
                    const FileCommandContext &context)
 {
     CtlOutput out;
     if (!checkRavelin(session.access(), context, out))
         return out;
+    // The names go in address order, whatever the file's order: the report
+    // lists the addresses in the order they were written.
+    std::vector<int> written;
+    const auto reportWritten = [&out, &written] {
+        QJsonArray addresses;
+        for (const int address : written)
+            addresses.append(address);
+        out.json.insert(QStringLiteral("written"), int(written.size()));
+        out.json.insert(QStringLiteral("written_addresses"), addresses);
+    };
     for (const auto &[address, name] : updates) {
         const OpResult op = writeObjectName(session.access(), address, name);
         if (!op.ok()) {
             failAt(op, address, out);
-            out.lines << QStringLiteral("the names before address %1 in the file were written")
-                             .arg(address);
+            out.json.insert(QStringLiteral("failed_address"), address);
+            out.lines << (written.empty() ? QStringLiteral("no name was written before it")
+                                          : QStringLiteral("written before it: addresses %1")
+                                                .arg(addressRuns(written)));
+            reportWritten();
             return out;
         }
+        written.push_back(address);
     }
-    out.lines << QStringLiteral("wrote %1 object name(s)").arg(updates.size());
-    out.json.insert(QStringLiteral("written"), int(updates.size()));
+    out.lines << QStringLiteral("wrote %1 object name(s): addresses %2")
+                     .arg(written.size())
+                     .arg(addressRuns(written));
+    reportWritten();
     return out;
 }
 

@@ -57,9 +57,15 @@ namespace CtlFiles {
 
 // The product block, refused unless the unit is a Quorix Ravelin unit: a
 // command that writes or documents a unit works only on the units the tool
-// itself accepts. Fills `out` with the failure when it returns nothing.
+// itself accepts. Fills `out` with the failure when it returns nothing; a
+// refusal names the product code and ends with `hint` when one is given.
 std::optional<ProductInfo> checkRavelin(RegisterAccess &access, const FileCommandContext &context,
-                                        CtlOutput &out);
+                                        CtlOutput &out, const QString &hint = {});
+// `run` behind checkRavelin: nothing is sent past the product block read
+// unless the unit is a Quorix Ravelin unit.
+std::function<CtlOutput(CtlSession &)> ravelinOnly(std::function<CtlOutput(CtlSession &)> run,
+                                                   const FileCommandContext &context,
+                                                   const QString &hint = {});
 // Fills `out` with a failed chain of exchanges, naming the failed block;
 // `nameNumber` is the object name the chain had reached, if any.
 void failAt(const OpResult &op, int nameNumber, CtlOutput &out);

@@ -41,13 +41,17 @@ const char *const Usage =
     "  show                          every configuration block and a status summary\n"
     "  names                         the 100 object names\n"
     "  read UNIT FN START COUNT      read COUNT registers (1 to 123)\n"
-    "  write UNIT FN START VALUE...  write a block of registers (1 to 121 values)\n"
-    "  write1 UNIT FN REG VALUE      write one register\n"
+    "  write [--force] UNIT FN START VALUE...\n"
+    "                                write a block of registers (1 to 121 values)\n"
+    "  write1 [--force] UNIT FN REG VALUE\n"
+    "                                write one register\n"
     "  restart                       send the restart command\n"
     "  backup FILE                   save the unit's configuration to FILE (JSON)\n"
-    "  restore FILE [--dry-run] [--include-network]\n"
+    "  restore FILE [--dry-run] [--include-network] [--include-identity]\n"
     "                                write FILE's configuration to the unit (the\n"
-    "                                network block only with --include-network)\n"
+    "                                network block only with --include-network; the\n"
+    "                                Device instance and name of a file saved from\n"
+    "                                another unit only with --include-identity)\n"
     "  names --csv                   the 100 object names as CSV\n"
     "  set-names FILE                write the names a CSV file lists\n"
     "  report FILE.html|FILE.pdf     commissioning report of the unit\n"
@@ -57,15 +61,20 @@ const char *const Usage =
     "  set network|g50|bacnet KEY=VALUE...  write them; keys not given keep the\n"
     "                                unit's values (see README)\n"
     "\n"
+    "Every command that writes (write, write1, restart, restore, set-names, set)\n"
+    "first reads the product block and writes nothing to a unit that does not\n"
+    "report product code 5173; write and write1 --force skip that check and write\n"
+    "to whatever device answers.\n"
+    "\n"
     "Numbers may be decimal or hexadecimal ($1F, x1F, 0x1F).\n"
     "Over a serial line READ takes at most 97 registers and WRITE at most 20 values.\n"
     "COMn means /dev/ttyS0-3 (COM1-4), /dev/ttyUSB0-15 (COM5-20) or /dev/ttyACM0-11\n"
     "(COM21-32) on Linux; RAVELIN_COMn=PATH in the environment overrides it.\n"
     "Control characters in names and other text from the unit are printed as \\xNN.\n"
     "Exit status: 0 done, 2 exception reply, 3 no reply in time, 4 any other\n"
-    "failure (no connection, connection closed, invalid reply), 5 input file\n"
-    "refused, 64 usage error; survey: 1 when a host did not answer or a value is\n"
-    "duplicated.\n";
+    "failure (no connection, connection closed, invalid reply, not a Quorix\n"
+    "Ravelin unit), 5 input file refused, 64 usage error; survey: 1 when a host\n"
+    "did not answer or a value is duplicated.\n";
 
 // A reply wait of at most a minute: long enough for any line, short enough
 // that a silent unit never holds a script for good (the serial component
@@ -163,14 +172,21 @@ void expectArguments(const Invocation &inv, int min, int max)
 
 // Checks the command's arguments completely before anything is sent, and
 // returns the function that runs it.
-std::function<CtlOutput(CtlSession &)> prepare(const Invocation &inv)
+std::function<CtlOutput(CtlSession &)> prepare(Invocation inv)
 {
+    // A raw write goes to a Quorix Ravelin unit only, unless --force (at any
+    // place among its arguments) sends it to whatever device answers there,
+    // without reading the product block first.
+    const bool rawWrite =
+        inv.command == QLatin1String("write") || inv.command == QLatin1String("write1");
+    const bool force = rawWrite && inv.arguments.removeAll(QStringLiteral("--force")) > 0;
     const QStringList &a = inv.arguments;
     const QString unitAddress =
         inv.serial()
             ? (inv.device.isEmpty() ? QStringLiteral("COM%1").arg(inv.comPort) : inv.device)
             : QStringLiteral("%1:%2").arg(inv.host).arg(inv.port);
-    if (auto run = prepareFileCommand(inv.command, a, FileCommandContext{unitAddress, inv.json}))
+    const FileCommandContext context{unitAddress, inv.json};
+    if (auto run = prepareFileCommand(inv.command, a, context))
         return run;
     const auto unit = [&] {
         return number(a[0], 0, 255, "UNIT");
@@ -182,15 +198,18 @@ std::function<CtlOutput(CtlSession &)> prepare(const Invocation &inv)
         return number(a[2], 0, 65535, "START");
     };
     if (inv.command == QLatin1String("identify") || inv.command == QLatin1String("show") ||
-        inv.command == QLatin1String("names") || inv.command == QLatin1String("restart")) {
+        inv.command == QLatin1String("names")) {
         expectArguments(inv, 0, 0);
         const QString c = inv.command;
         return [c](CtlSession &s) {
             return c == QLatin1String("identify") ? s.identify()
                    : c == QLatin1String("show")   ? s.show()
-                   : c == QLatin1String("names")  ? s.names()
-                                                  : s.restart();
+                                                  : s.names();
         };
+    }
+    if (inv.command == QLatin1String("restart")) {
+        expectArguments(inv, 0, 0);
+        return CtlFiles::ravelinOnly([](CtlSession &s) { return s.restart(); }, context);
     }
     if (inv.command == QLatin1String("read")) {
         expectArguments(inv, 4, 4);
@@ -200,27 +219,33 @@ std::function<CtlOutput(CtlSession &)> prepare(const Invocation &inv)
             return session.read(u, f, s, c);
         };
     }
+    const auto checkedWrite = [&](std::function<CtlOutput(CtlSession &)> run) {
+        if (force)
+            return run;
+        return CtlFiles::ravelinOnly(
+            std::move(run), context,
+            QStringLiteral("%1 --force writes all the same").arg(inv.command));
+    };
     if (inv.command == QLatin1String("write")) {
         expectArguments(inv, 4, 3 + (inv.serial() ? RtuMaxWriteCount : TcpMaxWriteCount));
         const int u = unit(), f = fn(), s = reg();
         std::vector<std::uint16_t> values;
         for (const QString &text : a.mid(3))
             values.push_back(std::uint16_t(number(text, 0, 65535, "VALUE")));
-        return [=](CtlSession &session) {
-            return session.write(u, f, s, values);
-        };
+        return checkedWrite([=](CtlSession &session) { return session.write(u, f, s, values); });
     }
     if (inv.command == QLatin1String("write1")) {
         expectArguments(inv, 4, 4);
         const int u = unit(), f = fn(), r = reg(), v = number(a[3], 0, 65535, "VALUE");
-        return [=](CtlSession &session) {
-            return session.writeOne(u, f, r, std::uint16_t(v));
-        };
+        return checkedWrite(
+            [=](CtlSession &session) { return session.writeOne(u, f, r, std::uint16_t(v)); });
     }
     if (inv.command == QLatin1String("get") || inv.command == QLatin1String("set")) {
         ConfigCommand config = prepareConfigCommand(inv.command, inv.arguments);
         if (!config.run)
             usageError(config.error);
+        if (inv.command == QLatin1String("set"))
+            return CtlFiles::ravelinOnly(std::move(config.run), context);
         return config.run;
     }
     usageError(QStringLiteral("unknown command \"%1\"").arg(inv.command));

@@ -2,7 +2,14 @@
 
 #include "Codecs.h"
 
+#include <initializer_list>
+
 namespace {
+
+QString objectNameBlockName(int n)
+{
+    return QStringLiteral("Object name %1").arg(n);
+}
 
 bool sameOptions(const BACnetOptions &a, const BACnetOptions &b)
 {
@@ -64,7 +71,8 @@ std::optional<QString> textOf(const std::optional<T> &value, F &&toText)
     return value ? std::optional<QString>(toText(*value)) : std::nullopt;
 }
 
-void planBACnet(std::vector<BlockChange> &plan, const UnitConfig &current, const UnitConfig &target)
+void planBACnet(std::vector<BlockChange> &plan, const UnitConfig &current, const UnitConfig &target,
+                const RestoreOptions &restoreOptions)
 {
     const QString id = QLatin1String(Blocks::DeviceObjectId.name);
     const QString name = QLatin1String(Blocks::DeviceObjectName.name);
@@ -76,11 +84,20 @@ void planBACnet(std::vector<BlockChange> &plan, const UnitConfig &current, const
     }
     const BACnetSettings send = bacnetSettingsToSend(*target.bacnet);
     const std::optional<BACnetSettings> &now = current.bacnet;
-    compare(plan, id,
-            textOf(now, [](const BACnetSettings &b) { return QString::number(b.instance); }),
-            QString::number(send.instance));
-    compare(plan, name, textOf(now, [](const BACnetSettings &b) { return quoted(b.name); }),
-            quoted(send.name));
+    if (const std::optional<QString> why =
+            identityLeftAlone(target, current.identity, restoreOptions)) {
+        for (const QString &block : {id, name})
+            notRestored(plan, block, BlockChange::Skipped,
+                        QStringLiteral("left alone: %1; the BACnet identity goes to another unit "
+                                       "only on request")
+                            .arg(*why));
+    } else {
+        compare(plan, id,
+                textOf(now, [](const BACnetSettings &b) { return QString::number(b.instance); }),
+                QString::number(send.instance));
+        compare(plan, name, textOf(now, [](const BACnetSettings &b) { return quoted(b.name); }),
+                quoted(send.name));
+    }
     BlockChange o;
     o.block = options;
     o.before = now ? optionsText(now->options) : QStringLiteral("unknown");
@@ -105,7 +122,7 @@ void planNames(std::vector<BlockChange> &plan, const UnitConfig &current, const 
             ++unchanged;
             continue;
         }
-        plan.push_back(BlockChange{QStringLiteral("Object name %1").arg(n), BlockChange::Changed,
+        plan.push_back(BlockChange{objectNameBlockName(n), BlockChange::Changed,
                                    current.objectNames ? quoted((*current.objectNames)[i])
                                                        : QStringLiteral("unknown"),
                                    quoted(after)});
@@ -144,11 +161,20 @@ void planNetwork(std::vector<BlockChange> &plan, const UnitConfig &current,
                 QStringLiteral("never restored"));
 }
 
-bool step(OpResult &op, const OpResult &next, const SectionWritten &written, const QString &section)
+// Reports the blocks of one chain of writes that the unit accepted: all of
+// them when the chain went through, those before the failed block otherwise,
+// none when the request was refused before sending. `blocks` come in the
+// order the operation writes them.
+bool reportChain(const OpResult &op, std::initializer_list<RegisterBlock> blocks,
+                 const BlockWritten &written)
 {
-    op = next;
-    if (op.ok() && written)
-        written(section);
+    for (const RegisterBlock &block : blocks) {
+        if (!op.ok() && (!op.failedBlock || (op.failedBlock->unitId == block.unitId &&
+                                             op.failedBlock->start == block.start)))
+            break;
+        if (written)
+            written(QLatin1String(block.name), 0);
+    }
     return op.ok();
 }
 
@@ -232,15 +258,31 @@ std::vector<BlockChange> planRestore(const UnitConfig &current, const UnitConfig
                 dottedAddress(target.g50->data()));
     else
         notRestored(plan, g50, BlockChange::NotInFile, QStringLiteral("not in the file"));
-    planBACnet(plan, current, target);
+    planBACnet(plan, current, target, options);
     planNames(plan, current, target);
     planNetwork(plan, current, target, options);
     return plan;
 }
 
+std::optional<QString> identityLeftAlone(const UnitConfig &target,
+                                         const std::optional<ProductInfo> &unit,
+                                         const RestoreOptions &options)
+{
+    if (options.includeIdentity)
+        return std::nullopt;
+    if (!target.identity)
+        return QStringLiteral("the file records no MAC address to tell which unit it comes from");
+    if (!unit)
+        return QStringLiteral("this unit's MAC address is unknown");
+    if (target.identity->mac == unit->mac)
+        return std::nullopt;
+    return QStringLiteral("the file comes from MAC %1, this unit has MAC %2")
+        .arg(macLabel(target.identity->mac.data()), macLabel(unit->mac.data()));
+}
+
 OpResult restoreUnitConfig(RegisterAccess &access, const UnitConfig &target,
-                           const RestoreOptions &options, const SectionWritten &written,
-                           const TransferProgress &progress)
+                           const ProductInfo &unit, const RestoreOptions &options,
+                           const BlockWritten &written, const TransferProgress &progress)
 {
     const auto report = [&progress](const QString &block, int n) {
         if (progress)
@@ -249,28 +291,44 @@ OpResult restoreUnitConfig(RegisterAccess &access, const UnitConfig &target,
     OpResult op;
     if (target.g50) {
         report(QLatin1String(Blocks::G50Address.name), 0);
-        if (!step(op, writeG50Address(access, *target.g50), written,
-                  QLatin1String(Blocks::G50Address.name)))
+        op = writeG50Address(access, *target.g50);
+        if (!reportChain(op, {Blocks::G50Address}, written))
             return op;
     }
     if (target.bacnet) {
-        report(QLatin1String(Blocks::DeviceObjectId.name), 0);
-        if (!step(op, writeBACnetSettings(access, bacnetSettingsToSend(*target.bacnet)), written,
-                  QStringLiteral("BACnet settings")))
-            return op;
+        const BACnetSettings send = bacnetSettingsToSend(*target.bacnet);
+        if (identityLeftAlone(target, unit, options)) {
+            report(QLatin1String(Blocks::BACnetOptions.name), 0);
+            op = writeBACnetSettings(access, send, BACnetParts{false, false, true});
+            if (!reportChain(op, {Blocks::BACnetOptions}, written))
+                return op;
+        } else {
+            report(QLatin1String(Blocks::DeviceObjectId.name), 0);
+            op = writeBACnetSettings(access, send);
+            if (!reportChain(
+                    op, {Blocks::DeviceObjectId, Blocks::DeviceObjectName, Blocks::BACnetOptions},
+                    written))
+                return op;
+        }
     }
     if (target.objectNames) {
-        const OpResult names = writeObjectNames(
-            access, *target.objectNames, [&](int n) { report(QStringLiteral("Object name"), n); });
-        if (!step(op, names, written, QStringLiteral("Object names")))
+        // Name n - 1 went through when the exchange of name n begins.
+        op = writeObjectNames(access, *target.objectNames, [&](int n) {
+            if (n > 1 && written)
+                written(objectNameBlockName(n - 1), n - 1);
+            report(QStringLiteral("Object name"), n);
+        });
+        if (!op.ok())
             return op;
+        if (written)
+            written(objectNameBlockName(ObjectNameCount), ObjectNameCount);
     }
+    // Last: a restore that failed above never reaches the unit's address.
     if (target.network && options.includeNetwork) {
         report(QLatin1String(Blocks::NetworkAddresses.name), 0);
-        step(op,
-             writeNetworkSettings(access, target.network->addresses,
-                                  target.network->allowConfigViaNetwork),
-             written, QStringLiteral("Network settings"));
+        op = writeNetworkSettings(access, target.network->addresses,
+                                  target.network->allowConfigViaNetwork);
+        reportChain(op, {Blocks::NetworkAddresses, Blocks::ConfigLock}, written);
     }
     return op;
 }

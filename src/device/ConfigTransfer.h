@@ -7,10 +7,13 @@
 // A restore writes what the pages would send for the same values: the BACnet
 // options follow the BACnet page's rule for a cleared foreign-device option,
 // the lock register gets 0 or ConfigLockedWord. The MAC address and the
-// identity are never written. The network block (addresses and lock) is
+// product block are never written. The network block (addresses and lock) is
 // written only when asked for, because two units with one IP address break a
 // site, and then last, so a restore that fails earlier leaves the unit's
-// address alone.
+// address alone. For the same reason the BACnet identity (Device object
+// identifier and name) goes only back to the unit the file was saved from,
+// told by its MAC address, unless asked for: two devices with one instance
+// break a BACnet network.
 
 #include "ConfigFile.h"
 #include "UnitOps.h"
@@ -51,8 +54,18 @@ OpResult readUnitConfig(RegisterAccess &access, UnitConfig &out,
 
 struct RestoreOptions
 {
-    bool includeNetwork = false; // write the addresses and the lock as well
+    bool includeNetwork = false;  // write the addresses and the lock as well
+    bool includeIdentity = false; // write the Device instance and name to another unit as well
 };
+
+// Why a restore of `target` onto the unit with product block `unit` leaves the
+// BACnet identity alone ("the file comes from MAC ..., this unit has MAC
+// ..."), or nothing when the identity is written: the file's MAC address is
+// the unit's, or options.includeIdentity is set. A file that records no MAC
+// address, or a unit whose product block is unknown, counts as another unit.
+std::optional<QString> identityLeftAlone(const UnitConfig &target,
+                                         const std::optional<ProductInfo> &unit,
+                                         const RestoreOptions &options);
 
 // One register block, or one group of them, as a restore would treat it.
 struct BlockChange
@@ -70,16 +83,19 @@ struct BlockChange
     QString after;  // what would be written (Changed) or why not (Skipped, NotInFile)
 };
 
-// What restoring `target` onto a unit that holds `current` would do, block
-// by block, in the order a restore writes. Object names that stay the same
-// are summed up in one entry.
+// What restoring `target` onto a unit that holds `current` (its identity
+// included, for the MAC address) would do, block by block, in the order a
+// restore writes. Object names that stay the same are summed up in one entry.
 std::vector<BlockChange> planRestore(const UnitConfig &current, const UnitConfig &target,
                                      const RestoreOptions &options);
 
-// Writes the sections that `target` holds, in the order of planRestore,
-// stopping at the first failing block (named in the result). `written` is
-// called after each section has been written whole.
-using SectionWritten = std::function<void(const QString &section)>;
+// Writes the blocks that `target` holds onto the unit with product block
+// `unit`, in the order of planRestore, stopping at the first failing block
+// (named in the result). `written` is called after each block the unit has
+// accepted, with the block's name as planRestore gives it ("G50 address",
+// "Object name 5") and, for an object name, its number (0 for the other
+// blocks), so a failed restore can tell exactly what it changed.
+using BlockWritten = std::function<void(const QString &block, int nameNumber)>;
 OpResult restoreUnitConfig(RegisterAccess &access, const UnitConfig &target,
-                           const RestoreOptions &options, const SectionWritten &written = {},
-                           const TransferProgress &progress = {});
+                           const ProductInfo &unit, const RestoreOptions &options,
+                           const BlockWritten &written = {}, const TransferProgress &progress = {});

@@ -5,6 +5,7 @@
 
 #include "FileTestKit.h"
 
+#include <QJsonArray>
 #include <QtTest>
 
 namespace {
@@ -35,6 +36,47 @@ int lineOf(const QByteArray &text, const QByteArray &marker)
     return int(text.left(text.indexOf(marker)).count('\n')) + 1;
 }
 
+// The blocks a --verbose simulator received writes for, in order, by the
+// names the tool reports them under ("G50 address", "Object name 5").
+QStringList writtenBlocks(SimProcess &sim)
+{
+    QStringList blocks;
+    for (const QByteArray &frame : loggedTcpRequests(settledOutput(sim))) {
+        const int fn = frame.size() > 9 ? quint8(frame[7]) : 0;
+        if (fn != FnWriteBlock && fn != FnWriteWord && fn != FnWriteWordAlt &&
+            fn != FnWriteMacBlock)
+            continue;
+        const int unit = quint8(frame[6]);
+        const int start = quint8(frame[8]) * 256 + quint8(frame[9]);
+        QString name = QStringLiteral("%1:%2").arg(unit).arg(start);
+        if (unit == NamesUnitId)
+            name = QStringLiteral("Object name %1").arg(start / ObjectNameRegisters + 1);
+        for (const RegisterBlock &b : FixedBlocks)
+            if (b.writeFunction == fn && b.unitId == unit && b.start == start)
+                name = QLatin1String(b.name);
+        blocks << name;
+    }
+    return blocks;
+}
+
+QStringList jsonStrings(const QJsonValue &value)
+{
+    QStringList list;
+    for (const QJsonValue v : value.toArray())
+        list << (v.isString() ? v.toString() : QString::number(v.toInt()));
+    return list;
+}
+
+// "  written: X" lines of a restore's text output.
+QStringList writtenLines(const QString &out)
+{
+    QStringList written;
+    for (const QString &line : out.split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("  written: ")))
+            written << line.mid(11);
+    return written;
+}
+
 const Range Mac{SystemUnitId, 22, 27};
 const Range NetworkAddresses{NetworkUnitId, 7, 18};
 const Range Lock{SystemUnitId, ConfigLockRegister, ConfigLockRegister};
@@ -54,6 +96,14 @@ private slots:
     void restoreStopsAtTheRefusedBlock_data();
     void restoreStopsAtTheRefusedBlock();
     void onlyRavelinUnitsAreWritten();
+    void writingCommandsIdentifyTheUnit_data();
+    void writingCommandsIdentifyTheUnit();
+    void identityGoesToAnotherUnitOnlyOnRequest_data();
+    void identityGoesToAnotherUnitOnlyOnRequest();
+    void failedRestoreReportsTheBlocksWritten_data();
+    void failedRestoreReportsTheBlocksWritten();
+    void setNamesReportsTheAddressesWritten_data();
+    void setNamesReportsTheAddressesWritten();
     void namesTravelAsCsv();
     void partialReorderedCsvSetsOnlyItsNames();
     void badCsvIsReportedByLineAndSendsNothing();
@@ -83,7 +133,9 @@ void TstCtlFiles::backupThenRestoreIntoAFactoryUnit()
     QVERIFY(fresh.start({QStringLiteral("--no-animate")}));
     const QMap<QString, int> factory = unitState(fresh.port());
 
-    const CtlRun restore = ctlAt(fresh.port(), {QStringLiteral("restore"), m_backup});
+    // The file comes from another unit: its BACnet identity only on request.
+    const CtlRun restore = ctlAt(
+        fresh.port(), {QStringLiteral("restore"), m_backup, QStringLiteral("--include-identity")});
     QVERIFY2(restore.exitCode == 0, qPrintable(restore.err));
     QCOMPARE(unitState(fresh.port(), {Mac, NetworkAddresses, Lock}),
              unitState(m_source.port(), {Mac, NetworkAddresses, Lock}));
@@ -93,8 +145,9 @@ void TstCtlFiles::backupThenRestoreIntoAFactoryUnit()
                                QStringLiteral("19:32"), QStringLiteral("19:22")})
         QCOMPARE(after.value(reg), factory.value(reg));
 
-    const CtlRun withNetwork = ctlAt(
-        fresh.port(), {QStringLiteral("restore"), m_backup, QStringLiteral("--include-network")});
+    const CtlRun withNetwork = ctlAt(fresh.port(), {QStringLiteral("restore"), m_backup,
+                                                    QStringLiteral("--include-network"),
+                                                    QStringLiteral("--include-identity")});
     QVERIFY2(withNetwork.exitCode == 0, qPrintable(withNetwork.err));
     QCOMPARE(unitState(fresh.port(), {Mac}), unitState(m_source.port(), {Mac}));
     // The MAC address is never restored.
@@ -105,8 +158,9 @@ void TstCtlFiles::dryRunSendsNoWrite()
 {
     const QMap<QString, int> before = unitState(m_watch.port());
     const CtlRun dry =
-        ctlAt(m_watch.port(), {QStringLiteral("restore"), m_backup, QStringLiteral("--dry-run"),
-                               QStringLiteral("--include-network")});
+        ctlAt(m_watch.port(),
+              {QStringLiteral("restore"), m_backup, QStringLiteral("--dry-run"),
+               QStringLiteral("--include-network"), QStringLiteral("--include-identity")});
     QVERIFY2(dry.exitCode == 0, qPrintable(dry.err));
     for (const char *line :
          {"G50 address: 192.0.2.20 -> 10.20.30.40", "Device object identifier: 5173 -> 123456",
@@ -202,7 +256,7 @@ void TstCtlFiles::restoreStopsAtTheRefusedBlock()
     SimProcess unit;
     QVERIFY(unit.start({QStringLiteral("--no-animate"), QStringLiteral("--exception"), exception}));
     const QMap<QString, int> factory = unitState(unit.port());
-    QStringList args{QStringLiteral("restore"), m_backup};
+    QStringList args{QStringLiteral("restore"), m_backup, QStringLiteral("--include-identity")};
     if (network)
         args << QStringLiteral("--include-network");
     const CtlRun run = ctlAt(unit.port(), args);
@@ -235,6 +289,227 @@ void TstCtlFiles::onlyRavelinUnitsAreWritten()
     }
     for (const int fn : requestFunctions(other))
         QCOMPARE(fn, int(FnReadBlock));
+}
+
+void TstCtlFiles::writingCommandsIdentifyTheUnit_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("reg"); // forced: a register the write sets ("unit:register")
+    QTest::addColumn<int>("value");   // and the value it gets
+
+    const QString csv = writeFile(m_dir, QStringLiteral("other.csv"), "address,name\n1,x\n");
+    const auto refused = [](const char *name, const QStringList &args) {
+        QTest::newRow(name) << args << QString() << 0;
+    };
+    refused("set g50", {"set", "g50", "address=10.0.0.9"});
+    refused("set bacnet", {"set", "bacnet", "instance=70000"});
+    refused("set network", {"set", "network", "config=forbidden"});
+    refused("restart", {"restart"});
+    refused("write", {"write", "20", "109", "19", "10", "0", "0", "9"});
+    refused("write1", {"write1", "19", "103", "32", "61404"});
+    refused("restore", {"restore", m_backup, "--include-network"});
+    refused("set-names", {"set-names", csv});
+    QTest::newRow("write --force")
+        << QStringList{"write", "--force", "20", "109", "19", "10", "0", "0", "9"} << "20:19" << 10;
+    QTest::newRow("write1 --force")
+        << QStringList{"write1", "19", "103", "32", "61404", "--force"} << "19:32" << 61404;
+}
+
+void TstCtlFiles::writingCommandsIdentifyTheUnit()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, reg);
+    QFETCH(int, value);
+
+    SimProcess other;
+    QVERIFY(other.start({QStringLiteral("--no-animate"), QStringLiteral("--verbose"),
+                         QStringLiteral("--product"), QStringLiteral("1234")}));
+    const QMap<QString, int> before = unitState(other.port());
+    const CtlRun run = ctlAt(other.port(), args);
+    if (reg.isEmpty()) {
+        QCOMPARE(run.exitCode, 4);
+        QVERIFY2(run.err.contains(QStringLiteral("product code 1234, not a Quorix Ravelin unit")),
+                 qPrintable(run.err));
+        QCOMPARE(writtenBlocks(other), QStringList());
+        QCOMPARE(unitState(other.port()), before);
+    } else {
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QCOMPARE(writtenBlocks(other).size(), 1);
+        QCOMPARE(unitState(other.port()).value(reg), value);
+    }
+}
+
+void TstCtlFiles::identityGoesToAnotherUnitOnlyOnRequest_data()
+{
+    QTest::addColumn<bool>("sameMac");  // the unit has the MAC the file records
+    QTest::addColumn<bool>("askedFor"); // --include-identity
+    QTest::addColumn<bool>("identityWritten");
+    QTest::addColumn<QString>("says");
+
+    QTest::newRow("another unit") << false << false << false
+                                  << "the file comes from MAC 0A:0B:0C:0D:0E:0F, this unit has "
+                                     "MAC 02:7A:1C:05:17:3A: the Device instance and name are "
+                                     "left alone (--include-identity writes them)";
+    QTest::newRow("another unit, asked for") << false << true << true << QString();
+    QTest::newRow("the same unit") << true << false << true << QString();
+}
+
+void TstCtlFiles::identityGoesToAnotherUnitOnlyOnRequest()
+{
+    QFETCH(bool, sameMac);
+    QFETCH(bool, askedFor);
+    QFETCH(bool, identityWritten);
+    QFETCH(QString, says);
+
+    SimProcess unit;
+    QVERIFY(unit.start({QStringLiteral("--no-animate")}));
+    if (sameMac)
+        QVERIFY(SimLine(unit.port())
+                    .write(SystemUnitId, FnWriteMacBlock, MacFirstRegister,
+                           {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}));
+    const QMap<QString, int> factory = unitState(unit.port());
+    QStringList args{QStringLiteral("restore"), m_backup};
+    if (askedFor)
+        args << QStringLiteral("--include-identity");
+    const CtlRun run = ctlAt(unit.port(), args);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    if (says.isEmpty())
+        QVERIFY2(!run.out.contains(QStringLiteral("left alone")), qPrintable(run.out));
+    else
+        QVERIFY2(run.out.contains(says), qPrintable(run.out));
+
+    const QMap<QString, int> source = unitState(m_source.port());
+    const QMap<QString, int> after = unitState(unit.port());
+    QVERIFY(source.value("22:2") != factory.value("22:2")); // the instances differ
+    for (int r = 0; r <= 13; ++r) {                         // Device object identifier and name
+        const QString key = QStringLiteral("22:%1").arg(r);
+        QCOMPARE(after.value(key), (identityWritten ? source : factory).value(key));
+    }
+    for (int r = 4; r <= 10; ++r) { // the BACnet options go in every case
+        const QString key = QStringLiteral("21:%1").arg(r);
+        QCOMPARE(after.value(key), source.value(key));
+    }
+}
+
+void TstCtlFiles::failedRestoreReportsTheBlocksWritten_data()
+{
+    QTest::addColumn<QString>("exception");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("failed");
+    QTest::addColumn<QStringList>("text"); // the "written:" lines
+
+    QTest::newRow("device name") << "22:3" << QStringList{"--include-identity"}
+                                 << "Device object name"
+                                 << QStringList{"G50 address", "Device object identifier"};
+    // The network block comes last: a failure before it leaves it alone.
+    QTest::newRow("name 50, network asked for")
+        << "26:490" << QStringList{"--include-identity", "--include-network"} << "Object name 50"
+        << QStringList{"G50 address", "Device object identifier", "Device object name",
+                       "BACnet options", "Object names 1 to 49"};
+    QTest::newRow("lock, identity left alone")
+        << "19:32" << QStringList{"--include-network"} << "Network-configuration lock"
+        << QStringList{"G50 address", "BACnet options", "Object names 1 to 100",
+                       "Network addresses"};
+}
+
+void TstCtlFiles::failedRestoreReportsTheBlocksWritten()
+{
+    QFETCH(QString, exception);
+    QFETCH(QStringList, options);
+    QFETCH(QString, failed);
+    QFETCH(QStringList, text);
+
+    QStringList textRunReceived; // the text run goes first: its report is the literal `text`
+    for (const bool json : {false, true}) {
+        SimProcess unit;
+        QVERIFY(unit.start({QStringLiteral("--no-animate"), QStringLiteral("--verbose"),
+                            QStringLiteral("--exception"), exception}));
+        QStringList args = QStringList{QStringLiteral("restore"), m_backup} + options;
+        if (json)
+            args.prepend(QStringLiteral("--json"));
+        const CtlRun run = ctlAt(unit.port(), args);
+        QCOMPARE(run.exitCode, 2);
+
+        // What the unit received: the blocks it took, then the one it refused.
+        QStringList received = writtenBlocks(unit);
+        QVERIFY(!received.isEmpty());
+        QCOMPARE(received.takeLast(), failed);
+        QVERIFY(!received.contains(QLatin1String(Blocks::NetworkAddresses.name)) ||
+                failed == QLatin1String(Blocks::ConfigLock.name));
+        if (json) {
+            const QJsonObject o = run.json();
+            QCOMPARE(jsonStrings(o.value(QStringLiteral("written_blocks"))), received);
+            QCOMPARE(received, textRunReceived);
+            QCOMPARE(o.value(QStringLiteral("failed")).toString(), failed);
+        } else {
+            QCOMPARE(writtenLines(run.out), text);
+            QVERIFY2(run.err.contains(QStringLiteral("restore stopped at %1").arg(failed)),
+                     qPrintable(run.err));
+            QVERIFY2(
+                run.err.contains(
+                    QStringLiteral("written before it: %1").arg(text.join(QLatin1String(", ")))),
+                qPrintable(run.err));
+            textRunReceived = received;
+        }
+    }
+}
+
+void TstCtlFiles::setNamesReportsTheAddressesWritten_data()
+{
+    QTest::addColumn<QString>("exception"); // empty: none
+    QTest::addColumn<QList<int>>("written");
+    QTest::addColumn<int>("failed"); // 0: none
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("all") << QString() << QList<int>{3, 12, 57, 80} << 0
+                         << "wrote 4 object name(s): addresses 3, 12, 57, 80";
+    QTest::newRow("stopped at 57")
+        << "26:560" << QList<int>{3, 12} << 57 << "written before it: addresses 3, 12";
+    QTest::newRow("stopped at the first")
+        << "26:20" << QList<int>{} << 3 << "no name was written before it";
+}
+
+void TstCtlFiles::setNamesReportsTheAddressesWritten()
+{
+    QFETCH(QString, exception);
+    QFETCH(QList<int>, written);
+    QFETCH(int, failed);
+    QFETCH(QString, text);
+
+    // Listed out of address order; written in address order.
+    const QString csv = writeFile(m_dir, QStringLiteral("unordered.csv"),
+                                  "address,name\n80,Eighty\n57,Late\n3,Early\n12,Twelve\n");
+    QStringList expected;
+    for (const int n : written)
+        expected << QStringLiteral("Object name %1").arg(n);
+    if (failed)
+        expected << QStringLiteral("Object name %1").arg(failed);
+
+    for (const bool json : {false, true}) {
+        SimProcess unit;
+        QStringList simArgs{QStringLiteral("--no-animate"), QStringLiteral("--verbose")};
+        if (!exception.isEmpty())
+            simArgs << QStringLiteral("--exception") << exception;
+        QVERIFY(unit.start(simArgs));
+        QStringList args{QStringLiteral("set-names"), csv};
+        if (json)
+            args.prepend(QStringLiteral("--json"));
+        const CtlRun run = ctlAt(unit.port(), args);
+        QCOMPARE(run.exitCode, failed ? 2 : 0);
+        QCOMPARE(writtenBlocks(unit), expected);
+        if (json) {
+            const QJsonObject o = run.json();
+            QStringList reported;
+            for (const int n : written)
+                reported << QString::number(n);
+            QCOMPARE(jsonStrings(o.value(QStringLiteral("written_addresses"))), reported);
+            QCOMPARE(o.value(QStringLiteral("failed_address")).toInt(), failed);
+        } else {
+            QVERIFY2((failed ? run.err : run.out).contains(text), qPrintable(run.out + run.err));
+            if (failed)
+                QVERIFY(run.err.contains(QStringLiteral("Object name %1: ").arg(failed)));
+        }
+    }
 }
 
 void TstCtlFiles::namesTravelAsCsv()

@@ -172,7 +172,8 @@ void TstRavelinCtl::hostileRepliesAreFailures_data()
     QTest::addColumn<QString>("message");
 
     // read 20 107 0 3 with a length field of 3 registers and a byte count that
-    // disagrees with it.
+    // disagrees with it. The writes are forced: the peer answers the write
+    // alone, not the product block read that would come first.
     const char *read = "read 20 107 0 3";
     QTest::newRow("byte count 2") << read << 12 << hex("0000 0000 0009 14 6B 02 000B 0016 0021")
                                   << "read: invalid reply";
@@ -181,13 +182,13 @@ void TstRavelinCtl::hostileRepliesAreFailures_data()
     QTest::newRow("byte count 250")
         << read << 12 << hex("0000 0000 0009 14 6B FA 000B 0016 0021") << "read: invalid reply";
     QTest::newRow("write1 echoes another value")
-        << "write1 19 103 29 7109" << 12 << hex("0000 0000 0006 13 67 001D 0000")
+        << "write1 --force 19 103 29 7109" << 12 << hex("0000 0000 0006 13 67 001D 0000")
         << "write1: invalid reply";
     QTest::newRow("write1 echoes another register")
-        << "write1 19 103 29 7109" << 12 << hex("0000 0000 0006 13 67 001C 1BC5")
+        << "write1 --force 19 103 29 7109" << 12 << hex("0000 0000 0006 13 67 001C 1BC5")
         << "write1: invalid reply";
     QTest::newRow("write echoes another count")
-        << "write 20 109 19 1 2" << 17 << hex("0000 0000 0006 14 6D 0013 0001")
+        << "write --force 20 109 19 1 2" << 17 << hex("0000 0000 0006 14 6D 0013 0001")
         << "write: invalid reply";
     // Accepted, then closed without a word: the connection is gone, which is
     // no slow unit.
