@@ -29,3 +29,27 @@ inline QList<int> loggedTcpFunctions(const QString &output)
             functions << quint8(frame[7]);
     return functions;
 }
+
+// Every write request a --verbose simulator logged, over TCP or RTU, in order,
+// as "unit:start" ("26:490" is object name 50). Writes are the functions 103,
+// 104 and 109; the status poll's write-back (108) is left out.
+inline QStringList loggedWrites(const QString &output)
+{
+    QStringList writes;
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
+        if (!line.contains(QLatin1String(" RX unit=")))
+            continue;
+        const QStringList fields = line.split(QLatin1Char(' '));
+        const auto field = [&fields](const QString &name) {
+            for (const QString &f : fields)
+                if (f.startsWith(name))
+                    return f.mid(name.size());
+            return QString();
+        };
+        const int fn = field(QStringLiteral("fn=")).toInt();
+        if (fn == 103 || fn == 104 || fn == 109)
+            writes << field(QStringLiteral("unit=")) + QLatin1Char(':') +
+                          field(QStringLiteral("start="));
+    }
+    return writes;
+}
