@@ -105,9 +105,10 @@ void EnableChildControls(QWidget *container)
 {
     if (!container)
         return;
-    // The container's own state, not isEnabled(): that is false for every
-    // widget while the window is disabled around a request.
-    const bool enabled = !container->testAttribute(Qt::WA_Disabled);
+    // The container's own state (explicitly disabled or not), not
+    // isEnabled(): that is false for every widget while the window is
+    // disabled around a request.
+    const bool enabled = !container->testAttribute(Qt::WA_ForceDisabled);
     for (QWidget *child : container->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         child->setEnabled(enabled);
         EnableChildControls(child);

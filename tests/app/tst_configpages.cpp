@@ -149,6 +149,8 @@ private slots:
     void productBlockFailingAlone_data();
     void productBlockFailingAlone();
     void bacnetCheckBoxesAndPanel2();
+    void foreignDeviceBoxesAfterGet_data();
+    void foreignDeviceBoxesAfterGet();
     void oldFirmwareAndInvalidInstance();
     void restart_data();
     void restart();
@@ -488,6 +490,32 @@ void TestConfigPages::bacnetCheckBoxesAndPanel2()
     QCOMPARE(page->CheckBox1->toolTip().count('\n'), 3);
     QCOMPARE(page->CheckBox2->toolTip(),
              QStringLiteral("Tick If Quorix Unit Needs to Register Itself With A BBMD"));
+}
+
+void TestConfigPages::foreignDeviceBoxesAfterGet_data()
+{
+    QTest::addColumn<QString>("firmware");
+    QTest::addColumn<int>("registered"); // register 5 as read
+    QTest::addColumn<bool>("editable");
+    QTest::newRow("1.30, registered") << "130" << 1 << true;
+    QTest::newRow("1.30, not registered") << "130" << 0 << false;
+    QTest::newRow("1.20 has no registration") << "120" << 1 << false;
+}
+
+void TestConfigPages::foreignDeviceBoxesAfterGet()
+{
+    QFETCH(QString, firmware);
+    QFETCH(int, registered);
+    QFETCH(bool, editable);
+    Bench bench;
+    QVERIFY(bench.open({QStringLiteral("--firmware"), firmware}));
+    QVERIFY(bench.write(StatusUnitId, 5, {quint16(registered)}));
+    BACnetPage *page = bench.form->bacnetPage();
+    bench.run(page->Button3);
+    // The get runs with the window disabled; the boxes follow the value read.
+    for (QWidget *box :
+         {static_cast<QWidget *>(page->Edit28), static_cast<QWidget *>(page->bbmdBoxes[0])})
+        QCOMPARE(box->isEnabled(), editable);
 }
 
 void TestConfigPages::oldFirmwareAndInvalidInstance()

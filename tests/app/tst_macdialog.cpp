@@ -8,6 +8,7 @@
 #include "NetworkPage.h"
 #include "SimProcess.h"
 #include "SimSession.h"
+#include "SimTrace.h"
 #include "SocatPair.h"
 
 #include <QLabel>
@@ -53,9 +54,10 @@ struct MacSession
     MessageRecorder messages;
     std::unique_ptr<TMainForm> form;
 
-    bool openSerial(const QStringList &simArguments = {}, const QStringList &tool = ServiceMode)
+    bool openSerial(const QStringList &simArguments = {}, const QStringList &tool = ServiceMode,
+                    const Regs &mac = UnitMac)
     {
-        state.seed(SystemUnitId, MacFirstRegister, UnitMac);
+        state.seed(SystemUnitId, MacFirstRegister, mac);
         if (!state.save() || !line.start() ||
             !sim.startWith(QStringList{"--serial", line.a(), "--no-animate"} +
                            state.simArguments() + simArguments) ||
@@ -117,6 +119,12 @@ private slots:
     void refusedAndFailedWrites();
     void gesture_data();
     void gesture();
+    void refusedBeforeWriting_data();
+    void refusedBeforeWriting();
+    void unfilledSerialAsks_data();
+    void unfilledSerialAsks();
+    void closingWaitsForTheWrite();
+    void notCarriedIntoANetworkSession();
 };
 
 void TestMacDialog::opensOnTheUnitsAddressAndWrites()
@@ -226,6 +234,126 @@ void TestMacDialog::gesture()
     // Never opened at once: the scheduler serves it, so it cannot overlap a poll.
     QVERIFY(!s.form->macDialog()->isVisible());
     QCOMPARE(pending(*s.form, Request::MACDialog), opens);
+}
+
+void TestMacDialog::refusedBeforeWriting_data()
+{
+    QTest::addColumn<Regs>("mac");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("message"); // the first one shown
+    const QString range = QStringLiteral("The serial number must be a whole number from 0 to "
+                                         "16777215.\nThe MAC address boxes were not changed.");
+    // Filled in, these were 00:00:00 and 00:FF:FF.
+    QTest::newRow("serial abc") << UnitMac << "abc" << range;
+    QTest::newRow("serial -1") << UnitMac << "-1" << range;
+    const QString prefix = QStringLiteral("Unable To Send MAC Address.\nThe unit's prefix %1 is "
+                                          "not a usable unicast address (all zeros, all ones or "
+                                          "multicast).");
+    QTest::newRow("prefix all ones")
+        << Regs{0xFF, 0xFF, 0xFF, 0, 0, 1} << "5" << prefix.arg("FF:FF:FF");
+    QTest::newRow("prefix all zeros") << Regs{0, 0, 0, 0, 0, 1} << "5" << prefix.arg("00:00:00");
+    QTest::newRow("multicast prefix")
+        << Regs{0x01, 0x00, 0x5E, 0, 0, 1} << "5" << prefix.arg("01:00:5E");
+}
+
+void TestMacDialog::refusedBeforeWriting()
+{
+    QFETCH(Regs, mac);
+    QFETCH(QString, serial);
+    QFETCH(QString, message);
+    MacSession s;
+    QVERIFY(s.openSerial({}, ServiceMode, mac));
+    s.form->networkPage()->Button16->click();
+    s.serveDialog([&](TMACFrm &dialog) {
+        const QStringList before = boxTexts(dialog);
+        fillAndSend(dialog, serial);
+        QVERIFY(!s.messages.messages.isEmpty());
+        QCOMPARE(s.messages.texts().first(), message);
+        if (message.startsWith("The serial"))
+            QCOMPARE(boxTexts(dialog), before);
+    });
+    QCOMPARE(s.unitMac(), mac);
+}
+
+void TestMacDialog::unfilledSerialAsks_data()
+{
+    QTest::addColumn<bool>("fillIt");
+    QTest::newRow("fill and send") << true;
+    QTest::newRow("keep the address") << false;
+}
+
+void TestMacDialog::unfilledSerialAsks()
+{
+    QFETCH(bool, fillIt);
+    MacSession s;
+    QVERIFY(s.openSerial());
+    s.messages.answers = {fillIt ? MsgAnswer::Yes : MsgAnswer::No};
+    s.form->networkPage()->Button16->click();
+    s.serveDialog([&](TMACFrm &dialog) {
+        // Typed, not filled in: the boxes still hold the unit's address.
+        dialog.SerialNoEdit->setText(QStringLiteral("1193047"));
+        dialog.SendButton->click();
+    });
+    QVERIFY(!s.messages.messages.isEmpty());
+    QVERIFY(s.messages.texts().first().startsWith("The serial number 1193047 has not been filled"));
+    QCOMPARE(s.unitMac(), (fillIt ? Regs{0xA0, 0x0B, 0x08, 0x12, 0x34, 0x57} : UnitMac));
+    QCOMPARE(s.messages.texts().size(), fillIt ? 2 : 1);
+}
+
+void TestMacDialog::closingWaitsForTheWrite()
+{
+    MacSession s;
+    QVERIFY(s.openSerial({"--delay-ms", "300"}));
+    s.form->Access.rtuTimeout = 20;
+    s.form->networkPage()->Button16->click();
+    bool cancelOffered = true;
+    bool openAfterSend = false;
+    s.serveDialog([&](TMACFrm &dialog) {
+        QTimer::singleShot(100, &dialog, [&] {
+            cancelOffered = dialog.CancelButton->isEnabled();
+            dialog.CancelButton->click();
+            dialog.reject(); // Escape or the title bar's close
+        });
+        fillAndSend(dialog, QStringLiteral("1193047"));
+        openAfterSend = dialog.isVisible();
+    });
+    QVERIFY(!cancelOffered);
+    QVERIFY(openAfterSend);
+    QCOMPARE(s.messages.texts(), QStringList{"MAC Address Transmitted OK."});
+    QCOMPARE(s.unitMac(), (Regs{0xA0, 0x0B, 0x08, 0x12, 0x34, 0x57}));
+}
+
+void TestMacDialog::notCarriedIntoANetworkSession()
+{
+    SimProcess network;
+    QVERIFY(network.start({"--no-animate", "--verbose"}));
+    qputenv("RAVELIN_TCP_PORT", QByteArray::number(network.port()));
+    MacSession s;
+    const bool opened = s.openSerial();
+    qunsetenv("RAVELIN_TCP_PORT");
+    QVERIFY(opened);
+    s.form->networkPage()->Button16->click();
+    QVERIFY(pending(*s.form, Request::MACDialog));
+    s.form->CloseConnection1Click();
+    s.form->Timer2->fire();
+    QVERIFY(!s.form->sessionOpen());
+
+    const QStringList loopback{"127", "0", "0", "1"};
+    for (int i = 0; i < 4; ++i)
+        editBox(*s.form, 23 + i)->setText(loopback[i]);
+    s.form->connectionPage()->BitBtn2->click();
+    QVERIFY(s.form->sessionOpen());
+    bool shown = false;
+    WhenShown watch(s.form->macDialog(), [&] {
+        shown = true;
+        s.form->macDialog()->reject();
+    });
+    s.form->Timer2->fire();
+    // Nor does a request that reaches the scheduler some other way open it.
+    s.form->scheduler().setPending(Request::MACDialog, true);
+    s.form->Timer2->fire();
+    QVERIFY(!shown);
+    QVERIFY(!loggedWrites(network.output()).contains(QStringLiteral("19:22")));
 }
 
 QTEST_MAIN(TestMacDialog)
