@@ -5,9 +5,9 @@
 #include "ConfigTransfer.h"
 #include "G50Page.h"
 #include "MainForm.h"
-#include "NamesCsv.h"
 #include "NamesPage.h"
 #include "NetworkPage.h"
+#include "PageRules.h"
 #include "RavelinVersion.h"
 #include "ReportPdf.h"
 #include "SaveFile.h"
@@ -402,7 +402,7 @@ void ConfigFiles::OpenConfigClick()
     BeepMessageDlg(text, MsgKind::Information, MsgButtons::Ok);
 }
 
-void ConfigFiles::ExportNamesClick()
+std::optional<NameUpdates> ConfigFiles::heldNames()
 {
     // Only names the page holds: an empty row for a name never read would
     // clear that name in a unit the file is later imported into.
@@ -414,10 +414,19 @@ void ConfigFiles::ExportNamesClick()
             showError(QStringLiteral("The name of address %1 holds a character the unit cannot "
                                      "store.\rNothing was exported.")
                           .arg(n));
-            return;
+            return std::nullopt;
         }
         names.emplace(n, *bytes);
     }
+    return names;
+}
+
+void ConfigFiles::ExportNamesClick()
+{
+    const std::optional<NameUpdates> held = heldNames();
+    if (!held)
+        return;
+    const NameUpdates &names = *held;
     if (names.empty()) {
         showError(QStringLiteral("The page holds no names yet: use \"Get From Unit\" first.\r"
                                  "Nothing was exported."));
@@ -479,4 +488,82 @@ void ConfigFiles::ImportNamesClick()
                                             "changed.")
                                  .arg(shownName),
                    MsgKind::Information, MsgButtons::Ok);
+}
+
+UnitConfig ConfigFiles::unsentSections() const
+{
+    UnitConfig config;
+    const NetworkPage &network = *m_form.networkPage();
+    if (network.hasUnsentChanges() && network.holdsAll(network.boxes) &&
+        network.holds(network.CheckBox3)) {
+        const EntryCheck check = checkEntryNumbers(boxTexts(network.boxes), 0, OctetMax);
+        if (check.ok()) {
+            NetworkConfig section;
+            std::copy(check.values.begin(), check.values.end(), section.addresses.begin());
+            section.allowConfigViaNetwork = network.CheckBox3->isChecked();
+            config.network = section;
+        }
+    }
+    const G50Page &g50 = *m_form.g50Page();
+    if (g50.hasUnsentChanges() && g50.holdsAll(g50.boxes)) {
+        const EntryCheck check = checkEntryNumbers(boxTexts(g50.boxes), 0, OctetMax);
+        if (check.ok()) {
+            Octets4 address{};
+            std::copy(check.values.begin(), check.values.end(), address.begin());
+            config.g50 = address;
+        }
+    }
+    const BACnetPage &b = *m_form.bacnetPage();
+    if (b.hasUnsentChanges() &&
+        b.holdsAll({b.Edit21, b.Edit22, b.CheckBox1, b.CheckBox2, b.Edit28}) &&
+        b.holdsAll(b.bbmdBoxes)) {
+        BACnetEntries entries;
+        entries.instance = b.Edit21->text();
+        entries.name = b.Edit22->text();
+        entries.newSettingComparison = b.CheckBox1->isChecked();
+        entries.foreignDevice = b.CheckBox2->isChecked();
+        entries.bbmd = boxTexts(b.bbmdBoxes);
+        entries.timeToLive = b.Edit28->text();
+        const BACnetEntryCheck check = checkBACnetEntries(entries);
+        if (check.ok())
+            config.bacnet = check.settings;
+    }
+    return config;
+}
+
+void ConfigFiles::saveUnsentChanges()
+{
+    QStringList saved;
+    QString error;
+    if (m_form.namesPage()->hasUnsentChanges()) {
+        const std::optional<NameUpdates> names = heldNames();
+        std::optional<FileChoice> choice;
+        if (names && !names->empty())
+            choice = askForFile(FileDialogKind::ExportNames, QStringLiteral("unsent-names.csv"),
+                                &m_form);
+        if (choice && !writeFileAtomically(choice->path, namesToCsv(*names), &error))
+            showError(QStringLiteral("The names could not be written to %1:\r%2")
+                          .arg(choice->path, error));
+        else if (choice)
+            saved << QStringLiteral("the names in %1").arg(choice->path);
+    }
+    UnitConfig config = unsentSections();
+    if (config.network || config.g50 || config.bacnet) {
+        // The identity tells a later opening whether the file is this unit's.
+        config.identity = m_form.sessionUnit();
+        config.toolName = ToolName;
+        config.toolVersion = QString::fromLatin1(RavelinVersion::ProductVersion);
+        config.savedAt = QDateTime::currentDateTimeUtc();
+        const std::optional<FileChoice> choice =
+            askForFile(FileDialogKind::SaveConfig, QStringLiteral("unsent-config.json"), &m_form);
+        if (choice && !saveUnitConfig(choice->path, config, &error))
+            showError(QStringLiteral("The configuration could not be saved:\r%1").arg(error));
+        else if (choice)
+            saved << QStringLiteral("the page settings in %1").arg(choice->path);
+    }
+    if (!saved.isEmpty())
+        BeepMessageDlg(QStringLiteral("Saved %1.\rOpen the file once connected again to send "
+                                      "the changes.")
+                           .arg(saved.join(QStringLiteral(" and "))),
+                       MsgKind::Information, MsgButtons::Ok);
 }

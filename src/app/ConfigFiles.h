@@ -7,6 +7,7 @@
 // nothing.
 
 #include "ConfigFile.h"
+#include "NamesCsv.h"
 
 #include <QObject>
 #include <QString>
@@ -66,6 +67,10 @@ public:
     void OpenConfigClick();
     void ExportNamesClick();
     void ImportNamesClick();
+    // The pages' unsent changes into files, as the engineer chooses: the
+    // names the Unit Names page holds as CSV, and each other page whose
+    // every value is held as a section of a configuration file.
+    void saveUnsentChanges();
 
     // Fills the pages from a configuration as the engineer's edits, the
     // network page only when asked, the MAC never; the BACnet Device ID and
@@ -81,6 +86,12 @@ public:
 
 private:
     void updateActions();
+    // The names the Unit Names page holds, as bytes; nothing (with the
+    // message shown) when one of them cannot be stored.
+    std::optional<NameUpdates> heldNames();
+    // The sections of the unsent Network, G50 and BACnet pages that hold
+    // every value of the section and pass its entry rules.
+    UnitConfig unsentSections() const;
     // Reads the whole unit with the busy window following the blocks; on a
     // failure the busy window is gone and the error is shown.
     bool readUnit(UnitConfig &config);

@@ -91,6 +91,7 @@ public:
     UnitCheck confirmSessionUnit() override;
     void leaveOtherUnit() override;
     void sessionUnitMacChanged(const std::array<std::uint16_t, 6> &mac) override;
+    void keepUnsentChanges() override;
     // The unit identified when the session opened; nothing outside a session.
     const std::optional<ProductInfo> &sessionUnit() const { return m_sessionUnit; }
 

@@ -4,6 +4,7 @@
 #include "MainForm.h"
 
 #include "Codecs.h"
+#include "ConfigFiles.h"
 #include "ModBusTCPPro.h"
 #include "NetworkPage.h"
 #include "StatusPoll.h"
@@ -187,4 +188,15 @@ void TMainForm::sessionUnitMacChanged(const std::array<std::uint16_t, 6> &mac)
 {
     if (m_sessionUnit)
         m_sessionUnit->mac = mac;
+}
+
+void TMainForm::keepUnsentChanges()
+{
+    if (!hasUnsentChanges() ||
+        BeepMessageDlg(QStringLiteral("There are changes that haven't been sent to the Ravelin.\r"
+                                      "They are discarded when the connection closes.\rSave them "
+                                      "to a file first?"),
+                       MsgKind::Warning, MsgButtons::YesNo) != MsgAnswer::Yes)
+        return;
+    m_configFiles->saveUnsentChanges();
 }

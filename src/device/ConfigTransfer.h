@@ -16,6 +16,7 @@
 // break a BACnet network.
 
 #include "ConfigFile.h"
+#include "PageRules.h"
 #include "UnitOps.h"
 
 #include <QString>
@@ -34,7 +35,6 @@ std::optional<BACnetSettings> bacnetSettingsFrom(const BACnetReading &reading);
 // registration off the BBMD address is sent as zeros and a time to live
 // outside 1 to 65535 as 1800.
 BACnetSettings bacnetSettingsToSend(const BACnetSettings &settings);
-constexpr std::uint16_t DefaultTimeToLive = 1800;
 
 // --- Reading a whole unit ---
 

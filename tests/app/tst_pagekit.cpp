@@ -35,6 +35,7 @@ public:
     UnitCheck confirmSessionUnit() override { return UnitCheck::Same; }
     void leaveOtherUnit() override {}
     void sessionUnitMacChanged(const std::array<std::uint16_t, 6> &) override {}
+    void keepUnsentChanges() override {}
 
     bool resetting = false;
     QString busy;

@@ -5,8 +5,10 @@
 // nobody asked for shows up whatever the window says.
 
 #include "BACnetPage.h"
+#include "ConfigFile.h"
 #include "ConfigFiles.h"
 #include "G50Page.h"
+#include "NamesCsv.h"
 #include "NamesPage.h"
 #include "NetworkPage.h"
 #include "PtyRelay.h"
@@ -94,6 +96,7 @@ private slots:
     void requestsEndWithTheirSession();
     void movedCable_data();
     void movedCable();
+    void unsentChangesKeptWhenTheLinkIsLost();
 };
 
 void TestWriteSafety::sendWritesOnlyWhatThePageHolds_data()
@@ -205,6 +208,7 @@ void TestWriteSafety::requestsEndWithTheirSession_data()
     // empty names.
     QTest::newRow("names send during the last failing poll") << Action([](TcpBench &b) {
         b.form->namesPage()->BitBtn3->click();
+        b.messages.answers = {MsgAnswer::No}; // the unsent names are not kept
         QCOMPARE(b.sim.command(QStringLiteral("silent on")), QStringLiteral("ok silent on"));
         b.form->scheduler().setRequestObserver([&b](Request r) {
             if (r == Request::StatusPoll &&
@@ -304,6 +308,43 @@ void TestWriteSafety::movedCable()
     QVERIFY(form->scheduler().CloseRequested);
     form->Timer2->fire();
     QVERIFY(!form->sessionOpen());
+}
+
+void TestWriteSafety::unsentChangesKeptWhenTheLinkIsLost()
+{
+    TcpBench b;
+    QVERIFY(b.open());
+    b.run(b.form->g50Page()->Button5);
+    editBox(*b.form, 13)->setText(QStringLiteral("11"));
+    b.form->namesPage()->BitBtn3->click(); // the default names, unsent
+    const QString names = b.folder.path() + QStringLiteral("/names.csv");
+    const QString config = b.folder.path() + QStringLiteral("/config.json");
+    setFileDialogInterceptor([&](FileDialogKind kind, const QString &) {
+        return std::optional<FileChoice>(
+            FileChoice{kind == FileDialogKind::ExportNames ? names : config});
+    });
+    QCOMPARE(b.sim.command(QStringLiteral("silent on")), QStringLiteral("ok silent on"));
+    for (int i = 0; i < 8 && !b.form->scheduler().CloseRequested; ++i) {
+        b.form->Timer1->fire();
+        b.form->Timer2->fire();
+    }
+    QVERIFY(b.messages.texts().contains(QStringLiteral("Network Connection Has Been Lost.")));
+    QVERIFY(b.messages.texts().last().startsWith(
+        QStringLiteral("Saved the names in %1 and the page settings in %2.").arg(names, config)));
+
+    QFile csv(names);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QStringList faults;
+    const std::optional<NameUpdates> saved = parseNamesCsv(csv.readAll(), &faults);
+    QVERIFY(saved && saved->size() == 100);
+    QCOMPARE(saved->at(100), QByteArray("Unit100"));
+    UnitConfig kept;
+    QVERIFY(loadUnitConfig(config, kept, nullptr));
+    QVERIFY(kept.g50 && (*kept.g50)[0] == 11);
+    // Pages without unsent changes are not saved; the identity says whose file it is.
+    QVERIFY(!kept.network && !kept.bacnet && !kept.objectNames);
+    QVERIFY(kept.identity);
+    QCOMPARE(b.writes(), QStringList{});
 }
 
 QTEST_MAIN(TestWriteSafety)

@@ -50,4 +50,7 @@ public:
     // The session's unit now has this MAC address (programmed in service
     // mode); later checks expect it.
     virtual void sessionUnitMacChanged(const std::array<std::uint16_t, 6> &mac) = 0;
+    // The link is lost and the session is about to end: changes not yet
+    // sent are offered for saving to a file before they are discarded.
+    virtual void keepUnsentChanges() = 0;
 };

@@ -63,6 +63,7 @@ void StatusPoll::countFailure()
                        ? QStringLiteral("The Connection Has Been Lost.")
                        : QStringLiteral("Network Connection Has Been Lost."),
                    MsgKind::Warning, MsgButtons::Ok);
+    m_host.keepUnsentChanges();
     m_host.BeginClose();
 }
 
