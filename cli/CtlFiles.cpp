@@ -376,21 +376,6 @@ NameUpdates readNamesFile(const QString &path)
     return *updates;
 }
 
-// Ascending addresses as runs: "3, 12 to 15, 57".
-QString addressRuns(const std::vector<int> &addresses)
-{
-    QStringList runs;
-    for (std::size_t i = 0; i < addresses.size();) {
-        std::size_t j = i;
-        while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1)
-            ++j;
-        runs << (i == j ? QString::number(addresses[i])
-                        : QStringLiteral("%1 to %2").arg(addresses[i]).arg(addresses[j]));
-        i = j + 1;
-    }
-    return runs.join(QLatin1String(", "));
-}
-
 CtlOutput setNames(CtlSession &session, const NameUpdates &updates,
                    const FileCommandContext &context)
 {
@@ -412,9 +397,10 @@ CtlOutput setNames(CtlSession &session, const NameUpdates &updates,
         if (!op.ok()) {
             failAt(op, address, out);
             out.json.insert(QStringLiteral("failed_address"), address);
-            out.lines << (written.empty() ? QStringLiteral("no name was written before it")
-                                          : QStringLiteral("written before it: addresses %1")
-                                                .arg(addressRuns(written)));
+            out.lines << (written.empty()
+                              ? QStringLiteral("no name was written before it")
+                              : QStringLiteral("written before it: addresses %1")
+                                    .arg(numberRanges(written, QStringLiteral(" to "))));
             reportWritten();
             return out;
         }
@@ -422,7 +408,7 @@ CtlOutput setNames(CtlSession &session, const NameUpdates &updates,
     }
     out.lines << QStringLiteral("wrote %1 object name(s): addresses %2")
                      .arg(written.size())
-                     .arg(addressRuns(written));
+                     .arg(numberRanges(written, QStringLiteral(" to ")));
     reportWritten();
     return out;
 }

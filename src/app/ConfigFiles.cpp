@@ -291,12 +291,6 @@ void ConfigFiles::SaveCommissioningReport()
                    MsgButtons::Ok);
 }
 
-bool ConfigFiles::savedFromSessionUnit(const UnitConfig &config) const
-{
-    const std::optional<ProductInfo> &unit = m_form.sessionUnit();
-    return unit && config.identity && config.identity->mac == unit->mac;
-}
-
 QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork,
                                    bool includeIdentity)
 {
@@ -382,9 +376,11 @@ void ConfigFiles::OpenConfigClick()
     }
     // Another unit's Device ID and name would give two devices one BACnet
     // identity on the site.
-    const bool sameUnit = savedFromSessionUnit(config);
-    const bool identity = sameUnit || choice->includeIdentity;
-    const QStringList changed = fillPages(config, choice->includeNetwork, identity);
+    RestoreOptions options;
+    options.includeIdentity = choice->includeIdentity;
+    const std::optional<QString> leftAlone =
+        identityLeftAlone(config, m_form.sessionUnit(), options);
+    const QStringList changed = fillPages(config, choice->includeNetwork, !leftAlone);
     QString text =
         changed.isEmpty()
             ? QStringLiteral("%1 holds what the pages show; nothing was changed.").arg(shownName)
@@ -393,12 +389,10 @@ void ConfigFiles::OpenConfigClick()
                   .arg(shownName, changed.join(QStringLiteral(", ")));
     if (config.network && !choice->includeNetwork)
         text += QStringLiteral("\rThe file's network settings were left out.");
-    if (config.bacnet && !identity)
+    if (config.bacnet && leftAlone)
         text += QStringLiteral("\rThe file was not saved from this unit (%1): its BACnet Device "
                                "ID and name were left out.")
-                    .arg(config.identity
-                             ? QStringLiteral("MAC %1").arg(macLabel(config.identity->mac.data()))
-                             : QStringLiteral("the file names no unit"));
+                    .arg(*leftAlone);
     BeepMessageDlg(text, MsgKind::Information, MsgButtons::Ok);
 }
 

@@ -80,9 +80,6 @@ public:
     // changed.
     QStringList fillPages(const UnitConfig &config, bool includeNetwork,
                           bool includeIdentity = true);
-    // Whether the file was saved from the unit of the open session (same MAC
-    // address); false when the file does not say.
-    bool savedFromSessionUnit(const UnitConfig &config) const;
 
 private:
     void updateActions();

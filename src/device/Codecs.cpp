@@ -192,15 +192,16 @@ std::optional<QByteArray> nameBytes(const QString &text)
     return text.toLatin1();
 }
 
-QString numberRanges(const std::vector<int> &numbers)
+QString numberRanges(const std::vector<int> &numbers, const QString &between)
 {
     QStringList runs;
     for (std::size_t i = 0; i < numbers.size();) {
         std::size_t last = i;
         while (last + 1 < numbers.size() && numbers[last + 1] == numbers[last] + 1)
             ++last;
-        runs << (last == i ? QString::number(numbers[i])
-                           : QStringLiteral("%1-%2").arg(numbers[i]).arg(numbers[last]));
+        runs << (last == i
+                     ? QString::number(numbers[i])
+                     : QString::number(numbers[i]) + between + QString::number(numbers[last]));
         i = last + 1;
     }
     return runs.join(QStringLiteral(", "));

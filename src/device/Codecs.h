@@ -76,5 +76,5 @@ QString nameText(const QByteArray &bytes);
 std::optional<QByteArray> nameBytes(const QString &text);
 
 // Ascending numbers as runs for people to read: {1, 2, 3, 7, 9, 10} is
-// "1-3, 7, 9-10".
-QString numberRanges(const std::vector<int> &numbers);
+// "1-3, 7, 9-10" (or "1 to 3, 7, 9 to 10" with " to " between).
+QString numberRanges(const std::vector<int> &numbers, const QString &between = QStringLiteral("-"));
