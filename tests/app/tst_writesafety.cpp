@@ -162,6 +162,8 @@ void TestWriteSafety::sendWritesOnlyWhatThePageHolds_data()
     QTest::newRow("names get failed at 50")
         << QStringList{"--exception", "26:490@1"} << Action([=](TcpBench &b) {
                b.run(b.form->namesPage()->Button9);
+               QVERIFY(!b.form->isTabHighlighted(TMainForm::Tab::Names));
+               QVERIFY(!b.form->namesPage()->Button10->isEnabled());
                b.form->namesPage()->editUnitNames(std::map<int, QString>{{3, "Boiler"}});
                namesSend(b);
            })
