@@ -63,6 +63,12 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindo
     m_scheduler->setHooks(std::move(hooks));
     setWindowTitle(QStringLiteral("Quorix Ravelin Configuration....."));
     m_tcpPort = tcpPortFromEnvironment();
+    // The window paints while a Modbus TCP reply is awaited, as it does over
+    // a serial line: a silent unit no longer freezes it for the reply wait.
+    MBTcpClient.setWaitHooks({[this](int waitedMs) { m_waitFeedback.waiting(waitedMs); },
+                              [this] {
+                                  m_waitFeedback.ended();
+                              }});
     buildWindow();
     buildMenus();
     connect(Appearance::PaletteWatch::instance(), &Appearance::PaletteWatch::paletteChanged, this,

@@ -190,6 +190,7 @@ private:
     std::unique_ptr<FrameMonitor> m_frameMonitor;
 
     CursorSlot m_cursor;
+    WaitFeedback m_waitFeedback;
     std::function<std::unique_ptr<SerialLink>()> m_serialLinkFactory;
     quint16 m_tcpPort = DefaultTcpPort;
     std::optional<ProductInfo> m_sessionUnit;

@@ -182,3 +182,19 @@ QIcon applicationIcon(const QString &programFolder)
     }
     return icon.isNull() ? QIcon::fromTheme(name) : icon;
 }
+
+void WaitFeedback::waiting(int waitedMs)
+{
+    if (waitedMs >= LongWaitMs && !m_cursorShown && !QGuiApplication::overrideCursor()) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        m_cursorShown = true;
+    }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void WaitFeedback::ended()
+{
+    if (m_cursorShown && QGuiApplication::overrideCursor())
+        QGuiApplication::restoreOverrideCursor();
+    m_cursorShown = false;
+}

@@ -76,3 +76,17 @@ private:
     bool m_savedOverride = false;
     int m_savedShape = 0;
 };
+
+// While a blocking exchange waits for its reply the window keeps painting
+// (the user's input waits until the exchange is over), and a wait longer
+// than LongWaitMs shows the busy cursor unless one is already shown.
+class WaitFeedback
+{
+public:
+    static constexpr int LongWaitMs = 500;
+    void waiting(int waitedMs);
+    void ended();
+
+private:
+    bool m_cursorShown = false;
+};

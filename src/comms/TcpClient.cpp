@@ -238,7 +238,30 @@ bool TTcpClient::waitForData(int timeoutMs)
 {
     if (!connected())
         return false;
-    const int ev = waitFor(native(m_socket), POLLIN, timeoutMs);
+    int ev = 0;
+    if (!m_waitHooks.waiting || timeoutMs < 0) {
+        ev = waitFor(native(m_socket), POLLIN, timeoutMs);
+    } else {
+        // The same wait in slices, with the hook run between them.
+        QElapsedTimer clock;
+        clock.start();
+        bool hooked = false;
+        for (;;) {
+            const int left = int(std::max<qint64>(0, timeoutMs - clock.elapsed()));
+            ev = waitFor(native(m_socket), POLLIN, std::min(left, WaitSliceMs));
+            if (ev != 0 || left <= WaitSliceMs)
+                break;
+            hooked = true;
+            m_waitHooks.waiting(int(clock.elapsed()));
+            // The hook may have closed the connection (the window's events).
+            if (!connected())
+                break;
+        }
+        if (hooked && m_waitHooks.ended)
+            m_waitHooks.ended();
+        if (!connected())
+            return false;
+    }
     if (ev <= 0)
         return false;
     // Readable also means "closed" or "failed": a one-byte peek tells them apart.

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 // Blocking Modbus TCP client socket. One connection at a time; every call
 // returns within its own time bound, so an unreachable unit cannot freeze the
@@ -37,6 +38,18 @@ public:
     // Why the last open() failed, for messages and logs.
     QString lastError() const { return m_lastError; }
 
+    // A wait for data longer than one slice calls `waiting` after every
+    // slice with the milliseconds waited so far, and `ended` once when it is
+    // over: the window keeps painting while a reply is awaited. Without them
+    // (the command line) a wait simply blocks. The wait's length is unchanged.
+    struct WaitHooks
+    {
+        std::function<void(int waitedMs)> waiting;
+        std::function<void()> ended;
+    };
+    static constexpr int WaitSliceMs = 20;
+    void setWaitHooks(WaitHooks hooks) { m_waitHooks = std::move(hooks); }
+
     bool send(const std::uint8_t *data, std::size_t length) override;
     bool waitForData(int timeoutMs) override;
     int receive(std::uint8_t *buffer, int maxLength) override;
@@ -53,4 +66,5 @@ private:
     std::uint16_t m_port = 502;
     QString m_lastError;
     long long m_socket = -1;
+    WaitHooks m_waitHooks;
 };

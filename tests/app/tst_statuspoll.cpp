@@ -15,6 +15,7 @@
 #include "StatusPoll.h"
 #include "VeskComms.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
@@ -166,6 +167,7 @@ private slots:
 
     void linkMonitorAgainstTheSimulator();
     void pollsNeverCrowdOrOverlap();
+    void windowPaintsWhileAReplyIsAwaited();
 };
 
 void TestStatusPoll::display_data()
@@ -466,7 +468,10 @@ void TestStatusPoll::linkMonitorAgainstTheSimulator()
     QCOMPARE(monitor.PollFailureCount, 0);
     for (int i = 0; i < 4; ++i)
         pollTick(*form);
-    QCOMPARE(messages.texts(), QStringList{QStringLiteral("Network Connection Has Been Lost.")});
+    // The unit is there and refuses the read: not a lost link.
+    QCOMPARE(messages.texts(),
+             QStringList{QStringLiteral("The unit answered the status read with an exception 4 "
+                                        "times in a row.\nThe connection will be closed.")});
     QVERIFY(!form->Timer1->isActive());
     form->Timer2->fire();
     QVERIFY(!form->sessionOpen());
@@ -517,6 +522,49 @@ void TestStatusPoll::pollsNeverCrowdOrOverlap()
     QCOMPARE(served, (QList<Request>{Request::StatusPoll, Request::MACDialog}));
     form->Timer2->fire();
     QCOMPARE(served.last(), Request::StatusPoll);
+    QVERIFY(messages.messages.isEmpty());
+}
+
+void TestStatusPoll::windowPaintsWhileAReplyIsAwaited()
+{
+    // An earlier test's window may have left its hourglass behind.
+    while (QGuiApplication::overrideCursor())
+        QGuiApplication::restoreOverrideCursor();
+    SimProcess sim;
+    QVERIFY(sim.start(
+        {QStringLiteral("--no-animate"), QStringLiteral("--delay-ms"), QStringLiteral("900")}));
+    WorkingFolder folder;
+    MessageRecorder messages;
+    auto form = connectedForm(sim);
+    QVERIFY(form->sessionOpen());
+    // Counts the paints the window gets while the poll waits for its reply.
+    struct PaintCounter : QObject
+    {
+        bool polling = false;
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint && polling)
+                ++paints;
+            return false;
+        }
+    } counter;
+    form->installEventFilter(&counter);
+    bool busyCursor = false;
+    form->scheduler().setRequestObserver([&](Request r) {
+        counter.polling = r == Request::StatusPoll;
+        QTimer::singleShot(100, form.get(), [&] { form->update(); });
+        QTimer::singleShot(WaitFeedback::LongWaitMs + 200, form.get(), [&] {
+            busyCursor = QGuiApplication::overrideCursor() &&
+                         QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        });
+    });
+    pollTick(*form);
+    counter.polling = false;
+    QVERIFY(counter.paints > 0);
+    QVERIFY(busyCursor);
+    QVERIFY(!QGuiApplication::overrideCursor());       // gone with the wait
+    QCOMPARE(form->statusPoll()->PollFailureCount, 0); // the reply was waited for
     QVERIFY(messages.messages.isEmpty());
 }
 

@@ -24,8 +24,9 @@ StatusPoll::StatusPoll(PageHost &host, G50Page &g50, DiagnosticsPage &diagnostic
 std::optional<PolledStatus> StatusPoll::RunStatusPoll()
 {
     PolledStatus status;
-    if (!readStatusBlock(m_host.access(), status.block).ok()) {
-        countFailure();
+    const OpResult op = readStatusBlock(m_host.access(), status.block);
+    if (!op.ok()) {
+        countFailure(op.result);
         return std::nullopt;
     }
     G50ProcessFlags = status.block.G50ProcessFlags;
@@ -51,7 +52,7 @@ void StatusPoll::resetFlags()
     BACnetProcessFlags = 0;
 }
 
-void StatusPoll::countFailure()
+void StatusPoll::countFailure(RegisterResult result)
 {
     // Once a close has been asked for, by the user or by this monitor, a
     // failing poll is expected and says nothing new.
@@ -59,10 +60,15 @@ void StatusPoll::countFailure()
         return;
     if (++PollFailureCount <= SilentFailures)
         return;
-    BeepMessageDlg(m_host.access().viaComPort()
-                       ? QStringLiteral("The Connection Has Been Lost.")
-                       : QStringLiteral("Network Connection Has Been Lost."),
-                   MsgKind::Warning, MsgButtons::Ok);
+    // A unit that answers with an exception is there, but refuses the read.
+    const QString text =
+        result == ResultException
+            ? QStringLiteral("The unit answered the status read with an exception %1 times in a "
+                             "row.\rThe connection will be closed.")
+                  .arg(SilentFailures + 1)
+        : m_host.access().viaComPort() ? QStringLiteral("The Connection Has Been Lost.")
+                                       : QStringLiteral("Network Connection Has Been Lost.");
+    BeepMessageDlg(text, MsgKind::Warning, MsgButtons::Ok);
     m_host.keepUnsentChanges();
     m_host.BeginClose();
 }

@@ -5,6 +5,7 @@
 // the G50 page's status lines and the Diagnostics tab and is followed by the
 // write-back; four failed reads in a row end the session.
 
+#include "RegisterResult.h"
 #include "StatusBlock.h"
 
 #include <QtGlobal>
@@ -47,7 +48,9 @@ public:
     qint32 PollFailureCount = 0;
 
 private:
-    void countFailure();
+    // One failed poll; the last read's result says how the final message
+    // words the end of the session.
+    void countFailure(RegisterResult result);
 
     PageHost &m_host;
     G50Page &m_g50;
