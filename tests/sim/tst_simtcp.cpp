@@ -55,7 +55,6 @@ public:
                 !m_socket.waitForReadyRead(int(timeoutMs - clock.elapsed())))
                 break;
             m_buffer += m_socket.readAll();
-            ++m_reads;
         }
         const QByteArray taken = m_buffer.left(size);
         m_buffer.remove(0, taken.size());
@@ -80,12 +79,10 @@ public:
         m_socket.waitForDisconnected(timeoutMs);
         return m_socket.state() == QAbstractSocket::UnconnectedState;
     }
-    int reads() const { return m_reads; }
 
 private:
     QTcpSocket m_socket;
     QByteArray m_buffer;
-    int m_reads = 0;
 };
 
 const QByteArray ReadIdentity = hex("6b00140002");
@@ -366,8 +363,8 @@ void TstSimTcp::injectedException()
 void TstSimTcp::delayedAndSplitReplies()
 {
     SimProcess sim;
-    QVERIFY(sim.start(
-        {QStringLiteral("--delay-ms"), QStringLiteral("400"), QStringLiteral("--split")}));
+    QVERIFY(sim.start({QStringLiteral("--delay-ms"), QStringLiteral("400"),
+                       QStringLiteral("--split"), QStringLiteral("--verbose")}));
     RawClient client;
     QVERIFY(client.connectTo(sim.port()));
     QElapsedTimer clock;
@@ -377,7 +374,9 @@ void TstSimTcp::delayedAndSplitReplies()
     QVERIFY(clock.elapsed() >= 390);
     QCOMPARE(firstPiece, hex("000500000007"));
     QCOMPARE(client.receive(7), hex("136b0414350086"));
-    QVERIFY(client.reads() >= 2);
+    // Two pieces left the simulator; on a loaded machine the client may
+    // still read them in one go, so the pieces are counted in its log.
+    QTRY_COMPARE(sim.output().count(QStringLiteral(" TCP #1 TX ")), 2);
 }
 
 void TstSimTcp::lateReplyMissesTheTimeout()
