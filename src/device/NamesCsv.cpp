@@ -131,7 +131,7 @@ void readRow(const CsvRow &row, const Columns &columns, NameUpdates &updates,
                        .arg(row.fields[columns.address], QString::number(ObjectNameCount)));
         return;
     }
-    const QString &name = row.fields[columns.name];
+    const QString name = withoutFormulaGuard(row.fields[columns.name]);
     if (const auto earlier = lineOfAddress.find(*address); earlier != lineOfAddress.end()) {
         faults.add(
             row.line,
@@ -159,8 +159,24 @@ void readRow(const CsvRow &row, const Columns &columns, NameUpdates &updates,
 
 } // namespace
 
-QString csvField(const QString &text)
+bool formulaLike(QStringView text)
 {
+    if (text.isEmpty())
+        return false;
+    static const QString triggers = QStringLiteral("=+-@\t\r");
+    return triggers.contains(text.front()) ||
+           (text.front() == QLatin1Char('\'') && formulaLike(text.mid(1)));
+}
+
+QString withoutFormulaGuard(const QString &cell)
+{
+    return cell.startsWith(QLatin1Char('\'')) && formulaLike(QStringView(cell).mid(1)) ? cell.mid(1)
+                                                                                       : cell;
+}
+
+QString csvField(const QString &cell)
+{
+    const QString text = formulaLike(cell) ? QLatin1Char('\'') + cell : cell;
     const bool quote = text.contains(QLatin1Char(',')) || text.contains(QLatin1Char(';')) ||
                        text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\n')) ||
                        text.contains(QLatin1Char('\r')) ||
@@ -213,8 +229,10 @@ std::vector<CsvRow> splitCsv(const QString &text, QChar separator)
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         const bool lineEnd = c == QLatin1Char('\n') || c == QLatin1Char('\r');
-        if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
-            continue; // CRLF ends the line at its LF
+        const bool crlf =
+            c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n');
+        if (crlf && !inQuotes)
+            continue; // CRLF ends the line at its LF; inside quotes it is kept
         if (inQuotes) {
             if (c == QLatin1Char('"') && i + 1 < text.size() && text[i + 1] == QLatin1Char('"')) {
                 field += c;
@@ -223,7 +241,7 @@ std::vector<CsvRow> splitCsv(const QString &text, QChar separator)
                 inQuotes = false;
                 afterQuote = true;
             } else {
-                line += lineEnd ? 1 : 0;
+                line += lineEnd && !crlf ? 1 : 0;
                 field += c;
             }
         } else if (lineEnd) {

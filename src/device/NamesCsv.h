@@ -38,8 +38,15 @@ std::optional<NameUpdates> parseNamesCsv(const QByteArray &text, QStringList *fa
 ObjectNameList withNameUpdates(ObjectNameList names, const NameUpdates &updates);
 
 // One field for a CSV row: quoted when it holds the separator, a quote, a
-// line break or spaces at either end.
-QString csvField(const QString &text);
+// line break or spaces at either end. A text a spreadsheet would run as a
+// formula (starting with =, +, -, @, a tab or a carriage return, or such a
+// text behind apostrophes) gets a leading apostrophe, as spreadsheet users
+// do by hand; names read back lose it again.
+QString csvField(const QString &cell);
+// Whether csvField puts the apostrophe before the text.
+bool formulaLike(QStringView text);
+// A cell as written by csvField, without its apostrophe.
+QString withoutFormulaGuard(const QString &cell);
 
 // Splits CSV text into rows of fields (RFC 4180 quoting; a quoted field may
 // span lines). Each row carries the line it starts on. A quote left open or

@@ -20,6 +20,8 @@ private slots:
     void refused();
     void everyFaultIsReported();
     void updatesLeaveOtherNames();
+    void spreadsheetCells_data();
+    void spreadsheetCells();
 };
 
 void TestNamesCsv::writtenListReadsBackWhole()
@@ -152,6 +154,35 @@ void TestNamesCsv::updatesLeaveOtherNames()
     QCOMPARE(updated[0], QByteArray("first"));
     QCOMPARE(updated[99], QByteArray("last"));
     QCOMPARE(int(std::count(updated.begin(), updated.end(), QByteArray("same"))), 98);
+}
+
+// A names CSV opened in a spreadsheet must not run a name as a formula, and
+// what was written must read back as the same name.
+void TestNamesCsv::spreadsheetCells_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("row"); // as written, after "1,"
+    QTest::newRow("=") << QByteArray("=HYPERLINK(x)") << QByteArray("'=HYPERLINK(x)");
+    QTest::newRow("+") << QByteArray("+cmd|x") << QByteArray("'+cmd|x");
+    QTest::newRow("@") << QByteArray("@SUM(1)") << QByteArray("'@SUM(1)");
+    QTest::newRow("-") << QByteArray("-2+3") << QByteArray("'-2+3");
+    QTest::newRow("tab") << QByteArray("\tx") << QByteArray("'\tx");
+    QTest::newRow("apostrophe before =") << QByteArray("'=x") << QByteArray("''=x");
+    QTest::newRow("plain apostrophe") << QByteArray("'abc") << QByteArray("'abc");
+    QTest::newRow("inner =") << QByteArray("a=b") << QByteArray("a=b");
+    QTest::newRow("CRLF inside") << QByteArray("a\r\nb") << QByteArray("\"a\r\nb\"");
+}
+
+void TestNamesCsv::spreadsheetCells()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, row);
+    const QByteArray csv = namesToCsv(NameUpdates{{1, name}});
+    QCOMPARE(csv, "address,name\r\n1," + row + "\r\n");
+    QStringList faults;
+    const std::optional<NameUpdates> back = parseNamesCsv(csv, &faults);
+    QVERIFY2(back, qPrintable(faults.join('\n')));
+    QCOMPARE(back->at(1), name);
 }
 
 QTEST_GUILESS_MAIN(TestNamesCsv)
