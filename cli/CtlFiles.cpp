@@ -2,6 +2,7 @@
 // configuration to and from a file, and its object names to and from CSV.
 
 #include "CtlFiles.h"
+#include "CtlText.h"
 
 #include "Codecs.h"
 #include "ConfigFile.h"
@@ -97,7 +98,7 @@ void progressLine(const FileCommandContext &context, CtlOutput &out, const QStri
         out.json.insert(QStringLiteral("progress"), lines);
         return;
     }
-    std::printf("%s\n", qPrintable(line));
+    std::printf("%s\n", terminalSafe(line).constData());
     std::fflush(stdout);
 }
 
@@ -359,7 +360,7 @@ CtlOutput namesCsv(CtlSession &session, const FileCommandContext &context)
     if (context.json)
         out.json.insert(QStringLiteral("csv"), QString::fromUtf8(csv));
     else
-        std::fwrite(csv.constData(), 1, std::size_t(csv.size()), stdout);
+        writeFileText(csv);
     return out;
 }
 

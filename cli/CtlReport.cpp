@@ -50,7 +50,8 @@ CtlOutput report(CtlSession &session, const QString &path, ReportKind kind,
     const bool written =
         kind == ReportKind::Html
             ? writeFileAtomically(path, html.toUtf8(), &error)
-            : writeReportPdf(path, html, QStringLiteral("ravelinctl %1").arg(toolVersion()), &error);
+            : writeReportPdf(path, html, QStringLiteral("ravelinctl %1").arg(toolVersion()),
+                             &error);
     if (!written) {
         error = QStringLiteral("cannot write %1: %2").arg(path, error);
         out.exitCode = ExitFailure;

@@ -9,6 +9,7 @@
 // numeric, so no name is ever looked up. The survey only reads.
 
 #include "CtlFiles.h"
+#include "CtlText.h"
 
 #include "Codecs.h"
 #include "ConfigFile.h"
@@ -127,7 +128,8 @@ std::vector<SurveyHost> readHostsFile(const QString &path, std::uint16_t default
         if (const auto seen = lineOf.find(host->label()); seen != lineOf.end()) {
             std::fprintf(stderr,
                          "ravelinctl: %s: line %d: %s is already on line %d; surveyed once\n",
-                         qPrintable(path), i + 1, qPrintable(host->label()), seen->second);
+                         terminalSafe(path).constData(), i + 1,
+                         terminalSafe(host->label()).constData(), seen->second);
             continue;
         }
         lineOf[host->label()] = i + 1;
@@ -432,8 +434,12 @@ int runSurvey(const QStringList &arguments, std::uint16_t defaultPort, std::uint
                     .arg(hosts.size())
                     .arg(duplicates.size());
     }
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+    // JSON escapes by its own rules; the table and the CSV go through the
+    // terminal rule when they reach one.
+    if (request.format == SurveyRequest::Json)
+        std::fputs(text.toUtf8().constData(), stdout);
+    else
+        writeFileText(text.toUtf8());
     const bool findings = reachable < int(hosts.size()) || !duplicates.empty();
     return findings ? ExitFindings : ExitOk;
 }

@@ -4,6 +4,7 @@
 #include "CtlConfig.h"
 #include "CtlFiles.h"
 #include "CtlSession.h"
+#include "CtlText.h"
 
 #include "Codecs.h"
 #include "FrameFormat.h"
@@ -97,7 +98,7 @@ struct Invocation
 
 [[noreturn]] void usageError(const QString &message)
 {
-    std::fprintf(stderr, "ravelinctl: %s\n\n%s", qPrintable(message), Usage);
+    std::fprintf(stderr, "ravelinctl: %s\n\n%s", terminalSafe(message).constData(), Usage);
     std::exit(ExitUsage);
 }
 
@@ -249,27 +250,6 @@ std::function<CtlOutput(CtlSession &)> prepare(Invocation inv)
         return config.run;
     }
     usageError(QStringLiteral("unknown command \"%1\"").arg(inv.command));
-}
-
-// Text from the unit (object names, the device name) may hold any byte; a
-// terminal would obey the control characters among them. Every line printed
-// as text has them, DEL and the C1 range escaped as \xNN, and the backslash
-// doubled so that the escapes stay unambiguous. Latin-1 letters stay as they
-// are. JSON output escapes by its own rules.
-QByteArray terminalSafe(const QString &line)
-{
-    QString out;
-    out.reserve(line.size());
-    for (const QChar c : line) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
-            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
-        else if (u == u'\\')
-            out += QStringLiteral("\\\\");
-        else
-            out += c;
-    }
-    return out.toUtf8();
 }
 
 // The one-line message of a failure, as written on standard error.
