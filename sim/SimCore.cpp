@@ -4,9 +4,18 @@
 
 QString SimCore::command(const QString &line)
 {
+    // Control characters are neither taken nor echoed: an answer must not
+    // drive the terminal of whoever reads it.
+    for (const QChar c : line) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != u'\t' && u != u'\r') || (u >= 0x7F && u <= 0x9F))
+            return QStringLiteral("error the command holds a control character (code %1)")
+                .arg(int(u));
+    }
     const QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    // A blank line changes nothing, and is answered like any other line.
     if (words.isEmpty())
-        return {};
+        return QStringLiteral("ok");
     const QString normal = words.join(QLatin1Char(' '));
     const auto ok = [&normal] {
         return QStringLiteral("ok ") + normal;

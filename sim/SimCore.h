@@ -35,7 +35,8 @@ public:
 
     // Carries out one fault command line ("silent on", "exception add 21:0:40@3",
     // "restart", ...) and returns its one-line acknowledgement: "ok ..." or
-    // "error ...". A blank line is no command and gets an empty answer.
+    // "error ...". A blank line changes nothing and is answered "ok"; a line
+    // with a control character is refused without being echoed.
     QString command(const QString &line);
 
     // Numbers the requests of every endpoint, for the log.

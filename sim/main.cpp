@@ -16,6 +16,7 @@
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -195,28 +196,34 @@ void readCommands(QCoreApplication &app, SimCore &core)
     constexpr qsizetype MaxLine = 1024;
     auto *notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &app);
     auto pending = std::make_shared<QByteArray>();
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier, pending, &core] {
-        char chunk[4096];
-        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
-            return;
-        if (got <= 0) {
-            notifier->setEnabled(false);
-            return;
-        }
-        pending->append(chunk, int(got));
-        for (qsizetype end = pending->indexOf('\n'); end >= 0; end = pending->indexOf('\n')) {
-            const QString line = QString::fromUtf8(pending->left(end));
-            pending->remove(0, end + 1);
-            const QString answer = core.command(line);
-            if (!answer.isEmpty())
-                announce(answer);
-        }
-        if (pending->size() > MaxLine) {
-            pending->clear();
-            announce(QStringLiteral("error command line longer than %1 bytes").arg(MaxLine));
-        }
-    });
+    // Set while the rest of an over-long line is dropped: it was answered
+    // once, and nothing of it is taken for a command.
+    auto overLong = std::make_shared<bool>(false);
+    QObject::connect(
+        notifier, &QSocketNotifier::activated, &app, [notifier, pending, overLong, &core] {
+            char chunk[4096];
+            const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR)
+                return;
+            if (got <= 0) {
+                notifier->setEnabled(false);
+                return;
+            }
+            pending->append(chunk, int(got));
+            for (qsizetype end = pending->indexOf('\n'); end >= 0; end = pending->indexOf('\n')) {
+                const QByteArray line = pending->left(end);
+                pending->remove(0, end + 1);
+                if (std::exchange(*overLong, false))
+                    continue;
+                announce(core.command(QString::fromUtf8(line)));
+            }
+            if (pending->size() > MaxLine) {
+                pending->clear();
+                if (!std::exchange(*overLong, true))
+                    announce(
+                        QStringLiteral("error command line longer than %1 bytes").arg(MaxLine));
+            }
+        });
 }
 
 } // namespace

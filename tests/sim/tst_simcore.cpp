@@ -197,15 +197,25 @@ void TstSimCore::exceptionRules()
 void TstSimCore::faultCommands()
 {
     // What the process test does not reach: refused lines change nothing,
-    // blank lines get no answer, a restart cannot be stacked.
+    // a blank line is answered, control characters are refused unechoed, a
+    // restart cannot be stacked.
     SimOptions options = frozen();
     options.restartMs = 50;
     SimCore core(options);
     QCOMPARE(core.command(QStringLiteral("  silent   on ")), QStringLiteral("ok silent on"));
-    QCOMPARE(core.command(QString()), QString());
+    QCOMPARE(core.command(QString()), QStringLiteral("ok"));
+    QCOMPARE(core.command(QStringLiteral("   ")), QStringLiteral("ok"));
     for (const char *bad : {"silent maybe", "exception add 21", "exception add", "bogus",
                             "restart now", "exception clear all", "silent off please"})
         QVERIFY2(core.command(QString::fromLatin1(bad)).startsWith(QStringLiteral("error ")), bad);
+    for (const QString &hostile : {QStringLiteral("silent\u001b[2J on"),
+                                   QString(QLatin1Char('\0')) + QStringLiteral("silent on"),
+                                   QStringLiteral("bogus\u009b")}) {
+        const QString answer = core.command(hostile);
+        QVERIFY2(answer.startsWith(QStringLiteral("error ")), qPrintable(answer));
+        QVERIFY(!answer.contains(QChar(0x1B)) && !answer.contains(QChar(0x9B)) &&
+                !answer.contains(QChar(0)));
+    }
     QVERIFY(!core.admit());
 
     QCOMPARE(core.command(QStringLiteral("restart")), QStringLiteral("ok restart"));

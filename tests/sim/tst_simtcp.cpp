@@ -440,6 +440,14 @@ void TstSimTcp::commandsChangeFaultsWhileRunning()
 
     QVERIFY(sim.command(QStringLiteral("exception add 19")).startsWith(QStringLiteral("error ")));
     QVERIFY(sim.command(QStringLiteral("bogus")).startsWith(QStringLiteral("error ")));
+    // An over-long line gets one answer and none of it is taken; a blank
+    // line is answered too.
+    QVERIFY(sim.command(QStringLiteral("silent on ") + QString(6000, QLatin1Char('x')))
+                .startsWith(QStringLiteral("error command line longer")));
+    QCOMPARE(sim.command(QString()), QStringLiteral("ok"));
+    QCOMPARE(sim.output().count(QStringLiteral("error command line longer")), 1);
+    QVERIFY(!sim.output().contains(QStringLiteral("xxxxxxxx")));
+    QCOMPARE(client.exchange(19, ReadIdentity, 7), IdentityReply); // not silenced
 
     // A restart on command: the link is lost and comes back.
     QCOMPARE(sim.command(QStringLiteral("restart")), QStringLiteral("ok restart"));
