@@ -69,12 +69,30 @@ CtlOutput report(CtlSession &session, const QString &path, ReportKind kind,
 
 } // namespace
 
+namespace {
+
+QtMessageHandler qtHandler = nullptr;
+
+// The PDF writer needs no runtime folder; Qt's warning that the variable
+// naming one is unset (as for root in a plain shell) would only alarm.
+void withoutRuntimeDirWarning(QtMsgType type, const QMessageLogContext &context,
+                              const QString &text)
+{
+    if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (qtHandler)
+        qtHandler(type, context, text);
+}
+
+} // namespace
+
 std::unique_ptr<QCoreApplication> makeCtlApplication(int &argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "report") == 0) {
             // Never a window: the offscreen platform needs no display.
             qputenv("QT_QPA_PLATFORM", "offscreen");
+            qtHandler = qInstallMessageHandler(withoutRuntimeDirWarning);
             return std::make_unique<QGuiApplication>(argc, argv);
         }
     }

@@ -170,10 +170,12 @@ void TstCtlReport::pdfIsADocument()
     env.remove(QStringLiteral("QT_QPA_PLATFORM")); // it must run without being told
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR")); // as for root in a plain shell
     const CtlRun run = runCtl({QStringLiteral("--tcp-port"), QString::number(m_sim.port()),
                                QStringLiteral("report"), path},
                               env);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY2(!run.err.contains(QStringLiteral("XDG_RUNTIME_DIR")), qPrintable(run.err));
     const QByteArray pdf = readFile(path);
     QVERIFY(pdf.startsWith("%PDF-"));
     QVERIFY(pdf.trimmed().endsWith("%%EOF"));
