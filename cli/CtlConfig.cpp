@@ -4,8 +4,10 @@
 #include "PageRules.h"
 #include "UnitOps.h"
 
+#include <QJsonArray>
 #include <QMap>
 
+#include <initializer_list>
 #include <optional>
 
 namespace {
@@ -97,8 +99,11 @@ void putSwitch(CtlOutput &out, const QString &key, bool on)
 }
 
 // False, with the failed block and its result in `out`, when the chain of
-// exchanges stopped before its end.
-bool completed(const OpResult &op, CtlOutput &out)
+// exchanges stopped before its end. For a chain of writes (`written`, the
+// blocks in the order they are written) it also says which blocks the unit
+// took before the failure: they now hold the new values.
+bool completed(const OpResult &op, CtlOutput &out,
+               std::initializer_list<RegisterBlock> written = {})
 {
     if (op.ok())
         return true;
@@ -109,6 +114,20 @@ bool completed(const OpResult &op, CtlOutput &out)
     out.json.insert(QStringLiteral("error"), describeResult(op.result));
     out.json.insert(QStringLiteral("result"), int(op.result));
     out.json.insert(QStringLiteral("failed"), block);
+    if (written.size() == 0)
+        return false;
+    QStringList before;
+    for (const RegisterBlock &b : written) {
+        if (!op.failedBlock ||
+            (op.failedBlock->unitId == b.unitId && op.failedBlock->start == b.start))
+            break;
+        before << QString::fromLatin1(b.name);
+    }
+    out.lines
+        << (before.isEmpty()
+                ? QStringLiteral("nothing was written before it")
+                : QStringLiteral("written before it: %1").arg(before.join(QStringLiteral(", "))));
+    out.json.insert(QStringLiteral("written_blocks"), QJsonArray::fromStringList(before));
     return false;
 }
 
@@ -173,7 +192,8 @@ CtlOutput setNetwork(CtlSession &session, const Values &given)
     }
     if (given.contains(QStringLiteral("config")))
         allowed = given[QStringLiteral("config")] == QLatin1String("allowed");
-    if (!completed(writeNetworkSettings(session.access(), a, allowed), out))
+    if (!completed(writeNetworkSettings(session.access(), a, allowed), out,
+                   {Blocks::NetworkAddresses, Blocks::ConfigLock}))
         return out;
     putNetwork(out, a, allowed);
     return out;
@@ -194,7 +214,7 @@ CtlOutput setG50(CtlSession &session, const Values &given)
 {
     CtlOutput out;
     const Octets4 address = *dottedOctets(given[QStringLiteral("address")]);
-    if (completed(writeG50Address(session.access(), address), out))
+    if (completed(writeG50Address(session.access(), address), out, {Blocks::G50Address}))
         putText(out, QStringLiteral("address"), dottedText(address.data()));
     return out;
 }
@@ -276,7 +296,8 @@ CtlOutput setBACnet(CtlSession &session, const Values &given)
     case BACnetEntry::TimeToLive:
         return unitValueRefused(QStringLiteral("ttl"), e.timeToLive);
     }
-    if (completed(writeBACnetSettings(session.access(), check.settings), out))
+    if (completed(writeBACnetSettings(session.access(), check.settings), out,
+                  {Blocks::DeviceObjectId, Blocks::DeviceObjectName, Blocks::BACnetOptions}))
         putBACnet(out, check.settings);
     return out;
 }

@@ -17,9 +17,11 @@ using Regs = QList<int>;
 class Unit
 {
 public:
-    bool start()
+    bool start(const QStringList &simArguments = {})
     {
-        return m_sim.start({QStringLiteral("--no-animate"), QStringLiteral("--verbose")});
+        return m_sim.start(
+            QStringList{QStringLiteral("--no-animate"), QStringLiteral("--verbose")} +
+            simArguments);
     }
     CtlRun ctl(const QStringList &arguments)
     {
@@ -75,6 +77,8 @@ private slots:
     void setWritesTheRegisters();
     void refusedValuesSendNothing_data();
     void refusedValuesSendNothing();
+    void failedSetSaysWhatWasWritten_data();
+    void failedSetSaysWhatWasWritten();
 };
 
 void TstCtlConfig::getPrintsAPage_data()
@@ -196,6 +200,36 @@ void TstCtlConfig::refusedValuesSendNothing()
     QVERIFY(!functions.isEmpty()); // the marker read at least
     QVERIFY(!functions.contains(109));
     QVERIFY(!functions.contains(103));
+}
+
+void TstCtlConfig::failedSetSaysWhatWasWritten_data()
+{
+    // The unit answers the identity check and the reads of the page, then
+    // stops answering at the block named.
+    QTest::addColumn<QString>("answered"); // requests answered before the silence
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("written"); // the report's last line
+    QTest::newRow("bacnet, at the name") << "5"
+                                         << "set bacnet instance=777 name=Hall"
+                                         << "written before it: Device object identifier";
+    QTest::newRow("bacnet, at the identifier") << "4"
+                                               << "set bacnet instance=777 name=Hall"
+                                               << "nothing was written before it";
+    QTest::newRow("network, at the lock") << "5"
+                                          << "set network ip=10.1.2.3"
+                                          << "written before it: Network addresses";
+}
+
+void TstCtlConfig::failedSetSaysWhatWasWritten()
+{
+    QFETCH(QString, answered);
+    QFETCH(QString, arguments);
+    QFETCH(QString, written);
+    Unit unit;
+    QVERIFY(unit.start({QStringLiteral("--fail-after"), answered}));
+    const CtlRun run = unit.ctl(QStringList{"--timeout", "3"} + arguments.split(QLatin1Char(' ')));
+    QCOMPARE(run.exitCode, 3); // no reply
+    QVERIFY2(run.err.trimmed().endsWith(written), qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TstCtlConfig)
