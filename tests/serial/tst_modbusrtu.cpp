@@ -44,6 +44,11 @@ void TstModbusRtu::readReplies_data()
     QTest::newRow("split in three")
         << QList<QByteArray>{good.left(2), good.mid(2, 10), good.mid(12)} << 1 << true;
     QTest::newRow("stray bytes before") << QList<QByteArray>{hex("00ff13") + good} << 1 << true;
+    // Noise holding the unit id, and stray bytes in the reply's own burst: the
+    // whole reply with its CRC is there and is taken.
+    QTest::newRow("noise with the unit id before")
+        << QList<QByteArray>{hex("1499") + good} << 1 << true;
+    QTest::newRow("stray bytes after") << QList<QByteArray>{good + hex("aabb")} << 1 << true;
     QTest::newRow("exception") << QList<QByteArray>{withCrc(hex("14eb02"))} << 2 << false;
     // A wrong CRC is no good reply: the values would otherwise read as zeros.
     QByteArray corrupt = good;
