@@ -4,6 +4,7 @@
 #include "VeskComms.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 
 namespace {
@@ -34,6 +35,60 @@ std::uint16_t buildHeader(std::uint8_t *frame, std::uint8_t unitId, std::uint8_t
     return 6;
 }
 
+// One byte through the CRC register (reflected polynomial 0xA001).
+std::uint16_t crcStep(std::uint16_t crc, std::uint8_t b)
+{
+    crc ^= b;
+    for (int bit = 0; bit < 8; ++bit)
+        crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
+    return crc;
+}
+
+// The first start i at which the `window` bytes from i on end in their own
+// CRC (run from 0xFFFF over a frame and its CRC, low byte first, the register
+// ends at 0) and accept(i) holds; -1 when there is none.
+//
+// The register is linear in its input: over a window it is the register run
+// from 0 over the window, xor the register run from 0xFFFF over as many zero
+// bytes. Sliding the window one byte on feeds the next byte and cancels the
+// byte that leaves, whose share is its own register followed by `window`
+// zero bytes (taken from a table). So every window costs one step, and the
+// whole search is linear in the number of bytes.
+template <typename Accept>
+long firstCheckedWindow(const std::uint8_t *bytes, std::size_t length, std::size_t window,
+                        Accept accept)
+{
+    if (window == 0 || length < window)
+        return -1;
+    std::array<std::uint16_t, 8> bitShare{};
+    for (int k = 0; k < 8; ++k) {
+        std::uint16_t r = crcStep(0, std::uint8_t(1u << k));
+        for (std::size_t i = 0; i < window; ++i)
+            r = crcStep(r, 0);
+        bitShare[std::size_t(k)] = r;
+    }
+    std::array<std::uint16_t, 256> leaving{};
+    for (unsigned v = 0; v < 256; ++v) {
+        for (int k = 0; k < 8; ++k) {
+            if (v & (1u << k))
+                leaving[v] ^= bitShare[std::size_t(k)];
+        }
+    }
+    std::uint16_t zeros = 0xFFFF;
+    std::uint16_t r = 0;
+    for (std::size_t i = 0; i < window; ++i) {
+        zeros = crcStep(zeros, 0);
+        r = crcStep(r, bytes[i]);
+    }
+    for (std::size_t i = 0;; ++i) {
+        if (r == zeros && accept(i))
+            return long(i);
+        if (i + window >= length)
+            return -1;
+        r = std::uint16_t(crcStep(r, bytes[i + window]) ^ leaving[bytes[i]]);
+    }
+}
+
 struct Request
 {
     const std::uint8_t *frame;
@@ -48,38 +103,50 @@ struct Verdict
     FrameOutcome outcome;
 };
 
-// Judges how the reply wait ended. For either kind of reply it copies the
-// reply out of the receive buffer (from the unit id to the last byte
-// received) and checks it: a reply that is not exactly as long as its rule
-// asks or whose CRC is wrong is no reply of the unit's, whatever it looks
-// like. A read must carry exactly the count asked for; a write is confirmed
-// only by the echo of what was sent (register and value, or start and count,
-// at bytes 2 to 5 of request and reply alike). `reply` must hold
-// ReplyBufferSize bytes.
+// Judges how the reply wait ended. Once a rule has completed, the first
+// whole reply anywhere in what the exchange received is taken (noise may lead
+// it and stray bytes may follow it in the same burst): unit id, function code
+// or its exception form, length (for a read the byte count it announces) and
+// CRC must all agree. When there is none, the bytes the rule matched are
+// judged as they are, only to tell what was wrong with them: a reply that is
+// not exactly as long as its rule asks or whose CRC is wrong is no reply of
+// the unit's, whatever it looks like. A write is confirmed only by the echo
+// of what was sent (register and value, or start and count, at bytes 2 to 5
+// of request and reply alike). `reply` must hold ReplyBufferSize bytes;
+// `replyAt` is where the reply taken starts in the receive buffer.
 Verdict judge(TVeskComms &comms, int waited, const Request &rq, std::uint8_t *reply,
-              std::uint16_t &replyLength)
+              std::uint16_t &replyLength, long &replyAt)
 {
     replyLength = 0;
+    replyAt = -1;
     if (waited == 0)
         return {ResultNoReply, FrameOutcome::NoReply};
     if (waited != ResultGood && waited != ResultException) // not open, or closed meanwhile
         return {waited, FrameOutcome::LinkClosed};
-    // The rule number is the result: 1 good reply, 2 exception reply.
+    const std::vector<std::uint8_t> &received = comms.RxBuffer();
+    const std::size_t have = std::min<std::size_t>(comms.RxHead(), received.size());
+    const int byteCount = rq.kind == FrameKind::Read ? rq.goodTail - 4 : -1;
+    const RtuFrame::ReplySpan found = RtuFrame::findReply(received.data(), have, rq.frame[0],
+                                                          rq.frame[1], rq.goodTail, byteCount);
+    if (found.at >= 0 && found.length <= RtuMaxReplyBytes) {
+        replyAt = found.at;
+        replyLength = found.length;
+        std::copy_n(received.data() + found.at, found.length, reply);
+        if (found.exception)
+            return {ResultException, FrameOutcome::Exception};
+        if (rq.kind != FrameKind::Read && !std::equal(rq.frame + 2, rq.frame + 6, reply + 2))
+            return {ResultFailure, FrameOutcome::WrongEcho};
+        return {ResultGood, FrameOutcome::Good};
+    }
+    // The rule number says which kind of reply the bytes looked like.
     replyLength = comms.GetRxData(std::uint16_t(waited), reply, RtuMaxReplyBytes, 0, -1, -1);
     const std::uint16_t tail = waited == ResultGood ? rq.goodTail : ExceptionTail;
     if (replyLength != tail + 1)
         return {ResultFailure, FrameOutcome::WrongLength};
     if (!RtuFrame::crcMatches(reply, replyLength))
         return {ResultFailure, FrameOutcome::BadCrc};
-    if (waited == ResultException)
-        return {ResultException, FrameOutcome::Exception};
-    if (rq.kind == FrameKind::Read) {
-        if (reply[2] != rq.goodTail - 4)
-            return {ResultFailure, FrameOutcome::WrongLength};
-    } else if (!std::equal(rq.frame + 2, rq.frame + 6, reply + 2)) {
-        return {ResultFailure, FrameOutcome::WrongEcho};
-    }
-    return {ResultGood, FrameOutcome::Good};
+    // Length and CRC agree, so what did not is a read's byte count.
+    return {ResultFailure, FrameOutcome::WrongLength};
 }
 
 // One exchange: installs the good and exception rules, sends, waits and
@@ -105,7 +172,8 @@ RegisterResult exchange(TVeskComms &comms, const Request &rq, std::uint16_t time
     }
     comms.SendData(rq.frame, rq.length, timeout);
     const int waited = comms.WaitReply();
-    const Verdict v = judge(comms, waited, rq, reply, replyLength);
+    long replyAt = -1;
+    const Verdict v = judge(comms, waited, rq, reply, replyLength, replyAt);
     if (tap) {
         x.roundTrip = Clock::now() - began;
         x.link = FrameLink::Rtu;
@@ -116,9 +184,11 @@ RegisterResult exchange(TVeskComms &comms, const Request &rq, std::uint16_t time
         const std::vector<std::uint8_t> &received = comms.RxBuffer();
         x.reply = received.data();
         x.replyLength = std::min<std::size_t>(comms.RxHead(), received.size());
+        // Where the reply taken starts; failing that, where the rule that
+        // completed saw its unit id.
         const TRxConditionItem *matched =
             waited == ResultGood || waited == ResultException ? condition.Item(waited) : nullptr;
-        x.replyAt = matched ? long(matched->CountBefore) : -1;
+        x.replyAt = replyAt >= 0 ? replyAt : matched ? long(matched->CountBefore) : -1;
         tap->exchanged(x);
     }
     comms.ClearRxCondition();
@@ -176,6 +246,28 @@ bool RtuFrame::replyFits(const std::uint8_t *frame, std::uint16_t length, std::u
 {
     // Unit id, then `tail` bytes from the function code on, the CRC last.
     return length == tail + 1 && crcMatches(frame, length);
+}
+
+RtuFrame::ReplySpan RtuFrame::findReply(const std::uint8_t *bytes, std::size_t length,
+                                        std::uint8_t unitId, std::uint8_t functionCode,
+                                        std::uint16_t goodTail, int byteCount)
+{
+    const std::uint8_t exceptionCode = functionCode | ExceptionBit;
+    const std::size_t goodLength = std::size_t(goodTail) + 1;
+    const std::size_t exceptionLength = std::size_t(ExceptionTail) + 1;
+    const long good = firstCheckedWindow(bytes, length, goodLength, [&](std::size_t i) {
+        return bytes[i] == unitId && bytes[i + 1] == functionCode &&
+               (byteCount < 0 || bytes[i + 2] == byteCount);
+    });
+    const long exception = firstCheckedWindow(bytes, length, exceptionLength, [&](std::size_t i) {
+        return bytes[i] == unitId && bytes[i + 1] == exceptionCode;
+    });
+    ReplySpan span;
+    if (exception >= 0 && (good < 0 || exception < good))
+        span = {exception, std::uint16_t(exceptionLength), true};
+    else if (good >= 0)
+        span = {good, std::uint16_t(goodLength), false};
+    return span;
 }
 
 int RtuFrame::storeReadValues(const std::uint8_t *frame, std::uint16_t length, std::uint16_t count,

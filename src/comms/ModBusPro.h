@@ -20,6 +20,7 @@
 #include "FrameTap.h"
 #include "RegisterResult.h"
 
+#include <cstddef>
 #include <cstdint>
 
 class TVeskComms;
@@ -68,6 +69,22 @@ bool crcMatches(const std::uint8_t *frame, std::uint16_t length);
 // `tail` bytes (the rule's count from the function code on) and ends in the
 // CRC of the bytes before it.
 bool replyFits(const std::uint8_t *frame, std::uint16_t length, std::uint16_t tail);
+// Where findReply found a reply: its first byte within the bytes searched
+// (-1 when none), its length and whether it is the exception reply.
+struct ReplySpan
+{
+    long at = -1;
+    std::uint16_t length = 0;
+    bool exception = false;
+};
+// The first frame in bytes[0..length-1] that is a whole reply to the request:
+// the unit id, then the function code followed by goodTail bytes (and, when
+// byteCount >= 0, that byte count right after the code), or the function
+// code with bit 0x80 followed by 3 bytes; either way ending in the CRC of
+// the bytes before it. Bytes before and after the frame are ignored. Runs in
+// time linear in length.
+ReplySpan findReply(const std::uint8_t *bytes, std::size_t length, std::uint8_t unitId,
+                    std::uint8_t functionCode, std::uint16_t goodTail, int byteCount);
 // Stores the registers of a good read reply (unit id, function, byte count,
 // data, CRC) into values: byte count / 2 entries (at least one), never more
 // than count nor more than the frame carries. Returns the number stored.

@@ -11,6 +11,8 @@
 
 #include <QString>
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -70,11 +72,26 @@ public:
     // more than 1 ms or `capacity` bytes are in, so a block is what arrived in
     // one burst.
     ReadResult read(std::uint8_t *buffer, std::size_t capacity, std::size_t &received);
+    // When read() last took bytes from the driver: the epoch of the steady
+    // clock before any. Safe to call from any thread while the reader runs.
+    std::chrono::steady_clock::time_point lastReceived() const
+    {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(m_lastReceived.load(std::memory_order_acquire)));
+    }
     // Wakes a read() in progress (or the next one) so it returns Stopped.
     void requestStop();
     void close();
 
 private:
+    // Called by read() whenever the driver has handed over bytes.
+    void noteReceived()
+    {
+        m_lastReceived.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                             std::memory_order_release);
+    }
+
     struct Impl;
     std::unique_ptr<Impl> d;
+    std::atomic<std::chrono::steady_clock::rep> m_lastReceived{0};
 };

@@ -250,6 +250,7 @@ SerialDevice::ReadResult SerialDevice::read(std::uint8_t *buffer, std::size_t ca
         }
         const ssize_t n = ::read(d->fd, buffer + received, capacity - received);
         if (n > 0) {
+            noteReceived();
             received += std::size_t(n);
             timeoutMs = InterByteGapMs;
         } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {

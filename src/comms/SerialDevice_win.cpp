@@ -209,6 +209,7 @@ SerialDevice::ReadResult SerialDevice::read(std::uint8_t *buffer, std::size_t ca
         if (now > 0) {
             received = std::min(now, capacity);
             std::memcpy(buffer, d->readBuffer.data(), received);
+            noteReceived();
             return ReadResult::Data;
         }
         if (!d->readPending)
@@ -229,6 +230,7 @@ SerialDevice::ReadResult SerialDevice::read(std::uint8_t *buffer, std::size_t ca
             if (n > 0) {
                 received = std::min<std::size_t>(n, capacity);
                 std::memcpy(buffer, d->readBuffer.data(), received);
+                noteReceived();
                 return ReadResult::Data;
             }
         } else {

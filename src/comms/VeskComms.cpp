@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -17,8 +18,32 @@ constexpr std::uint16_t NoTimeout = 65535;
 constexpr int WaitSliceMs = 3;
 // How long ClosePort waits for the receive thread to end.
 constexpr unsigned long ThreadStopMs = 10000;
+// The longest a request waits for the line to fall silent: a peer that never
+// stops talking must not hold the user interface for good.
+constexpr std::chrono::milliseconds SilenceWaitLimit(250);
+
+using Clock = std::chrono::steady_clock;
+
+// Bits of one character in halves (one and a half stop bits count three).
+std::int64_t characterHalfBits(const SerialLineSettings &line)
+{
+    const int stopHalves = line.stopBits == TStopBits::sb2     ? 4
+                           : line.stopBits == TStopBits::sb1_5 ? 3
+                                                               : 2;
+    const int parity = line.parity == TParity::None ? 0 : 1;
+    return 2 * (1 + line.dataBits + parity) + stopHalves;
+}
 
 } // namespace
+
+std::chrono::nanoseconds InterFrameSilence(const SerialLineSettings &line)
+{
+    if (line.baudRate == 0 || line.baudRate > 19200)
+        return std::chrono::microseconds(1750);
+    // 3.5 characters = 7/4 of the character's half bits, in bit times.
+    return std::chrono::nanoseconds(7 * characterHalfBits(line) * 1'000'000'000LL /
+                                    (4 * std::int64_t(line.baudRate)));
+}
 
 TVeskComms::TVeskComms(QObject *owner) : QObject(owner)
 {
@@ -64,6 +89,8 @@ bool TVeskComms::OpenPort()
         break;
     }
     m_device = std::move(device);
+    m_line = settings;
+    m_sentEnd = Clock::time_point();
     PrepareRxBuffer();
     m_matchFlag = m_timeoutFlag = false;
     m_flagsValid = true;
@@ -131,13 +158,41 @@ bool TVeskComms::SendData(const std::uint8_t *data, std::uint16_t length, std::u
 {
     if (m_rxStatus == -2)
         return false;
+    if (IsOpen())
+        waitForSilence();
     ClearRxBuffer();
     m_matchFlag = m_timeoutFlag = false;
     m_timeoutTicks = timeout;
     m_rxStatus = -1;
     m_pastFirstTick = false;
     m_timer.start();
-    return IsOpen() && m_device->write(data, length);
+    if (!IsOpen())
+        return false;
+    const bool written = m_device->write(data, length);
+    // The driver takes the bytes at once; the last one leaves the line after
+    // all of them have been clocked out.
+    const std::int64_t halfBits = characterHalfBits(m_line) * length;
+    m_sentEnd =
+        Clock::now() + std::chrono::nanoseconds(halfBits * 1'000'000'000LL /
+                                                (2 * std::max<std::uint32_t>(1, m_line.baudRate)));
+    return written;
+}
+
+void TVeskComms::waitForSilence() const
+{
+    // The silence runs from the later of the last byte the receive thread
+    // took and the last byte sent. Bytes may still arrive while waiting, so
+    // the deadline is looked at again after each sleep; only the remainder
+    // of the silence is ever waited, never a fixed delay on top.
+    const std::chrono::nanoseconds silence = InterFrameSilence(m_line);
+    const Clock::time_point limit = Clock::now() + SilenceWaitLimit;
+    for (;;) {
+        const Clock::time_point due = std::max(m_device->lastReceived(), m_sentEnd) + silence;
+        const Clock::time_point now = Clock::now();
+        if (now >= due || now >= limit)
+            return;
+        std::this_thread::sleep_until(std::min(due, limit));
+    }
 }
 
 int TVeskComms::WaitReply()

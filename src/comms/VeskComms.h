@@ -18,6 +18,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,6 +34,11 @@ class ECommsError : public std::runtime_error
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The silence the line must keep between two frames: 3.5 character times
+// (start bit, data bits, parity bit if any, stop bits) up to 19200 baud, a
+// fixed 1.75 ms above, so that a unit need not time ever shorter characters.
+std::chrono::nanoseconds InterFrameSilence(const SerialLineSettings &settings);
 
 class TVeskComms : public QObject
 {
@@ -70,9 +76,12 @@ public:
     // The device OpenPort opens: DevicePath, or what COM(CommPort + 1) maps to.
     QString DeviceName() const;
 
-    // Empties the receive buffer, arms the timeout (in 100 ms ticks; 65535
-    // never runs out) and writes. Returns whether every byte was written at
-    // once; false without doing anything after ClosePort of a closed port.
+    // Waits until the line has been silent for InterFrameSilence since the
+    // last byte received or sent (a unit would otherwise take the request for
+    // the tail of the frame before it), then empties the receive buffer, arms
+    // the timeout (in 100 ms ticks; 65535 never runs out) and writes. Returns
+    // whether every byte was written at once; false without doing anything
+    // after ClosePort of a closed port.
     bool SendData(const std::uint8_t *data, std::uint16_t length, std::uint16_t timeout);
     // Processes events until the exchange ends: k >= 1 rule k completed, 0 the
     // timeout ran out, otherwise RxStatus (-1 when not open or closed during
@@ -115,12 +124,17 @@ private:
     void storeByte(std::uint8_t b);
     void matchByte(std::uint8_t b);
     void stopRxThread();
+    void waitForSilence() const;
 
     std::unique_ptr<SerialDevice> m_device;
     std::unique_ptr<TRxThread> m_thread;
     QTimer m_timer;
     std::vector<std::uint8_t> m_rxBuffer;
     std::uint16_t m_rxHead = 0;
+    // The line settings of the open port and when the last byte written is
+    // due to have left it.
+    SerialLineSettings m_line;
+    std::chrono::steady_clock::time_point m_sentEnd;
     TRxCondition *m_condition = nullptr;
     int m_matchedItem = -1;
     int m_rxStatus = 0;

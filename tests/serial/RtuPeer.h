@@ -16,6 +16,9 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <vector>
+
 class RtuPeer : public QObject
 {
 public:
@@ -34,6 +37,11 @@ public:
 
     // Everything received so far.
     QByteArray received;
+    // Steady-clock times: when the first read after each reply (or the first
+    // read at all) returned, and just before the last chunk of each reply
+    // was handed to the pty.
+    std::vector<std::chrono::steady_clock::time_point> requestBegan;
+    std::vector<std::chrono::steady_clock::time_point> replyEnded;
 
 private:
     void onReadable()
@@ -43,6 +51,10 @@ private:
         if (n <= 0) {
             m_notifier.setEnabled(false);
             return;
+        }
+        if (m_awaitingRequest) {
+            requestBegan.push_back(std::chrono::steady_clock::now());
+            m_awaitingRequest = false;
         }
         received.append(chunk, int(n));
         if (m_requestSize > 0 && received.size() >= m_requestSize) {
@@ -55,6 +67,10 @@ private:
     {
         if (chunks.isEmpty())
             return;
+        if (chunks.size() == 1) {
+            replyEnded.push_back(std::chrono::steady_clock::now());
+            m_awaitingRequest = true;
+        }
         m_pty.write(chunks.takeFirst());
         QTimer::singleShot(m_gapMs, this, [this, rest = std::move(chunks)] { sendChunks(rest); });
     }
@@ -64,4 +80,5 @@ private:
     int m_requestSize = 0;
     QList<QByteArray> m_chunks;
     int m_gapMs = 30;
+    bool m_awaitingRequest = true;
 };

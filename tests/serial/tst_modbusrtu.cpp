@@ -28,6 +28,7 @@ private slots:
     void writeReplies();
     void blockWriteFrame();
     void noReply();
+    void requestsWaitForLineSilence();
     void countsBeyondTheBuffersAreRefused();
     void closedComponent();
     void facadeSerialBranch();
@@ -44,6 +45,11 @@ void TstModbusRtu::readReplies_data()
     QTest::newRow("split in three")
         << QList<QByteArray>{good.left(2), good.mid(2, 10), good.mid(12)} << 1 << true;
     QTest::newRow("stray bytes before") << QList<QByteArray>{hex("00ff13") + good} << 1 << true;
+    // Noise holding the unit id, and stray bytes in the reply's own burst: the
+    // whole reply with its CRC is there and is taken.
+    QTest::newRow("noise with the unit id before")
+        << QList<QByteArray>{hex("1499") + good} << 1 << true;
+    QTest::newRow("stray bytes after") << QList<QByteArray>{good + hex("aabb")} << 1 << true;
     QTest::newRow("exception") << QList<QByteArray>{withCrc(hex("14eb02"))} << 2 << false;
     // A wrong CRC is no good reply: the values would otherwise read as zeros.
     QByteArray corrupt = good;
@@ -156,6 +162,35 @@ void TstModbusRtu::noReply()
     line.peer.script(8, {withCrc(hex("136b020086"))});
     QCOMPARE(RtuReadRegisters(line.comms, 19, 107, 21, 1, 5, &value), 1);
     QCOMPARE(value, std::uint16_t(134));
+}
+
+void TstModbusRtu::requestsWaitForLineSilence()
+{
+    // The peer stamps a reply just before writing it, so no earlier than the
+    // component could have received its last byte, and stamps a request once
+    // its read has returned, so no earlier than the component wrote it. Every
+    // delay of the pty and the scheduler therefore lies inside the gap the
+    // peer measures: a gap can only look longer than the component's wait,
+    // never shorter, and the silence must show in full in the smallest one.
+    Line line;
+    QVERIFY(line.open());
+    constexpr int Exchanges = 6;
+    std::uint16_t values[12];
+    for (int i = 0; i < Exchanges; ++i) {
+        line.peer.script(int(ReadNetwork.size()) * (i + 1), {networkReply()});
+        QCOMPARE(RtuReadRegisters(line.comms, 20, 107, 7, 12, 5, values), 1);
+    }
+    const auto &ended = line.peer.replyEnded;
+    const auto &began = line.peer.requestBegan;
+    QCOMPARE(int(ended.size()), Exchanges);
+    QCOMPARE(int(began.size()), Exchanges);
+    std::chrono::nanoseconds smallest = std::chrono::nanoseconds::max();
+    for (int i = 1; i < Exchanges; ++i)
+        smallest = std::min(smallest, std::chrono::nanoseconds(began[i] - ended[i - 1]));
+    // 3.5 characters of 10 bits at 9600 baud.
+    const std::chrono::nanoseconds silence(3'645'833);
+    QVERIFY2(smallest >= silence,
+             qPrintable(QString("smallest gap %1 us").arg(smallest.count() / 1000)));
 }
 
 void TstModbusRtu::countsBeyondTheBuffersAreRefused()

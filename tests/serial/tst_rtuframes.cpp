@@ -16,6 +16,12 @@ const std::uint8_t *bytes(const QByteArray &a)
     return reinterpret_cast<const std::uint8_t *>(a.constData());
 }
 
+QByteArray withCrc(QByteArray frame)
+{
+    const std::uint16_t crc = ModbusCrc16(bytes(frame), 0, std::uint16_t(frame.size() - 1));
+    return frame.append(char(crc >> 8)).append(char(crc & 0xFF));
+}
+
 } // namespace
 
 class TstRtuFrames : public QObject
@@ -29,6 +35,8 @@ private slots:
     void crcMatches();
     void storeReadValues_data();
     void storeReadValues();
+    void findReply_data();
+    void findReply();
 };
 
 void TstRtuFrames::crc_data()
@@ -102,6 +110,52 @@ void TstRtuFrames::storeReadValues()
     for (std::uint16_t v : values)
         got.append(v);
     QCOMPARE(got, expected);
+}
+
+void TstRtuFrames::findReply_data()
+{
+    // Replies to a read of 2 registers at unit 20 (function 107): the good
+    // reply is 9 bytes, 6 of them from the function code on before the CRC.
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<int>("at"); // -1: no reply found
+    QTest::addColumn<bool>("exception");
+
+    const QByteArray good = withCrc(hex("146b0400c000a8"));
+    const QByteArray exception = withCrc(hex("14eb02"));
+    QByteArray badCrc = good;
+    badCrc[8] = char(badCrc.at(8) ^ 0x01);
+    QTest::newRow("alone") << good << 0 << false;
+    QTest::newRow("noise with the unit id before") << hex("1499") + good << 2 << false;
+    QTest::newRow("stray bytes after") << good + hex("aabb") << 0 << false;
+    QTest::newRow("noise then a bad crc") << hex("1499") + badCrc << -1 << false;
+    QTest::newRow("two partial frames") << good.left(5) + good.left(6) << -1 << false;
+    QTest::newRow("partial then whole") << good.left(5) + good << 5 << false;
+    QTest::newRow("exception after noise") << hex("1499") + exception << 2 << true;
+    // The CRC agrees but the byte count announces another length.
+    QTest::newRow("wrong byte count") << withCrc(hex("146b0200c000a8")) << -1 << false;
+    QTest::newRow("another unit") << withCrc(hex("156b0400c000a8")) << -1 << false;
+    QTest::newRow("another function") << withCrc(hex("146c0400c000a8")) << -1 << false;
+    QTest::newRow("cut short") << good.left(8) << -1 << false;
+    // Far behind the start, the sliding CRC must still agree with the frame's.
+    QByteArray longNoise;
+    for (int i = 0; i < 300; ++i)
+        longNoise.append(char(i % 3 == 0 ? 0x14 : (i * 37) & 0xFF));
+    QTest::newRow("after long noise") << longNoise + good + hex("14") << 300 << false;
+    QTest::newRow("exception before a good reply") << exception + good << 0 << true;
+}
+
+void TstRtuFrames::findReply()
+{
+    QFETCH(QByteArray, received);
+    QFETCH(int, at);
+    QFETCH(bool, exception);
+    const RtuFrame::ReplySpan span =
+        RtuFrame::findReply(bytes(received), std::size_t(received.size()), 20, 107, 8, 4);
+    QCOMPARE(span.at, long(at));
+    if (at >= 0) {
+        QCOMPARE(span.exception, exception);
+        QCOMPARE(int(span.length), exception ? 5 : 9);
+    }
 }
 
 QTEST_GUILESS_MAIN(TstRtuFrames)

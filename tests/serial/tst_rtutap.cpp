@@ -62,6 +62,12 @@ void TstRtuTap::readVerdicts_data()
     // The reply is decoded where the client found it, after the noise.
     QTest::newRow("noise before") << QList<QByteArray>{hex("00ff13") + good} << 1
                                   << FrameOutcome::Good << 20 << 107 << 12 << -1;
+    // Noise holding the unit id starts no reply of its own.
+    QTest::newRow("noise with the unit id before") << QList<QByteArray>{hex("1499") + good} << 1
+                                                   << FrameOutcome::Good << 20 << 107 << 12 << -1;
+    QTest::newRow("exception after noise")
+        << QList<QByteArray>{hex("1499") + withCrc(hex("14eb02"))} << 2 << FrameOutcome::Exception
+        << 20 << 235 << -1 << 2;
     QTest::newRow("exception") << QList<QByteArray>{withCrc(hex("14eb02"))} << 2
                                << FrameOutcome::Exception << 20 << 235 << -1 << 2;
     QByteArray corrupt = good;
