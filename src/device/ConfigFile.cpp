@@ -4,7 +4,6 @@
 #include "JsonLocator.h"
 #include "SaveFile.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -569,16 +568,15 @@ QByteArray serializeUnitConfig(const UnitConfig &config)
 
 bool loadUnitConfig(const QString &path, UnitConfig &config, ConfigError *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QString reason;
+    const std::optional<QByteArray> text = readRegularFile(path, MaxConfigFileSize, &reason);
+    if (!text) {
         if (error)
-            *error = ConfigError{
-                0, QString(), QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+            *error =
+                ConfigError{0, QString(), QStringLiteral("cannot read %1: %2").arg(path, reason)};
         return false;
     }
-    // One byte beyond the limit is enough to tell that the file is too large.
-    const QByteArray text = file.read(MaxConfigFileSize + 1);
-    std::optional<UnitConfig> parsed = parseUnitConfig(text, error);
+    std::optional<UnitConfig> parsed = parseUnitConfig(*text, error);
     if (!parsed)
         return false;
     config = std::move(*parsed);
