@@ -213,6 +213,9 @@ void TstCtlFiles::badFileSendsNothing_data()
         "bacnet.deviceName", "21 characters, at most 19");
     row("newer format", "\"formatVersion\": 1", "\"formatVersion\": 2", "formatVersion",
         "formatVersion", "newer than this tool reads");
+    QTest::newRow("nested too deep")
+        << QByteArray("{\n\"extra\":\n" + QByteArray(100000, '[')) << QStringLiteral("line 3")
+        << QStringLiteral("nested more than 32 levels");
 }
 
 void TstCtlFiles::badFileSendsNothing()
