@@ -9,10 +9,10 @@
 #include "ConfigTransfer.h"
 #include "NamesCsv.h"
 #include "RavelinVersion.h"
+#include "SaveFile.h"
 #include "UnitOps.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 
@@ -131,6 +131,16 @@ bool readWholeUnit(RegisterAccess &access, UnitConfig &config, CtlOutput &out)
 CtlOutput backup(CtlSession &session, const QString &path, const FileCommandContext &context)
 {
     CtlOutput out;
+    // A path that cannot take the file (a FIFO, a device) is refused before
+    // the unit is read: the answer would not change after a whole read.
+    QString unusable;
+    if (!checkWriteTarget(path, &unusable)) {
+        const QString error = QStringLiteral("cannot write %1: %2").arg(path, unusable);
+        out.exitCode = ExitFailure;
+        out.lines << error;
+        out.json.insert(QStringLiteral("error"), error);
+        return out;
+    }
     if (!checkRavelin(session.access(), context, out))
         return out;
     UnitConfig config;
@@ -366,12 +376,12 @@ CtlOutput namesCsv(CtlSession &session, const FileCommandContext &context)
 
 NameUpdates readNamesFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        refuseFile(path, {QStringLiteral("cannot read it: %1").arg(file.errorString())});
+    QString reason;
+    const std::optional<QByteArray> text = readRegularFile(path, MaxNamesCsvSize, &reason);
+    if (!text)
+        refuseFile(path, {QStringLiteral("cannot read it: %1").arg(reason)});
     QStringList faults;
-    const std::optional<NameUpdates> updates =
-        parseNamesCsv(file.read(MaxNamesCsvSize + 1), &faults);
+    const std::optional<NameUpdates> updates = parseNamesCsv(*text, &faults);
     if (!updates)
         refuseFile(path, faults);
     return *updates;

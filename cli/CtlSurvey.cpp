@@ -14,13 +14,13 @@
 #include "Codecs.h"
 #include "ConfigFile.h"
 #include "NamesCsv.h"
+#include "SaveFile.h"
 #include "StatusTexts.h"
 #include "TcpClient.h"
 #include "UnitOps.h"
 #include "UnitReport.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -105,12 +105,11 @@ std::optional<SurveyHost> parseHostLine(const QString &text, std::uint16_t defau
 
 std::vector<SurveyHost> readHostsFile(const QString &path, std::uint16_t defaultPort)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        refuseFile(path, {QStringLiteral("cannot read it: %1").arg(file.errorString())});
-    const QByteArray bytes = file.read(MaxHostsFileSize + 1);
-    if (bytes.size() > MaxHostsFileSize)
-        refuseFile(path, {QStringLiteral("larger than %1 bytes").arg(MaxHostsFileSize)});
+    QString reason;
+    const std::optional<QByteArray> read = readRegularFile(path, MaxHostsFileSize, &reason);
+    if (!read)
+        refuseFile(path, {QStringLiteral("cannot read it: %1").arg(reason)});
+    const QByteArray &bytes = *read;
     std::vector<SurveyHost> hosts;
     std::map<QString, int> lineOf;
     QStringList faults;

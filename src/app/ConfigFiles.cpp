@@ -16,7 +16,6 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -453,18 +452,14 @@ void ConfigFiles::ImportNamesClick()
     if (!choice)
         return;
     const QString shownName = QFileInfo(choice->path).fileName();
-    QFile file(choice->path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        showError(QStringLiteral("%1 cannot be read: %2").arg(shownName, file.errorString()));
+    QString reason;
+    const std::optional<QByteArray> text = readRegularFile(choice->path, MaxNamesCsvSize, &reason);
+    if (!text) {
+        showError(QStringLiteral("%1 cannot be read: %2").arg(shownName, reason));
         return;
     }
-    const QByteArray text = file.read(MaxNamesCsvSize + 1);
     QStringList faults;
-    std::optional<NameUpdates> updates;
-    if (text.size() > MaxNamesCsvSize)
-        faults << QStringLiteral("the file is larger than %1 bytes").arg(MaxNamesCsvSize);
-    else
-        updates = parseNamesCsv(text, &faults);
+    const std::optional<NameUpdates> updates = parseNamesCsv(*text, &faults);
     if (!updates) {
         showError(QStringLiteral("%1 was refused; nothing was changed:\r%2")
                       .arg(shownName, faults.join(QLatin1Char('\r'))));

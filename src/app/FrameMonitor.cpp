@@ -3,6 +3,7 @@
 #include "Appearance.h"
 #include "FrameFormat.h"
 #include "RegisterAccess.h"
+#include "SaveFile.h"
 #include "UiSupport.h"
 
 #include <QAction>
@@ -374,6 +375,8 @@ void FrameMonitor::updateStatus()
 
 bool FrameMonitor::saveTo(const QString &path, SaveFormat format, QString *error) const
 {
+    if (!checkWriteTarget(path, error))
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
         if (error)

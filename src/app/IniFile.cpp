@@ -2,19 +2,6 @@
 
 #include "SaveFile.h"
 
-#include <QFile>
-
-#include <algorithm>
-
-#ifdef _WIN32
-#include <QFileInfo>
-#else
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 QByteArray sectionName(const QByteArray &line)
@@ -37,103 +24,19 @@ bool sameName(const QByteArray &a, const QString &b)
     return QString::fromLatin1(a.trimmed()).compare(b.trimmed(), Qt::CaseInsensitive) == 0;
 }
 
-enum class ReadOutcome
-{
-    Read,
-    Missing,
-    Unreadable
-};
-
-#ifdef _WIN32
-
-ReadOutcome readSettingsFile(const QString &path, QByteArray &content)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        return ReadOutcome::Missing;
-    if (!info.isFile() || info.size() > IniFile::MaxFileSize)
-        return ReadOutcome::Unreadable;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return ReadOutcome::Unreadable;
-    content = file.read(IniFile::MaxFileSize + 1);
-    if (file.error() != QFileDevice::NoError || content.size() > IniFile::MaxFileSize)
-        return ReadOutcome::Unreadable;
-    return ReadOutcome::Read;
-}
-
-#else
-
-bool isSmallRegularFile(const struct stat &st)
-{
-    return S_ISREG(st.st_mode) && st.st_size <= IniFile::MaxFileSize;
-}
-
-// Reads at most MaxFileSize bytes of an open regular file; false on an error
-// or when the file has grown beyond the limit since it was looked at.
-bool readBounded(int fd, qint64 expectedSize, QByteArray &content)
-{
-    QByteArray data(qsizetype(expectedSize) + 1, Qt::Uninitialized);
-    qsizetype have = 0;
-    for (;;) {
-        if (have == data.size()) {
-            if (have > IniFile::MaxFileSize)
-                return false;
-            data.resize(std::min<qsizetype>(2 * have, IniFile::MaxFileSize + 1));
-        }
-        const ssize_t n = ::read(fd, data.data() + have, size_t(data.size() - have));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        have += n;
-    }
-    data.truncate(have);
-    content = data;
-    return true;
-}
-
-ReadOutcome readSettingsFile(const QString &path, QByteArray &content)
-{
-    // The type is checked before opening (opening a device can have effects of
-    // its own) and again on the open descriptor, which O_NONBLOCK keeps from
-    // blocking should a FIFO have taken the file's place in between.
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st
-    {
-    };
-    if (::stat(name.constData(), &st) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? ReadOutcome::Missing : ReadOutcome::Unreadable;
-    if (!isSmallRegularFile(st))
-        return ReadOutcome::Unreadable;
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return ReadOutcome::Unreadable;
-    const bool ok = ::fstat(fd, &st) == 0 && isSmallRegularFile(st) &&
-                    readBounded(fd, qint64(st.st_size), content);
-    ::close(fd);
-    return ok ? ReadOutcome::Read : ReadOutcome::Unreadable;
-}
-
-#endif
-
 } // namespace
 
 bool IniFile::load(const QString &path)
 {
-    QByteArray content;
-    switch (readSettingsFile(path, content)) {
-    case ReadOutcome::Missing:
-        m_content.clear();
+    bool missing = false;
+    const std::optional<QByteArray> content = readRegularFile(path, MaxFileSize, nullptr, &missing);
+    if (!content) {
+        if (!missing)
+            return false;
+        m_content.clear(); // a missing file reads as empty
         return true;
-    case ReadOutcome::Unreadable:
-        return false;
-    case ReadOutcome::Read:
-        break;
     }
-    m_content = content;
+    m_content = *content;
     return true;
 }
 

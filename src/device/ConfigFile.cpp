@@ -4,7 +4,6 @@
 #include "JsonLocator.h"
 #include "SaveFile.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -12,6 +11,14 @@
 #include <cmath>
 
 namespace {
+
+// Text from the file as a message quotes it: cut to a readable length.
+QString quoted(const QString &text)
+{
+    if (text.size() <= MaxQuotedLength)
+        return text;
+    return text.left(MaxQuotedLength - 1) + QChar(0x2026); // an ellipsis
+}
 
 // Free text (the tool's name and version) is shown, never sent; the limit
 // only keeps a damaged file from filling a window.
@@ -188,7 +195,7 @@ public:
         if (!bytes)
             fail(path, QStringLiteral("\"%1\" holds a character the unit cannot store (names "
                                       "take Latin-1 characters only)")
-                           .arg(*text));
+                           .arg(quoted(*text)));
         return bytes;
     }
 
@@ -206,10 +213,11 @@ public:
         case AddressCheck::Malformed:
             fail(path, QStringLiteral("\"%1\" is not an address of four numbers (such as "
                                       "192.0.2.10)")
-                           .arg(*text));
+                           .arg(quoted(*text)));
             break;
         case AddressCheck::OutOfRange:
-            fail(path, QStringLiteral("\"%1\" has a number out of range (0 to 255)").arg(*text));
+            fail(path,
+                 QStringLiteral("\"%1\" has a number out of range (0 to 255)").arg(quoted(*text)));
             break;
         }
         return std::nullopt;
@@ -236,7 +244,7 @@ bool readHeader(Reader &r, const QJsonObject &root, UnitConfig &config)
     if (*format != QLatin1String(ConfigFormatName))
         return r.fail(QStringLiteral("format"),
                       QStringLiteral("\"%1\" is not a unit configuration (expected \"%2\")")
-                          .arg(*format, QLatin1String(ConfigFormatName)));
+                          .arg(quoted(*format), QLatin1String(ConfigFormatName)));
     const std::optional<qint64> version =
         r.number(root, QString(), QStringLiteral("formatVersion"), 1, 1 << 30);
     if (!version)
@@ -267,7 +275,7 @@ bool readHeader(Reader &r, const QJsonObject &root, UnitConfig &config)
             return r.fail(QStringLiteral("savedAt"),
                           QStringLiteral("\"%1\" is not a date and time such as "
                                          "2024-05-01T09:30:00Z")
-                              .arg(*text));
+                              .arg(quoted(*text)));
     }
     return true;
 }
@@ -291,16 +299,16 @@ bool readIdentity(Reader &r, const QJsonObject &root, UnitConfig &config)
     if (value < 0 || value > 65535)
         return r.fail(
             jsonChildPath(parent, QStringLiteral("firmware")),
-            QStringLiteral("\"%1\" is not a firmware version such as 1.34").arg(*firmware));
+            QStringLiteral("\"%1\" is not a firmware version such as 1.34").arg(quoted(*firmware)));
     info.firmware = std::uint16_t(value);
     const auto mac = r.string(*s, parent, QStringLiteral("mac"), 17);
     if (!mac)
         return false;
     static const QRegularExpression macForm(QStringLiteral("^[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}$"));
     if (!macForm.match(*mac).hasMatch())
-        return r.fail(
-            jsonChildPath(parent, QStringLiteral("mac")),
-            QStringLiteral("\"%1\" is not a MAC address such as 02:7A:1C:05:17:3A").arg(*mac));
+        return r.fail(jsonChildPath(parent, QStringLiteral("mac")),
+                      QStringLiteral("\"%1\" is not a MAC address such as 02:7A:1C:05:17:3A")
+                          .arg(quoted(*mac)));
     const QStringList parts = mac->split(QLatin1Char(':'));
     for (int i = 0; i < 6; ++i)
         info.mac[std::size_t(i)] = std::uint16_t(parts[i].toUInt(nullptr, 16));
@@ -442,7 +450,7 @@ QString ConfigError::text() const
 {
     QString where = line > 0 ? QStringLiteral("line %1").arg(line) : QString();
     if (!key.isEmpty())
-        where += (where.isEmpty() ? QString() : QStringLiteral(", ")) + key;
+        where += (where.isEmpty() ? QString() : QStringLiteral(", ")) + quoted(key);
     return where.isEmpty() ? message : where + QStringLiteral(": ") + message;
 }
 
@@ -477,6 +485,12 @@ std::optional<UnitConfig> parseUnitConfig(const QByteArray &text, ConfigError *e
                           .arg(MaxConfigFileSize));
     if (text.trimmed().isEmpty())
         return refuse(0, QString(), QStringLiteral("the file is empty"));
+
+    if (const qsizetype deep = JsonLocator::firstTooDeep(text, MaxConfigNesting); deep >= 0)
+        return refuse(JsonLocator::lineAt(text, deep), QString(),
+                      QStringLiteral("nested more than %1 levels deep; a configuration file "
+                                     "nests two")
+                          .arg(MaxConfigNesting));
 
     const JsonLocator locator(text);
     QJsonParseError parseError;
@@ -569,16 +583,15 @@ QByteArray serializeUnitConfig(const UnitConfig &config)
 
 bool loadUnitConfig(const QString &path, UnitConfig &config, ConfigError *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QString reason;
+    const std::optional<QByteArray> text = readRegularFile(path, MaxConfigFileSize, &reason);
+    if (!text) {
         if (error)
-            *error = ConfigError{
-                0, QString(), QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+            *error =
+                ConfigError{0, QString(), QStringLiteral("cannot read %1: %2").arg(path, reason)};
         return false;
     }
-    // One byte beyond the limit is enough to tell that the file is too large.
-    const QByteArray text = file.read(MaxConfigFileSize + 1);
-    std::optional<UnitConfig> parsed = parseUnitConfig(text, error);
+    std::optional<UnitConfig> parsed = parseUnitConfig(*text, error);
     if (!parsed)
         return false;
     config = std::move(*parsed);

@@ -25,6 +25,14 @@ constexpr int ConfigFormatVersion = 1;
 constexpr char ConfigFormatName[] = "ravelin-unit-config";
 // A configuration file is a few kilobytes; anything far larger is not one.
 constexpr qint64 MaxConfigFileSize = 1024 * 1024;
+// The deepest nesting of objects and lists a file may have, the top-level
+// object being level 1. The format itself goes two levels deep (a section in
+// the top-level object); the rest is room for keys a person or a newer tool
+// adds. Deeper text is refused before it is parsed: it is no configuration,
+// and parsing it costs memory in proportion to its depth.
+constexpr int MaxConfigNesting = 32;
+// Text from a file quoted in a message is cut to this many characters.
+constexpr int MaxQuotedLength = 80;
 
 struct NetworkConfig
 {

@@ -73,6 +73,23 @@ int JsonLocator::lineAt(const QByteArray &text, qsizetype offset)
     return 1 + int(QByteArrayView(text.constData(), end).count('\n'));
 }
 
+qsizetype JsonLocator::firstTooDeep(const QByteArray &text, int maxDepth)
+{
+    int depth = 0;
+    for (qsizetype pos = 0; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        if (c == '"') {
+            pos = stringEnd(text, pos) - 1; // the closing quote; the loop steps past it
+        } else if (c == '{' || c == '[') {
+            if (++depth > maxDepth)
+                return pos;
+        } else if ((c == '}' || c == ']') && depth > 0) {
+            --depth;
+        }
+    }
+    return -1;
+}
+
 void JsonLocator::record(const QString &path, qsizetype offset, int line)
 {
     m_entries.push_back({path, offset, line});
@@ -112,6 +129,8 @@ void JsonLocator::scan(const QByteArray &text)
         } else if (isSpace(c)) {
             ++pos;
         } else if (c == '{' || c == '[') {
+            if (stack.size() >= std::size_t(MaxDepth))
+                return;
             const std::optional<QString> path = valueStart(pos);
             if (!path)
                 return;

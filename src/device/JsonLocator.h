@@ -18,6 +18,11 @@
 class JsonLocator
 {
 public:
+    // Values nested deeper than this are not recorded: the scan stops at the
+    // first one, so that text of any shape costs memory in proportion to its
+    // length, not to its length times its depth.
+    static constexpr int MaxDepth = 64;
+
     explicit JsonLocator(const QByteArray &text);
 
     // The line (from 1) of the value at path (of its key, for a key of an
@@ -35,6 +40,11 @@ public:
 
     // The line of a byte offset into text.
     static int lineAt(const QByteArray &text, qsizetype offset);
+
+    // The offset of the first '{' or '[' (outside strings) that opens a level
+    // deeper than maxDepth, the top-level value being level 1; -1 when there
+    // is none. One pass that keeps only a count: linear time, no memory.
+    static qsizetype firstTooDeep(const QByteArray &text, int maxDepth);
 
 private:
     struct Entry

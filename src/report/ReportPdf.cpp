@@ -1,5 +1,7 @@
 #include "ReportPdf.h"
 
+#include "SaveFile.h"
+
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
@@ -9,6 +11,8 @@
 bool writeReportPdf(const QString &path, const QString &html, const QString &creator,
                     QString *reason)
 {
+    if (!checkWriteTarget(path, reason))
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         *reason = file.errorString();

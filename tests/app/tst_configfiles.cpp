@@ -13,6 +13,7 @@
 #include "NetworkPage.h"
 #include "SimProcess.h"
 #include "SimSession.h"
+#include "SpecialFiles.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -142,6 +143,8 @@ QJsonObject unitPart(QJsonObject config)
 
 } // namespace
 
+Q_DECLARE_METATYPE(FileDialogKind)
+
 class TestConfigFiles : public QObject
 {
     Q_OBJECT
@@ -155,6 +158,10 @@ private slots:
     void namesCsv();
     void report_data();
     void report();
+    void inputsThatAreNotFilesAreRefused_data();
+    void inputsThatAreNotFilesAreRefused();
+    void outputsThatAreNotFilesAreLeftAlone_data();
+    void outputsThatAreNotFilesAreLeftAlone();
 };
 
 void TestConfigFiles::menuFollowsSessionAndPage()
@@ -371,6 +378,107 @@ void TestConfigFiles::report()
         QVERIFY(html.contains(config.value("g50").toObject().value("ipAddress").toString()));
         QVERIFY(html.contains("127.0.0.1"));
     }
+}
+
+// Opening a configuration or importing names from something that is not a
+// regular file: refused at once with the reason. A FIFO without a writer used
+// to freeze the window (the watchdog releases it).
+void TestConfigFiles::inputsThatAreNotFilesAreRefused_data()
+{
+    QTest::addColumn<FileDialogKind>("action");
+    QTest::addColumn<QString>("kind");
+    for (const auto &[action, name] : {std::pair{FileDialogKind::OpenConfig, "open config"},
+                                       std::pair{FileDialogKind::ImportNames, "import names"}})
+        for (const char *kind : {"fifo", "device", "directory"})
+            QTest::addRow("%s, %s", name, kind) << action << kind;
+}
+
+void TestConfigFiles::inputsThatAreNotFilesAreRefused()
+{
+    QFETCH(FileDialogKind, action);
+    QFETCH(QString, kind);
+    Bench b;
+    QVERIFY(b.open());
+    const QString path = b.file("input");
+    const QString why = makeNode(path, kind);
+    if (!why.isEmpty() && kind == QLatin1String("device") && !qEnvironmentVariableIsSet("CI"))
+        QSKIP(qPrintable(why));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    const QStringList before = b.shown();
+
+    FifoWatchdog watchdog(path);
+    if (action == FileDialogKind::OpenConfig) {
+        b.openConfig(path, true);
+    } else {
+        b.form->pageControl()->setCurrentIndex(int(Tab::Names));
+        b.next = {path, false};
+        b.files().ImportNames1->trigger();
+    }
+    watchdog.done();
+    QVERIFY2(!watchdog.fired(), "the window blocked on the file");
+    QCOMPARE(b.messages.messages.size(), 1);
+    QCOMPARE(b.messages.messages[0].kind, MsgKind::Error);
+    QVERIFY2(b.messages.texts()[0].contains("not a regular file"),
+             qPrintable(b.messages.texts()[0]));
+    QCOMPARE(b.shown(), before);
+    QCOMPARE(b.marks(), (QList<bool>{false, false, false, false}));
+    QCOMPARE(nodeType(path), kind);
+}
+
+// Saving the configuration, the report or the names onto a FIFO or a device
+// node: refused with the reason and the node left as it was (it used to be
+// replaced by a regular file).
+void TestConfigFiles::outputsThatAreNotFilesAreLeftAlone_data()
+{
+    QTest::addColumn<FileDialogKind>("action");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
+    const std::pair<FileDialogKind, const char *> actions[] = {
+        {FileDialogKind::SaveConfig, "unit.json"},
+        {FileDialogKind::SaveReport, "report.html"},
+        {FileDialogKind::SaveReport, "report.pdf"},
+        {FileDialogKind::ExportNames, "names.csv"}};
+    for (const auto &[action, name] : actions)
+        for (const char *kind : {"fifo", "device"})
+            QTest::addRow("%s, %s", name, kind) << action << name << kind;
+}
+
+void TestConfigFiles::outputsThatAreNotFilesAreLeftAlone()
+{
+    QFETCH(FileDialogKind, action);
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    Bench b;
+    QVERIFY(b.open());
+    if (action == FileDialogKind::ExportNames) {
+        // Names are exported only once the page holds some.
+        b.form->pageControl()->setCurrentIndex(int(Tab::Names));
+        const QString names = b.file("in.csv");
+        QVERIFY(writeText(names, "address,name\n1,Hall\n"));
+        b.next = {names, false};
+        b.files().ImportNames1->trigger();
+        QCOMPARE(b.form->namesPage()->unitNames().value(0), QStringLiteral("Hall"));
+        b.messages.messages.clear();
+    }
+    const QString path = b.file(name);
+    const QString why = makeNode(path, kind);
+    if (!why.isEmpty() && kind == QLatin1String("device") && !qEnvironmentVariableIsSet("CI"))
+        QSKIP(qPrintable(why));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+
+    FifoWatchdog watchdog(path);
+    b.next = {path, false};
+    if (action == FileDialogKind::SaveConfig)
+        b.request(b.form->SaveCurrentConfig1);
+    else if (action == FileDialogKind::SaveReport)
+        b.request(b.files().SaveReport1);
+    else
+        b.files().ExportNames1->trigger();
+    watchdog.done();
+    QVERIFY2(!watchdog.fired(), "the window blocked on the file");
+    QVERIFY2(b.messages.texts().join('\n').contains("not a regular file"),
+             qPrintable(b.messages.texts().join('\n')));
+    QCOMPARE(nodeType(path), kind);
 }
 
 QTEST_MAIN(TestConfigFiles)

@@ -7,6 +7,7 @@
 #include "FrameFormat.h"
 #include "FrameMonitor.h"
 #include "SimProcess.h"
+#include "SpecialFiles.h"
 
 #include <QAction>
 #include <QApplication>
@@ -72,6 +73,8 @@ QStringList readLines(const QString &path)
 
 } // namespace
 
+Q_DECLARE_METATYPE(FrameMonitor::SaveFormat)
+
 class TestFrameMonitor : public QObject
 {
     Q_OBJECT
@@ -82,6 +85,8 @@ private slots:
     void thousandsOfRowsInBatches();
     void pauseHoldsTheTableWhileTheRingGoesOn();
     void saveAndCopyWhatTheFilterShows();
+    void saveLeavesNodesAlone_data();
+    void saveLeavesNodesAlone();
     void menuItemAcrossSessions();
 };
 
@@ -209,6 +214,42 @@ void TestFrameMonitor::saveAndCopyWhatTheFilterShows()
     QString error;
     QVERIFY(!monitor.saveTo(dir.path(), FrameMonitor::SaveFormat::Text, &error));
     QVERIFY(!error.isEmpty());
+}
+
+// "Save As..." onto a FIFO or a device node: refused, the node left as it
+// was (it used to be replaced by a regular file).
+void TestFrameMonitor::saveLeavesNodesAlone_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<FrameMonitor::SaveFormat>("format");
+    for (const char *kind : {"fifo", "device"}) {
+        QTest::addRow("%s, text", kind) << kind << FrameMonitor::SaveFormat::Text;
+        QTest::addRow("%s, csv", kind) << kind << FrameMonitor::SaveFormat::Csv;
+    }
+}
+
+void TestFrameMonitor::saveLeavesNodesAlone()
+{
+    QFETCH(QString, kind);
+    QFETCH(FrameMonitor::SaveFormat, format);
+    RegisterAccess access;
+    FrameMonitor monitor(access);
+    feed(monitor.log(), 1, 2);
+    monitor.refresh();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("frames"));
+    const QString why = makeNode(path, kind);
+    if (!why.isEmpty() && kind == QLatin1String("device") && !qEnvironmentVariableIsSet("CI"))
+        QSKIP(qPrintable(why));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    FifoWatchdog watchdog(path);
+    QString error;
+    const bool saved = monitor.saveTo(path, format, &error);
+    watchdog.done();
+    QVERIFY(!watchdog.fired());
+    QVERIFY(!saved);
+    QVERIFY2(error.contains(QLatin1String("not a regular file")), qPrintable(error));
+    QCOMPARE(nodeType(path), kind);
 }
 
 void TestFrameMonitor::menuItemAcrossSessions()

@@ -4,6 +4,7 @@
 // stops at the block the unit refuses.
 
 #include "FileTestKit.h"
+#include "SpecialFiles.h"
 
 #include <QJsonArray>
 #include <QtTest>
@@ -107,6 +108,10 @@ private slots:
     void namesTravelAsCsv();
     void partialReorderedCsvSetsOnlyItsNames();
     void badCsvIsReportedByLineAndSendsNothing();
+    void inputsThatAreNotFilesAreRefused_data();
+    void inputsThatAreNotFilesAreRefused();
+    void outputsThatAreNotFilesAreLeftAlone_data();
+    void outputsThatAreNotFilesAreLeftAlone();
 
 private:
     QTemporaryDir m_dir;
@@ -208,6 +213,9 @@ void TstCtlFiles::badFileSendsNothing_data()
         "bacnet.deviceName", "21 characters, at most 19");
     row("newer format", "\"formatVersion\": 1", "\"formatVersion\": 2", "formatVersion",
         "formatVersion", "newer than this tool reads");
+    QTest::newRow("nested too deep")
+        << QByteArray("{\n\"extra\":\n" + QByteArray(100000, '[')) << QStringLiteral("line 3")
+        << QStringLiteral("nested more than 32 levels");
 }
 
 void TstCtlFiles::badFileSendsNothing()
@@ -560,6 +568,89 @@ void TstCtlFiles::badCsvIsReportedByLineAndSendsNothing()
              qPrintable(run.err));
     QVERIFY(run.err.contains(QStringLiteral("line 5: the name of address 4 holds \"\u20AC\"")));
     QCOMPARE(int(requestFunctions(m_watch).size()), before);
+}
+
+// Every file ravelinctl reads, given something that is not a regular file:
+// refused at once with the reason, nothing sent to the unit. A FIFO without a
+// writer used to block the command for ever (the watchdog releases it).
+void TstCtlFiles::inputsThatAreNotFilesAreRefused_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("kind");
+    for (const char *command : {"restore", "set-names", "survey --hosts"})
+        for (const char *kind : {"fifo", "device", "directory"})
+            QTest::addRow("%s, %s", command, kind) << command << kind;
+}
+
+void TstCtlFiles::inputsThatAreNotFilesAreRefused()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("input"));
+    const QString why = makeNode(path, kind);
+    if (!why.isEmpty() && kind == QLatin1String("device") && !qEnvironmentVariableIsSet("CI"))
+        QSKIP(qPrintable(why));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+
+    const int before = int(requestFunctions(m_watch).size());
+    FifoWatchdog watchdog(path);
+    const CtlRun run = ctlAt(m_watch.port(), command.split(QLatin1Char(' ')) + QStringList{path});
+    watchdog.done();
+    QVERIFY2(!watchdog.fired(), "ravelinctl blocked on the file");
+    QCOMPARE(run.exitCode, 5);
+    QVERIFY2(run.err.contains(path + QStringLiteral(": cannot read it: not a regular file")) ||
+                 run.err.contains(path + QStringLiteral(": not a regular file")),
+             qPrintable(run.err));
+    QVERIFY(run.err.contains(QStringLiteral("nothing was sent")));
+    QCOMPARE(int(requestFunctions(m_watch).size()), before);
+    QCOMPARE(nodeType(path), kind);
+}
+
+// Every file ravelinctl writes, aimed at something that is not a regular
+// file: refused with the reason and left as it was. A backup onto a device
+// node used to replace it with a regular file, and onto a FIFO to block.
+void TstCtlFiles::outputsThatAreNotFilesAreLeftAlone_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("viaLink"); // the path is a symbolic link to the node
+    const std::pair<const char *, const char *> commands[] = {
+        {"backup", "unit.json"}, {"report", "report.html"}, {"report", "report.pdf"}};
+    for (const auto &[command, name] : commands)
+        for (const char *kind : {"fifo", "device"})
+            QTest::addRow("%s %s, %s", command, name, kind) << command << name << kind << false;
+    QTest::newRow("backup, link to a fifo") << "backup"
+                                            << "unit.json"
+                                            << "fifo" << true;
+}
+
+void TstCtlFiles::outputsThatAreNotFilesAreLeftAlone()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(bool, viaLink);
+    QTemporaryDir dir;
+    const QString node = dir.filePath(name);
+    const QString why = makeNode(node, kind);
+    if (!why.isEmpty() && kind == QLatin1String("device") && !qEnvironmentVariableIsSet("CI"))
+        QSKIP(qPrintable(why));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    const QString path = viaLink ? dir.filePath(QStringLiteral("link-") + name) : node;
+    if (viaLink)
+        QVERIFY(QFile::link(node, path));
+
+    FifoWatchdog watchdog(node);
+    const CtlRun run = ctlAt(m_source.port(), {command, path});
+    watchdog.done();
+    QVERIFY2(!watchdog.fired(), "ravelinctl blocked on the file");
+    QVERIFY2(run.exitCode > 0, qPrintable(run.err));
+    QVERIFY2((run.out + run.err).contains(QStringLiteral("not a regular file")),
+             qPrintable(run.out + run.err));
+    QCOMPARE(nodeType(node), kind);
+    QCOMPARE(nodeType(path), viaLink ? QStringLiteral("link") : kind);
 }
 
 QTEST_GUILESS_MAIN(TstCtlFiles)

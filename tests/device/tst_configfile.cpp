@@ -73,6 +73,10 @@ private slots:
     void refused();
     void refusedFileLeavesTheCallerAlone();
     void locatorFollowsNestingAndEscapes();
+    void nestingIsBounded_data();
+    void nestingIsBounded();
+    void quotedTextIsCut_data();
+    void quotedTextIsCut();
     void sendingFollowsTheBACnetPage();
     void restorePlanBlockByBlock();
 };
@@ -291,6 +295,67 @@ void TestConfigFile::locatorFollowsNestingAndEscapes()
     // Broken text: what was read before the fault is still placed.
     const JsonLocator broken("{\"a\": 1,\n \"b\": [1,\n 2 oops");
     QCOMPARE(broken.lastPathBefore(1000), QStringLiteral("b[1]"));
+}
+
+// Nesting is refused past MaxConfigNesting levels before the text is parsed,
+// whatever its depth: 100 000 levels used to take gigabytes and abort.
+void TestConfigFile::nestingIsBounded_data()
+{
+    QTest::addColumn<QByteArray>("extra"); // a key added on line 2 of a good file
+    QTest::addColumn<bool>("accepted");
+    const auto nested = [](int levels, const char *open, const char *close) {
+        return "\"extra\": " + QByteArray(open).repeated(levels) + "1" +
+               QByteArray(close).repeated(levels) + ",\n";
+    };
+    // The top-level object is the first level.
+    QTest::newRow("lists at the limit") << nested(MaxConfigNesting - 1, "[", "]") << true;
+    QTest::newRow("lists one above") << nested(MaxConfigNesting, "[", "]") << false;
+    QTest::newRow("objects one above") << nested(MaxConfigNesting, "{\"a\": ", "}") << false;
+    QTest::newRow("brackets inside a string")
+        << "\"extra\": \"\\\"" + QByteArray(1000, '[') + "\",\n"
+        << true;
+    QTest::newRow("100 000 levels, never closed")
+        << "\"extra\": " + QByteArray(100000, '[') << false;
+}
+
+void TestConfigFile::nestingIsBounded()
+{
+    QFETCH(QByteArray, extra);
+    QFETCH(bool, accepted);
+    const QByteArray text = "{\n" + extra + goodFile().mid(2);
+    ConfigError error;
+    const std::optional<UnitConfig> config = parseUnitConfig(text, &error);
+    QVERIFY2(config.has_value() == accepted, qPrintable(error.text()));
+    if (!accepted) {
+        QCOMPARE(error.line, 2);
+        QVERIFY2(error.message.contains(
+                     QStringLiteral("nested more than %1 levels").arg(MaxConfigNesting)),
+                 qPrintable(error.message));
+    }
+}
+
+// Whatever the file holds, a refusal quotes at most MaxQuotedLength
+// characters of it: a key or value of thousands used to fill the message.
+void TestConfigFile::quotedTextIsCut_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    const QByteArray longKey = '"' + QByteArray(5000, 'k') + '"';
+    const QByteArray good = goodFile();
+    QTest::newRow("key twice") << "{\n" + longKey + ": 1, " + longKey + ": 2,\n" + good.mid(2);
+    QTest::newRow("syntax error after a key") << "{\n" + longKey + ": ]";
+    QByteArray format = good;
+    format.replace("ravelin-unit-config", QByteArray(100, 'x')); // the longest name read
+    QTest::newRow("format name") << format;
+}
+
+void TestConfigFile::quotedTextIsCut()
+{
+    QFETCH(QByteArray, text);
+    ConfigError error;
+    QVERIFY(!parseUnitConfig(text, &error));
+    const QString shown = error.text();
+    QVERIFY2(shown.size() < 2 * MaxQuotedLength + 80, qPrintable(shown.left(300)));
+    QVERIFY2(shown.contains(QChar(0x2026)), qPrintable(shown));
 }
 
 void TestConfigFile::sendingFollowsTheBACnetPage()
