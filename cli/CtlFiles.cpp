@@ -23,15 +23,17 @@ namespace CtlFiles {
 void usageError(const QString &message)
 {
     std::fprintf(stderr, "ravelinctl: %s\n(ravelinctl --help lists the commands)\n",
-                 qPrintable(message));
+                 terminalSafe(message).constData());
     std::exit(ExitUsage);
 }
 
 void refuseFile(const QString &path, const QStringList &messages)
 {
     for (const QString &message : messages)
-        std::fprintf(stderr, "ravelinctl: %s: %s\n", qPrintable(path), qPrintable(message));
-    std::fprintf(stderr, "ravelinctl: %s refused; nothing was sent\n", qPrintable(path));
+        std::fprintf(stderr, "ravelinctl: %s: %s\n", terminalSafe(path).constData(),
+                     terminalSafe(message).constData());
+    std::fprintf(stderr, "ravelinctl: %s refused; nothing was sent\n",
+                 terminalSafe(path).constData());
     std::exit(ExitBadFile);
 }
 
@@ -185,6 +187,7 @@ struct RestoreRequest
     UnitConfig config;
     RestoreOptions options;
     bool dryRun = false;
+    bool force = false; // a file saved from another product, restored all the same
 };
 
 RestoreRequest prepareRestoreRequest(const QStringList &arguments)
@@ -197,6 +200,8 @@ RestoreRequest prepareRestoreRequest(const QStringList &arguments)
             request.options.includeNetwork = true;
         else if (a == QLatin1String("--include-identity"))
             request.options.includeIdentity = true;
+        else if (a == QLatin1String("--force"))
+            request.force = true;
         else if (a.startsWith(QLatin1String("--")))
             usageError(QStringLiteral("restore: unknown option %1").arg(a));
         else if (request.path.isEmpty())
@@ -209,6 +214,15 @@ RestoreRequest prepareRestoreRequest(const QStringList &arguments)
     ConfigError error;
     if (!loadUnitConfig(request.path, request.config, &error))
         refuseFile(request.path, {error.text()});
+    // Registers of another product mean other things: its file is no
+    // Ravelin configuration, whatever its sections look like.
+    const std::optional<ProductInfo> &identity = request.config.identity;
+    if (identity && identity->productCode != QuorixProductCode && !request.force)
+        refuseFile(request.path,
+                   {QStringLiteral("saved from a unit reporting product code %1, not a Quorix "
+                                   "Ravelin unit (%2); restore --force restores it all the same")
+                        .arg(identity->productCode)
+                        .arg(QuorixProductCode)});
     return request;
 }
 

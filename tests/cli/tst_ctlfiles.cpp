@@ -213,6 +213,11 @@ void TstCtlFiles::badFileSendsNothing_data()
         "bacnet.deviceName", "21 characters, at most 19");
     row("newer format", "\"formatVersion\": 1", "\"formatVersion\": 2", "formatVersion",
         "formatVersion", "newer than this tool reads");
+    QVERIFY(good.contains("\"productCode\": 5173"));
+    QByteArray otherProduct = good;
+    otherProduct.replace("\"productCode\": 5173", "\"productCode\": 9999");
+    QTest::newRow("another product's file")
+        << otherProduct << QStringLiteral("product code 9999") << QStringLiteral("--force");
     QTest::newRow("nested too deep")
         << QByteArray("{\n\"extra\":\n" + QByteArray(100000, '[')) << QStringLiteral("line 3")
         << QStringLiteral("nested more than 32 levels");
