@@ -1,5 +1,7 @@
 #include "ModBusTCPPro.h"
 
+#include "DottedQuad.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -237,58 +239,11 @@ RegisterResult TcpWriteRegisters(TcpStream &client, int unitId, std::uint8_t fun
     return exchange(client, rq, timeout, reply, tap);
 }
 
-namespace {
-
-// Decimal conversion of one address part: leading spaces are skipped; an empty
-// part or a space after or between digits gives -1. Large values saturate so
-// they fail the range test instead of wrapping into it.
-int partValue(const QString &part)
-{
-    int i = 0;
-    while (i < part.size() && part[i] == QLatin1Char(' '))
-        ++i;
-    if (i == part.size())
-        return -1;
-    long long value = 0;
-    for (; i < part.size(); ++i) {
-        const QChar c = part[i];
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return -1;
-        value = std::min(value * 10 + (c.unicode() - '0'), 1000000LL);
-    }
-    return int(value);
-}
-
-} // namespace
-
 bool ParseIPAddress(const QString &text, int octets[4])
 {
-    if (text.size() < 7)
+    std::array<int, 4> parsed{};
+    if (parseDottedQuad(text, StrictAddressRules, parsed) != DottedQuadResult::Good)
         return false;
-    int i = 0;
-    while (i < text.size() && text[i] == QLatin1Char(' '))
-        ++i;
-
-    int part = 0;
-    QString partText;
-    for (; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == QLatin1Char('.')) {
-            if (part >= 4)
-                return false; // a fifth dot: four entries are already stored
-            octets[part] = partValue(partText);
-            if (octets[part] < 0 || octets[part] > 255)
-                return false;
-            partText.clear();
-            ++part;
-        } else if (c == QLatin1Char(' ') || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))) {
-            partText += c;
-        } else {
-            return false;
-        }
-    }
-    if (part != 3)
-        return false;
-    octets[3] = partValue(partText);
-    return octets[3] >= 0 && octets[3] <= 255;
+    std::copy(parsed.begin(), parsed.end(), octets);
+    return true;
 }

@@ -46,5 +46,5 @@ RegisterResult TcpWriteRegisters(TcpStream &client, int unitId, std::uint8_t fun
 
 // Strict dotted-quad parser: true when text is four decimal parts from 0 to 255
 // separated by three dots (leading spaces of the text and of each part are
-// allowed). Entries before a failing part may already have been written.
+// allowed). On false `octets` is left as it was.
 bool ParseIPAddress(const QString &text, int octets[4]);
