@@ -19,22 +19,36 @@ enum class Area
     BACnet
 };
 
+template <typename S> QString keyOf(const SettingRow<S> &row)
+{
+    return QLatin1String(row.cliKey);
+}
+
+template <typename S, std::size_t N> QStringList cliKeys(const SettingTable<S, N> &rows)
+{
+    QStringList keys;
+    for (const SettingRow<S> &row : rows)
+        if (row.cliKey)
+            keys << keyOf(row);
+    return keys;
+}
+
 // The keys a set may give, per area, in the order get prints them.
 QStringList settableKeys(Area area)
 {
     switch (area) {
     case Area::Network:
-        return {"ip", "gateway", "mask", "config"};
+        return cliKeys(NetworkRows);
     case Area::G50:
-        return {"address"};
+        return cliKeys(G50Rows);
     case Area::BACnet:
-        return {"instance", "name", "comparison", "foreign", "bbmd", "ttl"};
+        return cliKeys(BACnetRows);
     }
     return {};
 }
 
-const QStringList ReadOnlyKeys{"mac", "firmware"};
-const QStringList AddressKeys{"ip", "gateway", "mask"};
+// Shown by get network after the settable keys, never set.
+const QStringList ReadOnlyKeys{QLatin1String(MacRow.cliKey), "firmware"};
 
 std::optional<Area> areaNamed(const QString &name)
 {
@@ -50,36 +64,37 @@ std::optional<Area> areaNamed(const QString &name)
 // KEY=VALUE arguments as given, each value already checked on its own.
 using Values = QMap<QString, QString>;
 
-// Why a value is refused by its key's rule; empty when it is accepted.
-QString valueProblem(const QString &key, const QString &value)
+// A value given for a key, by its row's codec and entry rule; nothing with
+// `problem` set to why it is refused.
+template <typename S, std::size_t N>
+std::optional<SettingValue> givenValue(const SettingTable<S, N> &rows, const QString &key,
+                                       const QString &value, QString *problem = nullptr)
 {
-    const auto must = [&](const QString &what) {
-        return QStringLiteral("%1 must be %2, not \"%3\"").arg(key, what, value);
-    };
-    if (key == QLatin1String("config"))
-        return value == QLatin1String("allowed") || value == QLatin1String("forbidden")
-                   ? QString()
-                   : must(QStringLiteral("allowed or forbidden"));
-    if (key == QLatin1String("comparison") || key == QLatin1String("foreign"))
-        return value == QLatin1String("on") || value == QLatin1String("off")
-                   ? QString()
-                   : must(QStringLiteral("on or off"));
-    if (key == QLatin1String("instance"))
-        return deviceInstanceEntry(value)
-                   ? QString()
-                   : must(QStringLiteral("a whole number from 0 to %1").arg(MaxDeviceInstance));
-    if (key == QLatin1String("name"))
-        return deviceNameEntry(value) ? QString()
-                                      : must(QStringLiteral("at most %1 characters, each with a "
-                                                            "one-byte (Latin-1) code")
-                                                 .arg(MaxDeviceNameLength));
-    if (key == QLatin1String("ttl"))
-        return entryNumberInRange(value, 1, MaxTimeToLive)
-                   ? QString()
-                   : must(QStringLiteral("a whole number from 1 to %1").arg(MaxTimeToLive));
-    // The addresses: ip, gateway, mask, address, bbmd.
-    return dottedOctets(value) ? QString()
-                               : must(QStringLiteral("four octets from 0 to 255, as 192.0.2.1"));
+    const SettingRow<S> *row = rowWithCliKey(rows, key);
+    QString what;
+    std::optional<SettingValue> v =
+        settingFromCli(row->codec, row->rule, row->cliWords, value, &what);
+    if (!v && problem)
+        *problem = QStringLiteral("%1 must be %2, not \"%3\"").arg(key, what, value);
+    return v;
+}
+
+// Why a value is refused by its key's rule; empty when it is accepted.
+QString valueProblem(Area area, const QString &key, const QString &value)
+{
+    QString problem;
+    switch (area) {
+    case Area::Network:
+        givenValue(NetworkRows, key, value, &problem);
+        break;
+    case Area::G50:
+        givenValue(G50Rows, key, value, &problem);
+        break;
+    case Area::BACnet:
+        givenValue(BACnetRows, key, value, &problem);
+        break;
+    }
+    return problem;
 }
 
 void put(CtlOutput &out, const QString &key, const QString &text, const QJsonValue &json)
@@ -93,9 +108,14 @@ void putText(CtlOutput &out, const QString &key, const QString &text)
     put(out, key, text, text);
 }
 
-void putSwitch(CtlOutput &out, const QString &key, bool on)
+// Every row with a ravelinctl key, in the table's order.
+template <typename S, std::size_t N>
+void putRows(CtlOutput &out, const SettingTable<S, N> &rows, const S &value)
 {
-    put(out, key, on ? QStringLiteral("on") : QStringLiteral("off"), on);
+    for (const SettingRow<S> &row : rows)
+        if (row.cliKey)
+            put(out, keyOf(row), settingText(row, value, SettingSurface::Cli),
+                settingCliJson(row.codec, row.get(value), row.cliWords));
 }
 
 // False, with the failed block and its result in `out`, when the chain of
@@ -147,22 +167,14 @@ CtlOutput unitValueRefused(const QString &key, const QString &value)
 
 // --- Network ---
 
-void putNetwork(CtlOutput &out, const NetworkAddresses &a, bool allowed)
-{
-    for (int i = 0; i < 3; ++i)
-        putText(out, AddressKeys[i], dottedText(a.data() + 4 * i));
-    putText(out, QStringLiteral("config"),
-            allowed ? QStringLiteral("allowed") : QStringLiteral("forbidden"));
-}
-
 CtlOutput getNetwork(CtlSession &session)
 {
     CtlOutput out;
     NetworkReading r;
     if (!completed(readNetworkSettings(session.access(), r), out))
         return out;
-    putNetwork(out, *r.addresses, configViaNetworkAllowed(*r.lockWord));
-    putText(out, QStringLiteral("mac"), macLabel(r.product->mac.data()));
+    putRows(out, NetworkRows, NetworkConfig{*r.addresses, configViaNetworkAllowed(*r.lockWord)});
+    putText(out, keyOf(MacRow), settingText(MacRow, *r.product, SettingSurface::Cli));
     putText(out, QStringLiteral("firmware"),
             firmwareLabel(r.product->productCode, r.product->firmware));
     return out;
@@ -171,31 +183,25 @@ CtlOutput getNetwork(CtlSession &session)
 CtlOutput setNetwork(CtlSession &session, const Values &given)
 {
     CtlOutput out;
-    NetworkAddresses a{};
-    bool allowed = false;
+    NetworkConfig n{NetworkAddresses{}, false};
     // What is not given is sent back as the unit holds it.
     if (given.size() < settableKeys(Area::Network).size()) {
         NetworkReading r;
         if (!completed(readNetworkSettings(session.access(), r), out))
             return out;
-        a = *r.addresses;
-        allowed = configViaNetworkAllowed(*r.lockWord);
+        n = NetworkConfig{*r.addresses, configViaNetworkAllowed(*r.lockWord)};
     }
-    for (int i = 0; i < 3; ++i) {
-        const QString &key = AddressKeys[i];
-        if (given.contains(key)) {
-            const Octets4 octets = *dottedOctets(given[key]);
-            std::copy(octets.begin(), octets.end(), a.begin() + 4 * i);
-        } else if (!dottedOctets(dottedText(a.data() + 4 * i))) {
-            return unitValueRefused(key, dottedText(a.data() + 4 * i));
-        }
+    for (const SettingRow<NetworkConfig> &row : NetworkRows) {
+        const QString key = keyOf(row);
+        if (given.contains(key))
+            row.set(n, *givenValue(NetworkRows, key, given[key]));
+        else if (!settingFits(row.codec, row.get(n)))
+            return unitValueRefused(key, settingText(row, n, SettingSurface::Cli));
     }
-    if (given.contains(QStringLiteral("config")))
-        allowed = given[QStringLiteral("config")] == QLatin1String("allowed");
-    if (!completed(writeNetworkSettings(session.access(), a, allowed), out,
-                   {Blocks::NetworkAddresses, Blocks::ConfigLock}))
+    if (!completed(writeNetworkSettings(session.access(), n.addresses, n.allowConfigViaNetwork),
+                   out, {Blocks::NetworkAddresses, Blocks::ConfigLock}))
         return out;
-    putNetwork(out, a, allowed);
+    putRows(out, NetworkRows, n);
     return out;
 }
 
@@ -206,31 +212,22 @@ CtlOutput getG50(CtlSession &session)
     CtlOutput out;
     std::optional<Octets4> address;
     if (completed(readG50Address(session.access(), address), out))
-        putText(out, QStringLiteral("address"), dottedText(address->data()));
+        putRows(out, G50Rows, *address);
     return out;
 }
 
 CtlOutput setG50(CtlSession &session, const Values &given)
 {
     CtlOutput out;
-    const Octets4 address = *dottedOctets(given[QStringLiteral("address")]);
+    Octets4 address{};
+    for (const SettingRow<Octets4> &row : G50Rows)
+        row.set(address, *givenValue(G50Rows, keyOf(row), given[keyOf(row)]));
     if (completed(writeG50Address(session.access(), address), out, {Blocks::G50Address}))
-        putText(out, QStringLiteral("address"), dottedText(address.data()));
+        putRows(out, G50Rows, address);
     return out;
 }
 
 // --- BACnet ---
-
-void putBACnet(CtlOutput &out, const BACnetSettings &s)
-{
-    put(out, QStringLiteral("instance"), QString::number(s.instance), qint64(s.instance));
-    putText(out, QStringLiteral("name"), nameText(s.name));
-    putSwitch(out, QStringLiteral("comparison"), s.options.newSettingComparison);
-    putSwitch(out, QStringLiteral("foreign"), s.options.foreignDevice);
-    putText(out, QStringLiteral("bbmd"), dottedText(s.options.bbmd.data()));
-    put(out, QStringLiteral("ttl"), QString::number(s.options.timeToLive),
-        int(s.options.timeToLive));
-}
 
 CtlOutput getBACnet(CtlSession &session)
 {
@@ -238,7 +235,7 @@ CtlOutput getBACnet(CtlSession &session)
     BACnetReading r;
     if (!completed(readBACnetSettings(session.access(), r), out))
         return out;
-    putBACnet(out, BACnetSettings{*r.instance, *r.name, *r.options});
+    putRows(out, BACnetRows, BACnetSettings{*r.instance, *r.name, *r.options});
     const bool valid = isValidDeviceInstance(*r.instance);
     out.json.insert(QStringLiteral("instance_valid"), valid);
     if (!valid)
@@ -262,21 +259,21 @@ CtlOutput setBACnet(CtlSession &session, const Values &given)
             e.bbmd << QString::number(octet);
         e.timeToLive = QString::number(r.options->timeToLive);
     }
-    const auto on = [&given](const char *key) {
-        return given.value(QLatin1String(key)) == QLatin1String("on");
+    const auto on = [&given](const SettingRow<BACnetSettings> &row) {
+        return given.value(keyOf(row)) == QLatin1String(row.cliWords.on);
     };
-    e.instance = given.value(QStringLiteral("instance"), e.instance);
-    e.name = given.value(QStringLiteral("name"), e.name);
-    if (given.contains(QStringLiteral("comparison")))
-        e.newSettingComparison = on("comparison");
-    if (given.contains(QStringLiteral("foreign")))
-        e.foreignDevice = on("foreign");
-    if (given.contains(QStringLiteral("bbmd")))
-        e.bbmd = given[QStringLiteral("bbmd")].split(QLatin1Char('.'));
-    e.timeToLive = given.value(QStringLiteral("ttl"), e.timeToLive);
+    e.instance = given.value(keyOf(DeviceInstanceRow), e.instance);
+    e.name = given.value(keyOf(DeviceNameRow), e.name);
+    if (given.contains(keyOf(ComparisonRow)))
+        e.newSettingComparison = on(ComparisonRow);
+    if (given.contains(keyOf(ForeignDeviceRow)))
+        e.foreignDevice = on(ForeignDeviceRow);
+    if (given.contains(keyOf(BbmdRow)))
+        e.bbmd = given[keyOf(BbmdRow)].split(QLatin1Char('.'));
+    e.timeToLive = given.value(keyOf(TimeToLiveRow), e.timeToLive);
     // The unit keeps no BBMD address while it does not register: an address
     // would be replaced by zeros, so it is refused rather than dropped.
-    const std::optional<Octets4> bbmd = dottedOctets(given.value(QStringLiteral("bbmd")));
+    const std::optional<Octets4> bbmd = dottedOctets(given.value(keyOf(BbmdRow)));
     if (bbmd && *bbmd != Octets4{} && !e.foreignDevice) {
         out.exitCode = ExitUsage;
         out.lines << QStringLiteral("bbmd is kept only with foreign=on");
@@ -288,17 +285,17 @@ CtlOutput setBACnet(CtlSession &session, const Values &given)
     case BACnetEntry::None:
         break;
     case BACnetEntry::Instance:
-        return unitValueRefused(QStringLiteral("instance"), e.instance);
+        return unitValueRefused(keyOf(DeviceInstanceRow), e.instance);
     case BACnetEntry::Name:
-        return unitValueRefused(QStringLiteral("name"), e.name);
+        return unitValueRefused(keyOf(DeviceNameRow), e.name);
     case BACnetEntry::Bbmd:
-        return unitValueRefused(QStringLiteral("bbmd"), e.bbmd.join(QLatin1Char('.')));
+        return unitValueRefused(keyOf(BbmdRow), e.bbmd.join(QLatin1Char('.')));
     case BACnetEntry::TimeToLive:
-        return unitValueRefused(QStringLiteral("ttl"), e.timeToLive);
+        return unitValueRefused(keyOf(TimeToLiveRow), e.timeToLive);
     }
     if (completed(writeBACnetSettings(session.access(), check.settings), out,
                   {Blocks::DeviceObjectId, Blocks::DeviceObjectName, Blocks::BACnetOptions}))
-        putBACnet(out, check.settings);
+        putRows(out, BACnetRows, check.settings);
     return out;
 }
 
@@ -365,7 +362,7 @@ ConfigCommand prepareConfigCommand(const QString &command, const QStringList &ar
         if (given.contains(key))
             return refusal(QStringLiteral("%1 is given twice").arg(key));
         const QString value = pair.mid(split + 1);
-        const QString problem = valueProblem(key, value);
+        const QString problem = valueProblem(a, key, value);
         if (!problem.isEmpty())
             return refusal(problem);
         given.insert(key, value);

@@ -7,14 +7,9 @@
 #include "StatusBlock.h"
 #include "UnitOps.h"
 
-namespace {
+#include <cstring>
 
-QString dotted(const std::uint16_t *octets)
-{
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(octetText(octets[0]), octetText(octets[1]), octetText(octets[2]),
-             octetText(octets[3]));
-}
+namespace {
 
 void add(CtlOutput &out, const QString &label, const QString &value)
 {
@@ -22,6 +17,26 @@ void add(CtlOutput &out, const QString &label, const QString &value)
     QString key = label.toLower();
     key.replace(QLatin1Char(' '), QLatin1Char('_'));
     out.json.insert(key, value);
+}
+
+// The foreign-device line carries the BBMD address and the time to live
+// while registration is on.
+QString foreignDeviceText(const BACnetSettings &b)
+{
+    if (!b.options.foreignDevice)
+        return settingText(ForeignDeviceRow, b, SettingSurface::Show);
+    return QStringLiteral("BBMD %1, TTL %2 s")
+        .arg(settingText(BbmdRow, b, SettingSurface::Show),
+             settingText(TimeToLiveRow, b, SettingSurface::Show));
+}
+
+// Every row with a show label, in the table's order.
+template <typename S, std::size_t N>
+void addRows(CtlOutput &out, const SettingTable<S, N> &rows, const S &value)
+{
+    for (const SettingRow<S> &row : rows)
+        if (row.showLabel)
+            add(out, QLatin1String(row.showLabel), settingText(row, value, SettingSurface::Show));
 }
 
 QString statusSummary(const StatusBlock &s)
@@ -61,29 +76,18 @@ CtlOutput CtlSession::show()
                      op.failedBlock ? QString::fromLatin1(op.failedBlock->name) : QString()))
         return out;
     const ProductInfo &product = *network.product;
-    const NetworkAddresses &addresses = *network.addresses;
     add(out, QStringLiteral("Unit"), firmwareLabel(product.productCode, product.firmware));
-    add(out, QStringLiteral("MAC address"), macLabel(product.mac.data()));
-    add(out, QStringLiteral("IP address"), dotted(addresses.data()));
-    add(out, QStringLiteral("Gateway"), dotted(addresses.data() + 4));
-    add(out, QStringLiteral("Subnet mask"), dotted(addresses.data() + 8));
-    add(out, QStringLiteral("Config via network"),
-        configViaNetworkAllowed(*network.lockWord) ? QStringLiteral("allowed")
-                                                   : QStringLiteral("forbidden"));
-    add(out, QStringLiteral("G50 address"), dotted(g50->data()));
-    const std::uint32_t instance = *bacnet.instance;
-    add(out, QStringLiteral("BACnet device id"),
-        QString::number(instance) +
-            (isValidDeviceInstance(instance) ? QString() : QStringLiteral(" (invalid)")));
-    add(out, QStringLiteral("BACnet device name"), QString::fromLatin1(*bacnet.name));
-    const BACnetOptions &options = *bacnet.options;
-    add(out, QStringLiteral("New setting comparison"),
-        options.newSettingComparison ? QStringLiteral("on") : QStringLiteral("off"));
-    add(out, QStringLiteral("Foreign device"),
-        options.foreignDevice ? QStringLiteral("BBMD %1, TTL %2 s")
-                                    .arg(dotted(options.bbmd.data()))
-                                    .arg(options.timeToLive)
-                              : QStringLiteral("off"));
+    addRows(out, IdentityRows, product);
+    addRows(out, NetworkRows,
+            NetworkConfig{*network.addresses, configViaNetworkAllowed(*network.lockWord)});
+    addRows(out, G50Rows, *g50);
+    const BACnetSettings b{*bacnet.instance, *bacnet.name, *bacnet.options};
+    for (const SettingRow<BACnetSettings> &row : BACnetRows)
+        if (row.showLabel)
+            add(out, QLatin1String(row.showLabel),
+                std::strcmp(row.id, ForeignDeviceRow.id) == 0
+                    ? foreignDeviceText(b)
+                    : settingText(row, b, SettingSurface::Show));
     add(out, QStringLiteral("Status"), statusSummary(status));
     return out;
 }

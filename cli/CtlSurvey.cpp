@@ -93,13 +93,13 @@ std::optional<SurveyHost> parseHostLine(const QString &text, std::uint16_t defau
     } else {
         host.port = defaultPort;
     }
-    const std::optional<Octets4> octets = parseDottedAddress(address);
+    const std::optional<Octets4> octets = fileAddress(address);
     if (!octets) {
         *why = QStringLiteral("\"%1\" is not a numeric IPv4 address (names are not looked up)")
                    .arg(address);
         return std::nullopt;
     }
-    host.address = dottedAddress(octets->data()); // "010.0.0.1" is contacted as 10.0.0.1
+    host.address = dottedText(octets->data()); // "010.0.0.1" is contacted as 10.0.0.1
     return host;
 }
 

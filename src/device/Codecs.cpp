@@ -3,19 +3,8 @@
 #include "RegisterMap.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace {
-
-int digitValue(QChar c, int base)
-{
-    const char16_t u = c.toLower().unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (base == 16 && u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    return -1;
-}
 
 // Packs bytes two per register, the even byte in the high half.
 template <std::size_t N>
@@ -37,43 +26,7 @@ std::uint8_t byteAt(const std::uint16_t *registers, int index)
 
 std::optional<int> parseEntryValue(const QString &text)
 {
-    const int n = int(text.size());
-    int i = 0;
-    while (i < n && text[i] == QLatin1Char(' '))
-        ++i;
-    bool negative = false;
-    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-        negative = text[i] == QLatin1Char('-');
-        ++i;
-    }
-    int base = 10;
-    if (i < n && (text[i] == QLatin1Char('$') || text[i].toLower() == QLatin1Char('x'))) {
-        base = 16;
-        i += 1;
-    } else if (i + 1 < n && text[i] == QLatin1Char('0') &&
-               text[i + 1].toLower() == QLatin1Char('x')) {
-        base = 16;
-        i += 2;
-    }
-    if (i == n)
-        return std::nullopt;
-
-    // Accumulate the magnitude; anything beyond what an int can hold is refused
-    // rather than wrapped, so it can never pass a range test by accident.
-    constexpr long long magnitudeLimit = std::numeric_limits<int>::max() + 1LL;
-    long long magnitude = 0;
-    for (; i < n; ++i) {
-        const int d = digitValue(text[i], base);
-        if (d < 0)
-            return std::nullopt;
-        magnitude = magnitude * base + d;
-        if (magnitude > magnitudeLimit)
-            return std::nullopt;
-    }
-    const long long value = negative ? -magnitude : magnitude;
-    if (value > std::numeric_limits<int>::max())
-        return std::nullopt;
-    return int(value);
+    return parseNumberText(text, EntryNumberRules);
 }
 
 int parseEntryNumber(const QString &text, int defaultValue)
@@ -107,6 +60,37 @@ EntryCheck checkEntryNumbers(const QStringList &texts, int min, int max)
 QString octetText(int value)
 {
     return QString::asprintf("%.3d", value);
+}
+
+std::optional<Octets4> dottedOctets(const QString &text)
+{
+    std::array<int, 4> parsed{};
+    if (parseDottedQuad(text, EntryNumberRules, parsed) != DottedQuadResult::Good)
+        return std::nullopt;
+    Octets4 octets{};
+    std::copy(parsed.begin(), parsed.end(), octets.begin());
+    return octets;
+}
+
+std::optional<Octets4> fileAddress(const QString &text, DottedQuadResult *result)
+{
+    std::array<int, 4> parsed{};
+    const DottedQuadResult r = parseDottedQuad(text, FileAddressRules, parsed);
+    if (result)
+        *result = r;
+    if (r != DottedQuadResult::Good)
+        return std::nullopt;
+    Octets4 octets{};
+    std::copy(parsed.begin(), parsed.end(), octets.begin());
+    return octets;
+}
+
+QString dottedText(const std::uint16_t *octets, int count)
+{
+    QStringList parts;
+    for (int i = 0; i < count; ++i)
+        parts << QString::number(octets[i]);
+    return parts.join(QLatin1Char('.'));
 }
 
 QString firmwareLabel(std::uint16_t productCode, std::uint16_t firmware)

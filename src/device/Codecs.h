@@ -2,6 +2,8 @@
 
 // Pure conversions between the unit's registers and what the pages show.
 
+#include "DottedQuad.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -30,6 +32,23 @@ struct EntryCheck
     bool ok() const { return firstInvalid < 0; }
 };
 EntryCheck checkEntryNumbers(const QStringList &texts, int min, int max);
+
+// An IPv4 address or any four octets, one register per octet.
+using Octets4 = std::array<std::uint16_t, 4>;
+
+// "192.0.2.10" as four octets, each by the number-entry rule ("010" is 10,
+// "0x0A" is 10); nothing unless there are exactly four parts and each is an
+// octet. The pages' address entries and ravelinctl's values take this rule.
+std::optional<Octets4> dottedOctets(const QString &text);
+// An address as a configuration file or a survey list holds it: one to three
+// decimal digits per part and nothing else. `result` (when given) tells a
+// malformed text from one with a number above 255.
+std::optional<Octets4> fileAddress(const QString &text, DottedQuadResult *result = nullptr);
+// The one written form of an address: plain decimal parts with dots,
+// "192.0.2.10", never zero-filled (a zero-filled part is read as octal by
+// many programs). A register too wide for an octet is shown whole
+// ("10.0.0.300"), so it is refused when entered back.
+QString dottedText(const std::uint16_t *octets, int count = 4);
 
 // An octet box: at least three digits, zero-filled ("001"); larger values are
 // shown whole ("300").

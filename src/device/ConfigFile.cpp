@@ -44,32 +44,6 @@ QString typeName(const QJsonValue &value)
     }
 }
 
-enum class AddressCheck
-{
-    Good,
-    Malformed,
-    OutOfRange
-};
-
-AddressCheck checkAddress(const QString &text, Octets4 *out)
-{
-    static const QRegularExpression form(
-        QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
-    const QRegularExpressionMatch match = form.match(text);
-    if (!match.hasMatch())
-        return AddressCheck::Malformed;
-    Octets4 octets{};
-    for (int i = 0; i < 4; ++i) {
-        const int value = match.capturedView(i + 1).toInt();
-        if (value > 255)
-            return AddressCheck::OutOfRange;
-        octets[std::size_t(i)] = std::uint16_t(value);
-    }
-    if (out)
-        *out = octets;
-    return AddressCheck::Good;
-}
-
 // Reads the known keys of one parsed file. Every check stops at the first
 // fault, which is kept with its line and key; later checks then do nothing.
 class Reader
@@ -199,23 +173,99 @@ public:
         return bytes;
     }
 
+    std::optional<std::uint16_t> firmware(const QJsonObject &object, const QString &parent,
+                                          const QString &key)
+    {
+        const auto text = string(object, parent, key, 6);
+        if (!text)
+            return std::nullopt;
+        static const QRegularExpression version(QStringLiteral("^(\\d{1,3})\\.(\\d\\d)$"));
+        const QRegularExpressionMatch v = version.match(*text);
+        const int value =
+            v.hasMatch() ? v.capturedView(1).toInt() * 100 + v.capturedView(2).toInt() : -1;
+        if (value < 0 || value > 65535) {
+            fail(
+                jsonChildPath(parent, key),
+                QStringLiteral("\"%1\" is not a firmware version such as 1.34").arg(quoted(*text)));
+            return std::nullopt;
+        }
+        return std::uint16_t(value);
+    }
+
+    std::optional<MacOctets> mac(const QJsonObject &object, const QString &parent,
+                                 const QString &key)
+    {
+        const auto text = string(object, parent, key, 17);
+        if (!text)
+            return std::nullopt;
+        static const QRegularExpression macForm(
+            QStringLiteral("^[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}$"));
+        if (!macForm.match(*text).hasMatch()) {
+            fail(jsonChildPath(parent, key),
+                 QStringLiteral("\"%1\" is not a MAC address such as 02:7A:1C:05:17:3A")
+                     .arg(quoted(*text)));
+            return std::nullopt;
+        }
+        const QStringList parts = text->split(QLatin1Char(':'));
+        MacOctets octets{};
+        for (int i = 0; i < 6; ++i)
+            octets[std::size_t(i)] = std::uint16_t(parts[i].toUInt(nullptr, 16));
+        return octets;
+    }
+
+    // One row's value by its codec and entry rule.
+    std::optional<SettingValue> setting(const QJsonObject &object, const QString &parent,
+                                        const QString &key, Codec codec, const EntryRule &rule)
+    {
+        const auto wrap = [](const auto &v) {
+            return v ? std::optional<SettingValue>(*v) : std::nullopt;
+        };
+        switch (codec) {
+        case Codec::Octets:
+            return wrap(address(object, parent, key));
+        case Codec::BoolAsOne:
+        case Codec::LockWord:
+            return wrap(boolean(object, parent, key));
+        case Codec::Firmware:
+            return wrap(firmware(object, parent, key));
+        case Codec::Mac:
+            return wrap(mac(object, parent, key));
+        case Codec::DeviceName:
+        case Codec::ObjectName: {
+            const auto value = required(object, parent, key);
+            return value ? wrap(nameValue(*value, jsonChildPath(parent, key), int(rule.max)))
+                         : std::nullopt;
+        }
+        case Codec::Instance:
+        case Codec::Word:
+            break;
+        }
+        const std::optional<qint64> n = number(object, parent, key, rule.min, rule.max);
+        if (!n)
+            return std::nullopt;
+        if (codec == Codec::Instance)
+            return SettingValue(std::uint32_t(*n));
+        return SettingValue(std::uint16_t(*n));
+    }
+
     std::optional<Octets4> address(const QJsonObject &object, const QString &parent,
                                    const QString &key)
     {
         const std::optional<QString> text = string(object, parent, key, 15);
         if (!text)
             return std::nullopt;
-        Octets4 octets{};
+        DottedQuadResult result = DottedQuadResult::Malformed;
+        const std::optional<Octets4> octets = fileAddress(*text, &result);
         const QString path = jsonChildPath(parent, key);
-        switch (checkAddress(*text, &octets)) {
-        case AddressCheck::Good:
+        switch (result) {
+        case DottedQuadResult::Good:
             return octets;
-        case AddressCheck::Malformed:
+        case DottedQuadResult::Malformed:
             fail(path, QStringLiteral("\"%1\" is not an address of four numbers (such as "
                                       "192.0.2.10)")
                            .arg(quoted(*text)));
             break;
-        case AddressCheck::OutOfRange:
+        case DottedQuadResult::OutOfRange:
             fail(path,
                  QStringLiteral("\"%1\" has a number out of range (0 to 255)").arg(quoted(*text)));
             break;
@@ -280,122 +330,46 @@ bool readHeader(Reader &r, const QJsonObject &root, UnitConfig &config)
     return true;
 }
 
-bool readIdentity(Reader &r, const QJsonObject &root, UnitConfig &config)
+// One section's rows, in the order of the table. A number row whose rule is
+// gated by a switch row takes its relaxed minimum while that switch is off.
+template <typename S, std::size_t N>
+bool readRows(Reader &r, const QJsonObject &root, const SettingTable<S, N> &rows,
+              const QString &parent, std::optional<S> &out)
 {
-    const QString parent = QStringLiteral("identity");
     const std::optional<QJsonObject> s = r.section(root, parent);
     if (!s)
         return !r.failed();
-    ProductInfo info;
-    const auto product = r.number(*s, parent, QStringLiteral("productCode"), 0, 65535);
-    const auto firmware = r.string(*s, parent, QStringLiteral("firmware"), 6);
-    if (!product || !firmware)
-        return false;
-    info.productCode = std::uint16_t(*product);
-    static const QRegularExpression version(QStringLiteral("^(\\d{1,3})\\.(\\d\\d)$"));
-    const QRegularExpressionMatch v = version.match(*firmware);
-    const int value =
-        v.hasMatch() ? v.capturedView(1).toInt() * 100 + v.capturedView(2).toInt() : -1;
-    if (value < 0 || value > 65535)
-        return r.fail(
-            jsonChildPath(parent, QStringLiteral("firmware")),
-            QStringLiteral("\"%1\" is not a firmware version such as 1.34").arg(quoted(*firmware)));
-    info.firmware = std::uint16_t(value);
-    const auto mac = r.string(*s, parent, QStringLiteral("mac"), 17);
-    if (!mac)
-        return false;
-    static const QRegularExpression macForm(QStringLiteral("^[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}$"));
-    if (!macForm.match(*mac).hasMatch())
-        return r.fail(jsonChildPath(parent, QStringLiteral("mac")),
-                      QStringLiteral("\"%1\" is not a MAC address such as 02:7A:1C:05:17:3A")
-                          .arg(quoted(*mac)));
-    const QStringList parts = mac->split(QLatin1Char(':'));
-    for (int i = 0; i < 6; ++i)
-        info.mac[std::size_t(i)] = std::uint16_t(parts[i].toUInt(nullptr, 16));
-    config.identity = info;
-    return true;
-}
-
-bool readNetwork(Reader &r, const QJsonObject &root, UnitConfig &config)
-{
-    const QString parent = QStringLiteral("network");
-    const std::optional<QJsonObject> s = r.section(root, parent);
-    if (!s)
-        return !r.failed();
-    NetworkConfig network;
-    const char *const keys[] = {"ipAddress", "gateway", "subnetMask"};
-    for (int i = 0; i < 3; ++i) {
-        const auto octets = r.address(*s, parent, QLatin1String(keys[i]));
-        if (!octets)
+    S value{};
+    for (const SettingRow<S> &row : rows) {
+        if (!row.fileKey)
+            continue;
+        EntryRule rule = row.rule;
+        if (const SettingRow<S> *gate = rule.gate ? rowWithId(rows, rule.gate) : nullptr)
+            if (!std::get<bool>(gate->get(value)))
+                rule.min = rule.minWhileOff;
+        const std::optional<SettingValue> v =
+            r.setting(*s, parent, QLatin1String(row.fileKey), row.codec, rule);
+        if (!v)
             return false;
-        std::copy(octets->begin(), octets->end(), network.addresses.begin() + 4 * i);
+        row.set(value, *v);
     }
-    const auto allow = r.boolean(*s, parent, QStringLiteral("allowConfigViaNetwork"));
-    if (!allow)
-        return false;
-    network.allowConfigViaNetwork = *allow;
-    config.network = network;
+    out = value;
     return true;
 }
 
-bool readG50(Reader &r, const QJsonObject &root, UnitConfig &config)
+template <typename S, std::size_t N>
+QJsonObject rowsJson(const SettingTable<S, N> &rows, const S &value)
 {
-    const QString parent = QStringLiteral("g50");
-    const std::optional<QJsonObject> s = r.section(root, parent);
-    if (!s)
-        return !r.failed();
-    const auto octets = r.address(*s, parent, QStringLiteral("ipAddress"));
-    if (!octets)
-        return false;
-    config.g50 = *octets;
-    return true;
-}
-
-bool readBACnet(Reader &r, const QJsonObject &root, UnitConfig &config)
-{
-    const QString parent = QStringLiteral("bacnet");
-    const std::optional<QJsonObject> s = r.section(root, parent);
-    if (!s)
-        return !r.failed();
-    BACnetSettings b;
-    const auto instance =
-        r.number(*s, parent, QStringLiteral("deviceInstance"), 0, MaxDeviceInstance);
-    if (!instance)
-        return false;
-    const QString nameKey = QStringLiteral("deviceName");
-    const auto nameValue = r.required(*s, parent, nameKey);
-    if (!nameValue)
-        return false;
-    const auto name = r.nameValue(*nameValue, jsonChildPath(parent, nameKey), MaxDeviceNameLength);
-    if (!name)
-        return false;
-    const auto comparison = r.boolean(*s, parent, QStringLiteral("newSettingComparison"));
-    if (!comparison)
-        return false;
-    const auto foreign = r.boolean(*s, parent, QStringLiteral("foreignDevice"));
-    if (!foreign)
-        return false;
-    const auto bbmd = r.address(*s, parent, QStringLiteral("bbmdAddress"));
-    if (!bbmd)
-        return false;
-    // With foreign-device registration on, the time to live must be one the
-    // BACnet page accepts; with it off the page sends whatever it holds.
-    const auto ttl = r.number(*s, parent, QStringLiteral("timeToLive"), *foreign ? 1 : 0, 65535);
-    if (!ttl)
-        return false;
-    b.instance = std::uint32_t(*instance);
-    b.name = *name;
-    b.options.newSettingComparison = *comparison;
-    b.options.foreignDevice = *foreign;
-    b.options.bbmd = *bbmd;
-    b.options.timeToLive = std::uint16_t(*ttl);
-    config.bacnet = b;
-    return true;
+    QJsonObject known;
+    for (const SettingRow<S> &row : rows)
+        if (row.fileKey)
+            known.insert(QLatin1String(row.fileKey), settingFileJson(row.codec, row.get(value)));
+    return known;
 }
 
 bool readObjectNames(Reader &r, const QJsonObject &root, UnitConfig &config)
 {
-    const QString key = QStringLiteral("objectNames");
+    const QString key = QLatin1String(ObjectNameRow.fileKey);
     if (!root.contains(key))
         return true;
     const QJsonValue value = root.value(key);
@@ -411,7 +385,8 @@ bool readObjectNames(Reader &r, const QJsonObject &root, UnitConfig &config)
                                .arg(ObjectNameCount));
     ObjectNameList names;
     for (int i = 0; i < ObjectNameCount; ++i) {
-        const auto name = r.nameValue(list.at(i), jsonIndexPath(key, i), MaxObjectNameLength);
+        const auto name =
+            r.nameValue(list.at(i), jsonIndexPath(key, i), int(ObjectNameRow.rule.max));
         if (!name)
             return false;
         names[std::size_t(i)] = *name;
@@ -452,23 +427,6 @@ QString ConfigError::text() const
     if (!key.isEmpty())
         where += (where.isEmpty() ? QString() : QStringLiteral(", ")) + quoted(key);
     return where.isEmpty() ? message : where + QStringLiteral(": ") + message;
-}
-
-QString dottedAddress(const std::uint16_t *octets)
-{
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(octets[0])
-        .arg(octets[1])
-        .arg(octets[2])
-        .arg(octets[3]);
-}
-
-std::optional<Octets4> parseDottedAddress(const QString &text)
-{
-    Octets4 octets{};
-    if (checkAddress(text, &octets) != AddressCheck::Good)
-        return std::nullopt;
-    return octets;
 }
 
 std::optional<UnitConfig> parseUnitConfig(const QByteArray &text, ConfigError *error)
@@ -516,9 +474,13 @@ std::optional<UnitConfig> parseUnitConfig(const QByteArray &text, ConfigError *e
     config.source = doc.object();
     Reader reader(locator);
     const bool ok =
-        readHeader(reader, config.source, config) && readIdentity(reader, config.source, config) &&
-        readNetwork(reader, config.source, config) && readG50(reader, config.source, config) &&
-        readBACnet(reader, config.source, config) && readObjectNames(reader, config.source, config);
+        readHeader(reader, config.source, config) &&
+        readRows(reader, config.source, IdentityRows, QStringLiteral("identity"),
+                 config.identity) &&
+        readRows(reader, config.source, NetworkRows, QStringLiteral("network"), config.network) &&
+        readRows(reader, config.source, G50Rows, QStringLiteral("g50"), config.g50) &&
+        readRows(reader, config.source, BACnetRows, QStringLiteral("bacnet"), config.bacnet) &&
+        readObjectNames(reader, config.source, config);
     if (!ok || reader.failed()) {
         if (error)
             *error = reader.error();
@@ -541,43 +503,22 @@ QByteArray serializeUnitConfig(const UnitConfig &config)
     else
         root.remove(QStringLiteral("savedAt"));
 
-    if (const auto &id = config.identity)
-        putSection(root, QStringLiteral("identity"), true,
-                   {{QStringLiteral("productCode"), id->productCode},
-                    {QStringLiteral("firmware"), firmwareVersionText(id->firmware)},
-                    {QStringLiteral("mac"), macLabel(id->mac.data())}});
-    else
-        root.remove(QStringLiteral("identity"));
+    const auto section = [&root](const QString &key, const auto &rows, const auto &value) {
+        if (value)
+            putSection(root, key, true, rowsJson(rows, *value));
+        else
+            root.remove(key);
+    };
+    section(QStringLiteral("identity"), IdentityRows, config.identity);
+    section(QStringLiteral("network"), NetworkRows, config.network);
+    section(QStringLiteral("g50"), G50Rows, config.g50);
+    section(QStringLiteral("bacnet"), BACnetRows, config.bacnet);
 
-    if (const auto &n = config.network)
-        putSection(root, QStringLiteral("network"), true,
-                   {{QStringLiteral("ipAddress"), dottedAddress(n->addresses.data())},
-                    {QStringLiteral("gateway"), dottedAddress(n->addresses.data() + 4)},
-                    {QStringLiteral("subnetMask"), dottedAddress(n->addresses.data() + 8)},
-                    {QStringLiteral("allowConfigViaNetwork"), n->allowConfigViaNetwork}});
-    else
-        root.remove(QStringLiteral("network"));
-
-    putSection(root, QStringLiteral("g50"), config.g50.has_value(),
-               config.g50
-                   ? QJsonObject{{QStringLiteral("ipAddress"), dottedAddress(config.g50->data())}}
-                   : QJsonObject{});
-
-    if (const auto &b = config.bacnet)
-        putSection(root, QStringLiteral("bacnet"), true,
-                   {{QStringLiteral("deviceInstance"), qint64(b->instance)},
-                    {QStringLiteral("deviceName"), nameText(b->name)},
-                    {QStringLiteral("newSettingComparison"), b->options.newSettingComparison},
-                    {QStringLiteral("foreignDevice"), b->options.foreignDevice},
-                    {QStringLiteral("bbmdAddress"), dottedAddress(b->options.bbmd.data())},
-                    {QStringLiteral("timeToLive"), b->options.timeToLive}});
-    else
-        root.remove(QStringLiteral("bacnet"));
-
+    const QString namesKey = QLatin1String(ObjectNameRow.fileKey);
     if (config.objectNames)
-        root.insert(QStringLiteral("objectNames"), nameArray(*config.objectNames));
+        root.insert(namesKey, nameArray(*config.objectNames));
     else
-        root.remove(QStringLiteral("objectNames"));
+        root.remove(namesKey);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -34,11 +34,8 @@ constexpr int MaxConfigNesting = 32;
 // Text from a file quoted in a message is cut to this many characters.
 constexpr int MaxQuotedLength = 80;
 
-struct NetworkConfig
-{
-    NetworkAddresses addresses{}; // IP address, gateway, subnet mask: one octet per entry
-    bool allowConfigViaNetwork = true;
-};
+// The sections' keys are the rows' file keys (NetworkTable.h, G50Table.h,
+// BACnetTable.h, IdentityTable.h, NamesTable.h).
 
 struct UnitConfig
 {
@@ -82,8 +79,6 @@ bool loadUnitConfig(const QString &path, UnitConfig &config, ConfigError *error)
 // new text is completely written.
 bool saveUnitConfig(const QString &path, const UnitConfig &config, QString *error);
 
-// The text forms the file uses, shared with the reports and the restore plan.
-// "192.0.2.10": four octets in plain decimal.
-QString dottedAddress(const std::uint16_t *octets);
-// Four decimal numbers from 0 to 255 separated by dots, nothing else.
-std::optional<Octets4> parseDottedAddress(const QString &text);
+// Addresses in the file are written by dottedText and read by fileAddress
+// (Codecs.h): four decimal numbers from 0 to 255 separated by dots, nothing
+// else.

@@ -11,10 +11,14 @@ QString objectNameBlockName(int n)
     return QStringLiteral("Object name %1").arg(n);
 }
 
+// The same registers would be written: every row of the options block agrees.
 bool sameOptions(const BACnetOptions &a, const BACnetOptions &b)
 {
-    return a.newSettingComparison == b.newSettingComparison && a.foreignDevice == b.foreignDevice &&
-           a.bbmd == b.bbmd && a.timeToLive == b.timeToLive;
+    const auto registers = [](const BACnetOptions &o) {
+        return encodeBlock<Blocks::BACnetOptions.count>(BACnetRows, Blocks::BACnetOptions,
+                                                        BACnetSettings{0, {}, o});
+    };
+    return registers(a) == registers(b);
 }
 
 QString quoted(const QByteArray &name)
@@ -30,14 +34,14 @@ QString onOff(bool on)
 QString optionsText(const BACnetOptions &o)
 {
     return QStringLiteral("comparison %1, foreign device %2, BBMD %3, TTL %4 s")
-        .arg(onOff(o.newSettingComparison), onOff(o.foreignDevice), dottedAddress(o.bbmd.data()))
+        .arg(onOff(o.newSettingComparison), onOff(o.foreignDevice), dottedText(o.bbmd.data()))
         .arg(o.timeToLive);
 }
 
 QString addressesText(const NetworkAddresses &a)
 {
     return QStringLiteral("IP %1, gateway %2, mask %3")
-        .arg(dottedAddress(a.data()), dottedAddress(a.data() + 4), dottedAddress(a.data() + 8));
+        .arg(dottedText(a.data()), dottedText(a.data() + 4), dottedText(a.data() + 8));
 }
 
 QString lockText(bool allowed)
@@ -254,8 +258,8 @@ std::vector<BlockChange> planRestore(const UnitConfig &current, const UnitConfig
     const QString g50 = QLatin1String(Blocks::G50Address.name);
     if (target.g50)
         compare(plan, g50,
-                textOf(current.g50, [](const Octets4 &a) { return dottedAddress(a.data()); }),
-                dottedAddress(target.g50->data()));
+                textOf(current.g50, [](const Octets4 &a) { return dottedText(a.data()); }),
+                dottedText(target.g50->data()));
     else
         notRestored(plan, g50, BlockChange::NotInFile, QStringLiteral("not in the file"));
     planBACnet(plan, current, target, options);

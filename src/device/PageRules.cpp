@@ -2,31 +2,10 @@
 
 #include "Codecs.h"
 
-std::optional<Octets4> dottedOctets(const QString &text)
-{
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return std::nullopt;
-    const EntryCheck check = checkEntryNumbers(parts, 0, OctetMax);
-    if (!check.ok())
-        return std::nullopt;
-    Octets4 octets{};
-    for (std::size_t i = 0; i < octets.size(); ++i)
-        octets[i] = std::uint16_t(check.values[i]);
-    return octets;
-}
-
-QString dottedText(const std::uint16_t *octets, int count)
-{
-    QStringList parts;
-    for (int i = 0; i < count; ++i)
-        parts << QString::number(octets[i]);
-    return parts.join(QLatin1Char('.'));
-}
-
 std::optional<std::uint32_t> deviceInstanceEntry(const QString &text)
 {
-    const std::optional<int> value = entryNumberInRange(text, 0, int(MaxDeviceInstance));
+    const EntryRule &rule = DeviceInstanceRow.rule;
+    const std::optional<int> value = entryNumberInRange(text, int(rule.min), int(rule.max));
     if (!value)
         return std::nullopt;
     return std::uint32_t(*value);
@@ -34,14 +13,15 @@ std::optional<std::uint32_t> deviceInstanceEntry(const QString &text)
 
 std::optional<QByteArray> deviceNameEntry(const QString &text)
 {
-    if (text.size() > MaxDeviceNameLength)
+    if (text.size() > DeviceNameRow.rule.max)
         return std::nullopt;
     return nameBytes(text);
 }
 
 std::optional<std::uint16_t> timeToLiveEntry(const QString &text, bool foreignDevice)
 {
-    const std::optional<int> value = entryNumberInRange(text, 1, MaxTimeToLive);
+    const EntryRule &rule = TimeToLiveRow.rule;
+    const std::optional<int> value = entryNumberInRange(text, int(rule.min), int(rule.max));
     if (value)
         return std::uint16_t(*value);
     if (foreignDevice)
@@ -55,13 +35,13 @@ BACnetEntryCheck checkBACnetEntries(const BACnetEntries &entries)
     BACnetSettings &s = check.settings;
     const std::optional<std::uint32_t> instance = deviceInstanceEntry(entries.instance);
     if (!instance) {
-        check.refused = BACnetEntry::Instance;
+        check.refused = DeviceInstanceRow.rule.refusal;
         return check;
     }
     s.instance = *instance;
     const std::optional<QByteArray> name = deviceNameEntry(entries.name);
     if (!name) {
-        check.refused = BACnetEntry::Name;
+        check.refused = DeviceNameRow.rule.refusal;
         return check;
     }
     s.name = *name;
@@ -69,9 +49,11 @@ BACnetEntryCheck checkBACnetEntries(const BACnetEntries &entries)
     s.options.foreignDevice = entries.foreignDevice;
     if (entries.foreignDevice) {
         for (int i = 0; i < 4; ++i) {
-            const std::optional<int> octet = entryNumberInRange(entries.bbmd.value(i), 0, OctetMax);
+            const EntryRule &rule = BbmdRow.rule;
+            const std::optional<int> octet =
+                entryNumberInRange(entries.bbmd.value(i), int(rule.min), int(rule.max));
             if (!octet) {
-                check.refused = BACnetEntry::Bbmd;
+                check.refused = rule.refusal;
                 check.bbmdIndex = i;
                 return check;
             }
@@ -81,7 +63,7 @@ BACnetEntryCheck checkBACnetEntries(const BACnetEntries &entries)
     const std::optional<std::uint16_t> ttl =
         timeToLiveEntry(entries.timeToLive, entries.foreignDevice);
     if (!ttl) {
-        check.refused = BACnetEntry::TimeToLive;
+        check.refused = TimeToLiveRow.rule.refusal;
         return check;
     }
     s.options.timeToLive = *ttl;

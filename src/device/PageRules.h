@@ -16,17 +16,9 @@
 // An address octet is a whole number from 0 to OctetMax.
 constexpr int OctetMax = 255;
 
-// The time to live sent while foreign-device registration is off and the
-// time-to-live entry holds no usable number.
-constexpr std::uint16_t DefaultTimeToLive = 1800;
-constexpr int MaxTimeToLive = 65535;
-
-// "192.0.2.10" as four octets, each by the number-entry rule ("010" is 10);
-// nothing unless there are exactly four parts and each is an octet.
-std::optional<Octets4> dottedOctets(const QString &text);
-// Register values in dotted form, each shown whole ("10.0.0.300" when a
-// register is too wide for an octet, so it is refused when sent back).
-QString dottedText(const std::uint16_t *octets, int count = 4);
+// The address entries' rule (dottedOctets) and the one written form
+// (dottedText) are the codecs'; DefaultTimeToLive and MaxTimeToLive come
+// with the BACnet table.
 
 // A device instance from 0 to MaxDeviceInstance.
 std::optional<std::uint32_t> deviceInstanceEntry(const QString &text);
@@ -50,15 +42,7 @@ struct BACnetEntries
     QString timeToLive;
 };
 
-// The entry that stopped a send, in the order they are checked.
-enum class BACnetEntry
-{
-    None,
-    Instance,
-    Name,
-    Bbmd,
-    TimeToLive
-};
+// BACnetEntry, the entry that stopped a send, is named by the BACnet rows.
 
 struct BACnetEntryCheck
 {

@@ -67,46 +67,20 @@ bool validNameNumber(int n)
 
 bool objectNameFits(const QByteArray &name)
 {
-    return name.size() <= MaxObjectNameLength;
-}
-
-template <std::size_t N, std::size_t M>
-std::array<std::uint16_t, N> slice(const std::array<std::uint16_t, M> &from, std::size_t at)
-{
-    static_assert(N <= M);
-    std::array<std::uint16_t, N> part{};
-    std::copy_n(from.begin() + std::ptrdiff_t(at), N, part.begin());
-    return part;
+    return settingFits(ObjectNameRow.codec, name);
 }
 
 ProductInfo decodeProduct(const std::array<std::uint16_t, 8> &r)
 {
     ProductInfo info;
-    info.productCode = r[0];
-    info.firmware = r[1];
-    info.mac = slice<6>(r, 2);
+    decodeBlock(IdentityRows, Blocks::Product, r.data(), info);
     return info;
 }
 
-BACnetOptions decodeOptions(const std::array<std::uint16_t, 7> &r)
+// The network rows of one block, with the addresses and the lock given.
+NetworkConfig networkValue(const NetworkAddresses &addresses, bool allowConfigViaNetwork)
 {
-    BACnetOptions options;
-    options.newSettingComparison = r[0] == 1;
-    options.foreignDevice = r[1] == 1;
-    options.bbmd = slice<4>(r, 2);
-    options.timeToLive = r[6];
-    return options;
-}
-
-std::array<std::uint16_t, 7> encodeOptions(const BACnetOptions &options)
-{
-    return {std::uint16_t(options.newSettingComparison ? 1 : 0),
-            std::uint16_t(options.foreignDevice ? 1 : 0),
-            options.bbmd[0],
-            options.bbmd[1],
-            options.bbmd[2],
-            options.bbmd[3],
-            options.timeToLive};
+    return NetworkConfig{addresses, allowConfigViaNetwork};
 }
 
 } // namespace
@@ -150,17 +124,24 @@ OpResult writeNetworkSettings(RegisterAccess &access, const NetworkAddresses &ad
 
 OpResult writeNetworkAddresses(RegisterAccess &access, const NetworkAddresses &addresses)
 {
-    if (!octetsValid(addresses))
+    const NetworkConfig value = networkValue(addresses, true);
+    if (!blockFits(NetworkRows, Blocks::NetworkAddresses, value))
         return refused();
     OpResult op;
-    writeStep(access, Blocks::NetworkAddresses, addresses, op);
+    writeStep(
+        access, Blocks::NetworkAddresses,
+        encodeBlock<Blocks::NetworkAddresses.count>(NetworkRows, Blocks::NetworkAddresses, value),
+        op);
     return op;
 }
 
 OpResult writeConfigLock(RegisterAccess &access, bool allowConfigViaNetwork)
 {
     OpResult op;
-    writeWordStep(access, Blocks::ConfigLock, allowConfigViaNetwork ? 0 : ConfigLockedWord, op);
+    writeStep(access, Blocks::ConfigLock,
+              encodeBlock<1>(NetworkRows, Blocks::ConfigLock,
+                             networkValue(NetworkAddresses{}, allowConfigViaNetwork)),
+              op);
     return op;
 }
 
@@ -183,18 +164,22 @@ OpResult readG50Address(RegisterAccess &access, std::optional<Octets4> &out)
 {
     out.reset();
     OpResult op;
+    std::array<std::uint16_t, Blocks::G50Address.count> registers{};
+    if (!readStep(access, Blocks::G50Address, registers, op))
+        return op;
     Octets4 address{};
-    if (readStep(access, Blocks::G50Address, address, op))
-        out = address;
+    decodeBlock(G50Rows, Blocks::G50Address, registers.data(), address);
+    out = address;
     return op;
 }
 
 OpResult writeG50Address(RegisterAccess &access, const Octets4 &address)
 {
-    if (!octetsValid(address))
+    if (!blockFits(G50Rows, Blocks::G50Address, address))
         return refused();
     OpResult op;
-    writeStep(access, Blocks::G50Address, address, op);
+    writeStep(access, Blocks::G50Address,
+              encodeBlock<Blocks::G50Address.count>(G50Rows, Blocks::G50Address, address), op);
     return op;
 }
 
@@ -204,18 +189,22 @@ OpResult readBACnetSettings(RegisterAccess &access, BACnetReading &out)
 {
     out = BACnetReading{};
     OpResult op;
-    std::array<std::uint16_t, 3> id{};
+    BACnetSettings s;
+    std::array<std::uint16_t, Blocks::DeviceObjectId.count> id{};
     if (!readStep(access, Blocks::DeviceObjectId, id, op))
         return op;
-    out.instance = decodeDeviceInstance(id.data());
-    std::array<std::uint16_t, 11> name{};
+    decodeBlock(BACnetRows, Blocks::DeviceObjectId, id.data(), s);
+    out.instance = s.instance;
+    std::array<std::uint16_t, Blocks::DeviceObjectName.count> name{};
     if (!readStep(access, Blocks::DeviceObjectName, name, op))
         return op;
-    out.name = decodeDeviceName(name.data());
-    std::array<std::uint16_t, 7> options{};
+    decodeBlock(BACnetRows, Blocks::DeviceObjectName, name.data(), s);
+    out.name = s.name;
+    std::array<std::uint16_t, Blocks::BACnetOptions.count> options{};
     if (!readStep(access, Blocks::BACnetOptions, options, op))
         return op;
-    out.options = decodeOptions(options);
+    decodeBlock(BACnetRows, Blocks::BACnetOptions, options.data(), s);
+    out.options = s.options;
     return op;
 }
 
@@ -229,19 +218,26 @@ OpResult writeBACnetSettings(RegisterAccess &access, const BACnetSettings &setti
 {
     // The codecs would cut a long name short and wrap a large instance into
     // another one; neither may reach the unit.
-    if ((parts.instance && !isValidDeviceInstance(settings.instance)) ||
-        (parts.name && settings.name.size() > MaxDeviceNameLength) ||
-        (parts.options && !octetsValid(settings.options.bbmd)))
+    if ((parts.instance && !blockFits(BACnetRows, Blocks::DeviceObjectId, settings)) ||
+        (parts.name && !blockFits(BACnetRows, Blocks::DeviceObjectName, settings)) ||
+        (parts.options && !blockFits(BACnetRows, Blocks::BACnetOptions, settings)))
         return refused();
     OpResult op;
-    if (parts.instance &&
-        !writeStep(access, Blocks::DeviceObjectId, encodeDeviceObjectId(settings.instance), op))
+    if (parts.instance && !writeStep(access, Blocks::DeviceObjectId,
+                                     encodeBlock<Blocks::DeviceObjectId.count>(
+                                         BACnetRows, Blocks::DeviceObjectId, settings),
+                                     op))
         return op;
-    if (parts.name &&
-        !writeStep(access, Blocks::DeviceObjectName, encodeDeviceName(settings.name), op))
+    if (parts.name && !writeStep(access, Blocks::DeviceObjectName,
+                                 encodeBlock<Blocks::DeviceObjectName.count>(
+                                     BACnetRows, Blocks::DeviceObjectName, settings),
+                                 op))
         return op;
     if (parts.options)
-        writeStep(access, Blocks::BACnetOptions, encodeOptions(settings.options), op);
+        writeStep(
+            access, Blocks::BACnetOptions,
+            encodeBlock<Blocks::BACnetOptions.count>(BACnetRows, Blocks::BACnetOptions, settings),
+            op);
     return op;
 }
 
@@ -254,7 +250,7 @@ OpResult readObjectName(RegisterAccess &access, int n, QByteArray &name)
     OpResult op;
     std::array<std::uint16_t, ObjectNameRegisters> record{};
     if (readStep(access, objectNameBlock(n), record, op))
-        name = decodeObjectName(record.data());
+        name = std::get<QByteArray>(decodeSetting(ObjectNameRow.codec, record.data()));
     return op;
 }
 
@@ -263,7 +259,9 @@ OpResult writeObjectName(RegisterAccess &access, int n, const QByteArray &name)
     if (!validNameNumber(n) || !objectNameFits(name))
         return refused();
     OpResult op;
-    writeStep(access, objectNameBlock(n), encodeObjectName(name), op);
+    std::array<std::uint16_t, ObjectNameRegisters> record{};
+    encodeSetting(ObjectNameRow.codec, name, record.data());
+    writeStep(access, objectNameBlock(n), record, op);
     return op;
 }
 

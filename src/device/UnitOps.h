@@ -17,9 +17,15 @@
 // above 255, a name or an instance out of range) before anything is sent:
 // the result is then ResultFailure without a failed block.
 
+#include "BACnetTable.h"
+#include "G50Table.h"
+#include "IdentityTable.h"
+#include "NamesTable.h"
+#include "NetworkTable.h"
 #include "RegisterAccess.h"
 #include "RegisterMap.h"
 #include "StatusBlock.h"
+#include "StatusTable.h"
 
 #include <QByteArray>
 
@@ -41,16 +47,7 @@ struct OpResult
 
 // --- Network page: addresses, product block, configuration lock, restart ---
 
-// IP address, gateway and subnet mask: one register per octet, in that order.
-using NetworkAddresses = std::array<std::uint16_t, 12>;
-using Octets4 = std::array<std::uint16_t, 4>;
-
-struct ProductInfo
-{
-    std::uint16_t productCode = 0;
-    std::uint16_t firmware = 0; // hundredths: 134 is version 1.34
-    std::array<std::uint16_t, 6> mac{};
-};
+// NetworkAddresses, NetworkConfig: NetworkTable.h; ProductInfo: IdentityTable.h.
 
 struct NetworkReading
 {
@@ -92,26 +89,13 @@ OpResult writeG50Address(RegisterAccess &access, const Octets4 &address);
 
 // --- BACnet page ---
 
-struct BACnetOptions
-{
-    bool newSettingComparison = false; // register 4; only the value 1 reads as on
-    bool foreignDevice = false;        // register 5; only the value 1 reads as on
-    Octets4 bbmd{};                    // registers 6 to 9
-    std::uint16_t timeToLive = 0;      // register 10, seconds
-};
+// BACnetOptions, BACnetSettings: BACnetTable.h.
 
 struct BACnetReading
 {
     std::optional<std::uint32_t> instance; // as read: may be 4194303, which is no instance
     std::optional<QByteArray> name;        // at most 19 bytes
     std::optional<BACnetOptions> options;
-};
-
-struct BACnetSettings
-{
-    std::uint32_t instance = 0;
-    QByteArray name; // at most MaxDeviceNameLength bytes; longer is refused
-    BACnetOptions options;
 };
 
 // Identifier, then name, then options.
@@ -135,7 +119,7 @@ OpResult writeBACnetSettings(RegisterAccess &access, const BACnetSettings &setti
 
 // --- Object names ---
 
-using ObjectNameList = std::array<QByteArray, ObjectNameCount>; // index 0 is name 1
+// ObjectNameList: NamesTable.h.
 
 // Called before the exchange of name n (1 to 100).
 using NameProgress = std::function<void(int n)>;

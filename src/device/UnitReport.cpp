@@ -47,14 +47,26 @@ private:
     QString m_html;
 };
 
+// A row's label and value; names show control characters escaped.
+template <typename S> void settingRow(Page &page, const SettingRow<S> &row, const S &value)
+{
+    const bool isName = row.codec == Codec::DeviceName || row.codec == Codec::ObjectName;
+    page.row(QLatin1String(row.reportLabel),
+             isName ? printableName(std::get<QByteArray>(row.get(value)))
+                    : settingText(row, value, SettingSurface::Report));
+}
+
+template <typename S, std::size_t N>
+void settingRows(Page &page, const SettingTable<S, N> &rows, const S &value)
+{
+    for (const SettingRow<S> &row : rows)
+        if (row.reportLabel)
+            settingRow(page, row, value);
+}
+
 QString yesNo(bool yes)
 {
     return yes ? QStringLiteral("Yes") : QStringLiteral("No");
-}
-
-QString onOff(bool on)
-{
-    return on ? QStringLiteral("On") : QStringLiteral("Off");
 }
 
 void identitySection(Page &page, const ProductInfo &id)
@@ -62,9 +74,7 @@ void identitySection(Page &page, const ProductInfo &id)
     page.heading(QStringLiteral("Unit"));
     page.beginTable();
     page.row(QStringLiteral("Product"), firmwareLabel(id.productCode, id.firmware));
-    page.row(QStringLiteral("Product code"), QString::number(id.productCode));
-    page.row(QStringLiteral("Firmware version"), firmwareVersionText(id.firmware));
-    page.row(QStringLiteral("MAC address"), macLabel(id.mac.data()));
+    settingRows(page, IdentityRows, id);
     page.endTable();
 }
 
@@ -72,10 +82,7 @@ void networkSection(Page &page, const NetworkConfig &n)
 {
     page.heading(QStringLiteral("Network"));
     page.beginTable();
-    page.row(QStringLiteral("IP address"), dottedAddress(n.addresses.data()));
-    page.row(QStringLiteral("Gateway address"), dottedAddress(n.addresses.data() + 4));
-    page.row(QStringLiteral("Subnet mask"), dottedAddress(n.addresses.data() + 8));
-    page.row(QStringLiteral("Allow config via network"), yesNo(n.allowConfigViaNetwork));
+    settingRows(page, NetworkRows, n);
     page.endTable();
 }
 
@@ -83,7 +90,7 @@ void g50Section(Page &page, const Octets4 &g50)
 {
     page.heading(QStringLiteral("G50"));
     page.beginTable();
-    page.row(QStringLiteral("G50 IP address"), dottedAddress(g50.data()));
+    settingRows(page, G50Rows, g50);
     page.endTable();
 }
 
@@ -91,15 +98,7 @@ void bacnetSection(Page &page, const BACnetSettings &b)
 {
     page.heading(QStringLiteral("BACnet"));
     page.beginTable();
-    page.row(QStringLiteral("Device instance"),
-             QString::number(b.instance) +
-                 (isValidDeviceInstance(b.instance) ? QString() : QStringLiteral(" (Invalid ID)")));
-    page.row(QStringLiteral("Device name"), printableName(b.name));
-    page.row(QStringLiteral("New setting comparison"), onOff(b.options.newSettingComparison));
-    page.row(QStringLiteral("Register as a foreign device"), yesNo(b.options.foreignDevice));
-    page.row(QStringLiteral("BBMD IP address"), dottedAddress(b.options.bbmd.data()));
-    page.row(QStringLiteral("Time to live"),
-             QStringLiteral("%1 seconds").arg(b.options.timeToLive));
+    settingRows(page, BACnetRows, b);
     page.endTable();
 }
 
@@ -117,8 +116,8 @@ void statusSection(Page &page, const StatusBlock &s)
                  yesNo(s.BACnetProcessFlags & (1u << bit)));
     page.row(QStringLiteral("G50 poll state"), QString::number(s.G50PollProgress >> 8));
     page.row(QStringLiteral("G50 group being polled"), QString::number(s.G50PollProgress & 0xFF));
-    page.row(QStringLiteral("NIC revision ID"), QString::number(s.NicRevision));
-    page.row(QStringLiteral("Received packets pending"), QString::number(s.RxPacketsPending));
+    settingRow(page, NicRevisionRow, s);
+    settingRow(page, RxPendingRow, s);
     page.row(QStringLiteral("Receive buffer usage"),
              QStringLiteral("%1%").arg(receiveBufferUsage(s.RxWritePos, s.RxBoundary)));
     if (s.TxBufferCount == 0) {

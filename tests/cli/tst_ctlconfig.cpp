@@ -2,6 +2,7 @@
 // and JSON, the registers a set writes (read back with ravelinctl read), and
 // refused values that exit 64 with no write reaching the unit.
 
+#include "BACnetTable.h"
 #include "CtlRun.h"
 #include "SimProcess.h"
 #include "SimTrace.h"
@@ -79,6 +80,8 @@ private slots:
     void refusedValuesSendNothing();
     void failedSetSaysWhatWasWritten_data();
     void failedSetSaysWhatWasWritten();
+    void timeToLiveFromItsRow_data();
+    void timeToLiveFromItsRow();
 };
 
 void TstCtlConfig::getPrintsAPage_data()
@@ -230,6 +233,38 @@ void TstCtlConfig::failedSetSaysWhatWasWritten()
     const CtlRun run = unit.ctl(QStringList{"--timeout", "3"} + arguments.split(QLatin1Char(' ')));
     QCOMPARE(run.exitCode, 3); // no reply
     QVERIFY2(run.err.trimmed().endsWith(written), qPrintable(run.err));
+}
+
+// The time to live reached through nothing but its row: its ravelinctl key
+// and its register (block and offset).
+void TstCtlConfig::timeToLiveFromItsRow_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("smallest") << "1" << 1 << true;
+    QTest::newRow("largest") << "65535" << 65535 << true;
+    QTest::newRow("hexadecimal entry") << "0x258" << 600 << true;
+    QTest::newRow("zero refused") << "0" << 1800 << false;
+    QTest::newRow("above a register refused") << "65536" << 1800 << false;
+}
+
+void TstCtlConfig::timeToLiveFromItsRow()
+{
+    QFETCH(QString, given);
+    QFETCH(int, stored);
+    QFETCH(bool, accepted);
+    const QString key = QLatin1String(TimeToLiveRow.cliKey);
+    const RegisterBlock &block = TimeToLiveRow.block;
+    Unit unit;
+    QVERIFY(unit.start());
+    const CtlRun set =
+        unit.ctl({QStringLiteral("set"), QStringLiteral("bacnet"), QStringLiteral("foreign=on"),
+                  QStringLiteral("bbmd=192.0.2.1"), key + QLatin1Char('=') + given});
+    QCOMPARE(set.exitCode, accepted ? 0 : 64);
+    QCOMPARE(unit.read(block.unitId, block.start + TimeToLiveRow.offset, 1), Regs{stored});
+    const QJsonObject got = unit.ctl("--json get bacnet").json();
+    QCOMPARE(got.value(key).toInt(), stored);
 }
 
 QTEST_GUILESS_MAIN(TstCtlConfig)

@@ -102,7 +102,7 @@ void TstRavelinCtl::showAndNames()
     const Run good = ctl(plain.port(), {QStringLiteral("show")});
     QCOMPARE(good.exitCode, 0);
     QVERIFY(good.out.contains(QStringLiteral("MAC address:               02:7A:1C:05:17:3A")));
-    QVERIFY(good.out.contains(QStringLiteral("G50 address:               192.000.002.020")));
+    QVERIFY(good.out.contains(QStringLiteral("G50 address:               192.0.2.20")));
     QVERIFY(good.out.contains(QStringLiteral("BACnet device name:        Ravelin-5173")));
     const Run names = ctl(plain.port(), {QStringLiteral("names")});
     const QStringList lines = names.out.trimmed().split(QLatin1Char('\n'));
