@@ -243,6 +243,21 @@ CtlOutput getBACnet(CtlSession &session)
     return out;
 }
 
+// A BACnet entry as given or read, for the message that refuses it.
+QString entryText(const BACnetEntries &e, const SettingRow<BACnetSettings> &row)
+{
+    const QLatin1String id(row.id);
+    if (id == QLatin1String(DeviceInstanceRow.id))
+        return e.instance;
+    if (id == QLatin1String(DeviceNameRow.id))
+        return e.name;
+    if (id == QLatin1String(BbmdRow.id))
+        return e.bbmd.join(QLatin1Char('.'));
+    if (id == QLatin1String(TimeToLiveRow.id))
+        return e.timeToLive;
+    return e.others.value(id);
+}
+
 CtlOutput setBACnet(CtlSession &session, const Values &given)
 {
     CtlOutput out;
@@ -258,6 +273,10 @@ CtlOutput setBACnet(CtlSession &session, const Values &given)
         for (std::uint16_t octet : r.options->bbmd)
             e.bbmd << QString::number(octet);
         e.timeToLive = QString::number(r.options->timeToLive);
+        const BACnetSettings held{*r.instance, *r.name, *r.options};
+        for (const SettingRow<BACnetSettings> &row : BACnetRows)
+            if (!namedBACnetEntry(row))
+                e.others.insert(QLatin1String(row.id), settingText(row, held, SettingSurface::Cli));
     }
     const auto on = [&given](const SettingRow<BACnetSettings> &row) {
         return given.value(keyOf(row)) == QLatin1String(row.cliWords.on);
@@ -271,6 +290,9 @@ CtlOutput setBACnet(CtlSession &session, const Values &given)
     if (given.contains(keyOf(BbmdRow)))
         e.bbmd = given[keyOf(BbmdRow)].split(QLatin1Char('.'));
     e.timeToLive = given.value(keyOf(TimeToLiveRow), e.timeToLive);
+    for (const SettingRow<BACnetSettings> &row : BACnetRows)
+        if (!namedBACnetEntry(row) && row.cliKey && given.contains(keyOf(row)))
+            e.others.insert(QLatin1String(row.id), given[keyOf(row)]);
     // The unit keeps no BBMD address while it does not register: an address
     // would be replaced by zeros, so it is refused rather than dropped.
     const std::optional<Octets4> bbmd = dottedOctets(given.value(keyOf(BbmdRow)));
@@ -281,18 +303,10 @@ CtlOutput setBACnet(CtlSession &session, const Values &given)
         return out;
     }
     const BACnetEntryCheck check = checkBACnetEntries(e);
-    switch (check.refused) {
-    case BACnetEntry::None:
-        break;
-    case BACnetEntry::Instance:
-        return unitValueRefused(keyOf(DeviceInstanceRow), e.instance);
-    case BACnetEntry::Name:
-        return unitValueRefused(keyOf(DeviceNameRow), e.name);
-    case BACnetEntry::Bbmd:
-        return unitValueRefused(keyOf(BbmdRow), e.bbmd.join(QLatin1Char('.')));
-    case BACnetEntry::TimeToLive:
-        return unitValueRefused(keyOf(TimeToLiveRow), e.timeToLive);
-    }
+    if (!check.ok())
+        for (const SettingRow<BACnetSettings> &row : BACnetRows)
+            if (row.rule.refusal == check.refused)
+                return unitValueRefused(keyOf(row), entryText(e, row));
     if (completed(writeBACnetSettings(session.access(), check.settings), out,
                   {Blocks::DeviceObjectId, Blocks::DeviceObjectName, Blocks::BACnetOptions}))
         putRows(out, BACnetRows, check.settings);

@@ -10,6 +10,18 @@
 constexpr std::uint16_t DefaultTimeToLive = 1800;
 constexpr int MaxTimeToLive = 65535;
 
+// The entry that stopped a send of the BACnet page, in the order they are
+// checked; the page shows one message for each. A new BACnet entry that can
+// be refused adds its kind here.
+enum class BACnetEntry
+{
+    None,
+    Instance,
+    Name,
+    Bbmd,
+    TimeToLive
+};
+
 struct BACnetOptions
 {
     bool newSettingComparison = false; // register 4; only the value 1 reads as on

@@ -26,16 +26,14 @@ QString quoted(const QByteArray &name)
     return QLatin1Char('"') + nameText(name) + QLatin1Char('"');
 }
 
-QString onOff(bool on)
-{
-    return on ? QStringLiteral("on") : QStringLiteral("off");
-}
-
 QString optionsText(const BACnetOptions &o)
 {
+    const BACnetSettings s{0, {}, o};
+    const auto text = [&s](const SettingRow<BACnetSettings> &row) {
+        return settingText(row, s, SettingSurface::Cli);
+    };
     return QStringLiteral("comparison %1, foreign device %2, BBMD %3, TTL %4 s")
-        .arg(onOff(o.newSettingComparison), onOff(o.foreignDevice), dottedText(o.bbmd.data()))
-        .arg(o.timeToLive);
+        .arg(text(ComparisonRow), text(ForeignDeviceRow), text(BbmdRow), text(TimeToLiveRow));
 }
 
 QString addressesText(const NetworkAddresses &a)

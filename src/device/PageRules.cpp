@@ -2,6 +2,18 @@
 
 #include "Codecs.h"
 
+#include <cstring>
+
+bool namedBACnetEntry(const SettingRow<BACnetSettings> &row)
+{
+    for (const SettingRow<BACnetSettings> *named :
+         {&DeviceInstanceRow, &DeviceNameRow, &ComparisonRow, &ForeignDeviceRow, &BbmdRow,
+          &TimeToLiveRow})
+        if (std::strcmp(row.id, named->id) == 0)
+            return true;
+    return false;
+}
+
 std::optional<std::uint32_t> deviceInstanceEntry(const QString &text)
 {
     const EntryRule &rule = DeviceInstanceRow.rule;
@@ -67,5 +79,18 @@ BACnetEntryCheck checkBACnetEntries(const BACnetEntries &entries)
         return check;
     }
     s.options.timeToLive = *ttl;
+    for (const SettingRow<BACnetSettings> &row : BACnetRows) {
+        if (namedBACnetEntry(row))
+            continue;
+        // A row whose entry can be refused names its refusal kind (BACnetTable.h).
+        const std::optional<SettingValue> value =
+            settingFromCli(row.codec, row.rule, row.cliWords,
+                           entries.others.value(QLatin1String(row.id)), nullptr);
+        if (!value) {
+            check.refused = row.rule.refusal;
+            return check;
+        }
+        row.set(s, *value);
+    }
     return check;
 }

@@ -7,6 +7,7 @@
 #include "UnitOps.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -40,7 +41,13 @@ struct BACnetEntries
     bool foreignDevice = false;
     QStringList bbmd; // four octets, looked at only while foreignDevice is set
     QString timeToLive;
+    // The entries of the other BACnet rows, by row id, in the text ravelinctl
+    // takes for them ("on" or "off" for a switch).
+    QMap<QString, QString> others;
 };
+
+// True for the rows whose entries BACnetEntries names above.
+bool namedBACnetEntry(const SettingRow<BACnetSettings> &row);
 
 // BACnetEntry, the entry that stopped a send, is named by the BACnet rows.
 
@@ -52,7 +59,8 @@ struct BACnetEntryCheck
     bool ok() const { return refused == BACnetEntry::None; }
 };
 
-// Checks the instance, the name, the BBMD octets and the time to live in
-// that order and stops at the first refused entry. While foreign-device
+// Checks the instance, the name, the BBMD octets, the time to live and then
+// the other rows' entries in the table's order, and stops at the first
+// refused entry. While foreign-device
 // registration is off the BBMD address becomes zeros whatever was entered.
 BACnetEntryCheck checkBACnetEntries(const BACnetEntries &entries);

@@ -52,16 +52,9 @@ void encodeSetting(Codec codec, const SettingValue &value, std::uint16_t *regist
 // 255, an instance above MaxDeviceInstance, a name too long for its record.
 bool settingFits(Codec codec, const SettingValue &value);
 
-// The entry that stopped a send of the BACnet page, in the order they are
-// checked; the page shows one message for each.
-enum class BACnetEntry
-{
-    None,
-    Instance,
-    Name,
-    Bbmd,
-    TimeToLive
-};
+// The BACnet page's refusal messages, one per kind of entry; defined with
+// the BACnet rows (BACnetTable.h), None (0) first.
+enum class BACnetEntry;
 
 // What an entry must be. Numbers lie in [min, max]; a name has at most max
 // characters. When `gate` names a switch row of the same table and that
@@ -70,7 +63,7 @@ struct EntryRule
 {
     long long min = 0;
     long long max = 0;
-    BACnetEntry refusal = BACnetEntry::None; // the page's message for a refused entry
+    BACnetEntry refusal{}; // the page's message for a refused entry; None by default
     const char *gate = nullptr;
     long long minWhileOff = 0;
 };

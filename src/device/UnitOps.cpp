@@ -6,13 +6,15 @@
 
 #include <algorithm>
 
-// The value types are sized by the blocks they come from.
+// The value types that are register images are sized by their blocks. The
+// others (product, BACnet) are filled row by row; the rows' places inside
+// their blocks are checked by the table tests.
 static_assert(Blocks::NetworkAddresses.count == std::tuple_size<NetworkAddresses>::value);
 static_assert(Blocks::G50Address.count == std::tuple_size<Octets4>::value);
-static_assert(Blocks::Product.count == 2 + std::tuple_size<decltype(ProductInfo::mac)>::value);
 static_assert(Blocks::MacAddress.count == std::tuple_size<decltype(ProductInfo::mac)>::value);
-static_assert(Blocks::DeviceObjectId.count == 3 && Blocks::DeviceObjectName.count == 11);
-static_assert(Blocks::BACnetOptions.count == 7 && Blocks::Status.count == StatusBlockSize);
+static_assert(Blocks::Status.count == StatusBlockSize);
+
+using ProductRegisters = std::array<std::uint16_t, Blocks::Product.count>;
 
 namespace {
 
@@ -70,7 +72,7 @@ bool objectNameFits(const QByteArray &name)
     return settingFits(ObjectNameRow.codec, name);
 }
 
-ProductInfo decodeProduct(const std::array<std::uint16_t, 8> &r)
+ProductInfo decodeProduct(const ProductRegisters &r)
 {
     ProductInfo info;
     decodeBlock(IdentityRows, Blocks::Product, r.data(), info);
@@ -95,7 +97,7 @@ OpResult readNetworkSettings(RegisterAccess &access, NetworkReading &out)
     if (!readStep(access, Blocks::NetworkAddresses, addresses, op))
         return op;
     out.addresses = addresses;
-    std::array<std::uint16_t, 8> product{};
+    ProductRegisters product{};
     if (!readStep(access, Blocks::Product, product, op))
         return op;
     out.product = decodeProduct(product);
@@ -109,7 +111,7 @@ OpResult readNetworkSettings(RegisterAccess &access, NetworkReading &out)
 OpResult readProductInfo(RegisterAccess &access, ProductInfo &out)
 {
     OpResult op;
-    std::array<std::uint16_t, 8> product{};
+    ProductRegisters product{};
     if (readStep(access, Blocks::Product, product, op))
         out = decodeProduct(product);
     return op;

@@ -4,6 +4,7 @@
 
 #include "ConfigFile.h"
 #include "ModBusTCPPro.h"
+#include "PageRules.h"
 #include "UnitOps.h"
 #include "UnitReport.h"
 
@@ -77,6 +78,7 @@ private slots:
     void rowLiesInItsBlock_data();
     void rowLiesInItsBlock();
     void keysUniquePerArea();
+    void bacnetEntriesNameTheirRefusal();
     void addressRules_data();
     void addressRules();
     void timeToLiveInFileAndReport_data();
@@ -128,6 +130,21 @@ void TstSettingTables::keysUniquePerArea()
     }
     QVERIFY(cli.size() >= 12);
     QVERIFY(file.size() >= 15);
+}
+
+// A BACnet entry that can be refused must say which message refuses it;
+// one that did not would let a refused entry pass as accepted.
+void TstSettingTables::bacnetEntriesNameTheirRefusal()
+{
+    for (const SettingRow<BACnetSettings> &row : BACnetRows) {
+        const bool isSwitch = row.codec == Codec::BoolAsOne;
+        QVERIFY2(isSwitch || row.rule.refusal != BACnetEntry::None, row.id);
+    }
+    // The rows BACnetEntries names are exactly the page's six entries.
+    int named = 0;
+    for (const SettingRow<BACnetSettings> &row : BACnetRows)
+        named += namedBACnetEntry(row) ? 1 : 0;
+    QCOMPARE(named, 6);
 }
 
 // One text read under each caller's rule: the connection settings' strict
