@@ -265,6 +265,9 @@ void TstCtlConfig::timeToLiveFromItsRow()
     QCOMPARE(unit.read(block.unitId, block.start + TimeToLiveRow.offset, 1), Regs{stored});
     const QJsonObject got = unit.ctl("--json get bacnet").json();
     QCOMPARE(got.value(key).toInt(), stored);
+    const QString shown =
+        accepted ? QStringLiteral("BBMD 192.0.2.1, TTL %1 s").arg(stored) : QStringLiteral("off");
+    QVERIFY(unit.ctl("show").out.contains(QStringLiteral("Foreign device:            ") + shown));
 }
 
 QTEST_GUILESS_MAIN(TstCtlConfig)

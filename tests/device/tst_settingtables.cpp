@@ -3,6 +3,7 @@
 // its row into the configuration file and the report.
 
 #include "ConfigFile.h"
+#include "ConfigTransfer.h"
 #include "ModBusTCPPro.h"
 #include "PageRules.h"
 #include "UnitOps.h"
@@ -236,11 +237,12 @@ void TstSettingTables::timeToLiveInFileAndReport_data()
     QTest::addColumn<bool>("foreign");
     QTest::addColumn<int>("ttl");
     QTest::addColumn<bool>("readBack");
-    QTest::newRow("registering, 1") << true << 1 << true;
-    QTest::newRow("registering, 65535") << true << 65535 << true;
-    QTest::newRow("registering, 0 refused") << true << 0 << false;
-    QTest::newRow("not registering, 0") << false << 0 << true;
-    QTest::newRow("not registering, 300") << false << 300 << true;
+    QTest::addColumn<int>("restored"); // what a restore sends
+    QTest::newRow("registering, 1") << true << 1 << true << 1;
+    QTest::newRow("registering, 65535") << true << 65535 << true << 65535;
+    QTest::newRow("registering, 0 refused") << true << 0 << false << 0;
+    QTest::newRow("not registering, 0") << false << 0 << true << 1800;
+    QTest::newRow("not registering, 300") << false << 300 << true << 300;
 }
 
 void TstSettingTables::timeToLiveInFileAndReport()
@@ -248,6 +250,7 @@ void TstSettingTables::timeToLiveInFileAndReport()
     QFETCH(bool, foreign);
     QFETCH(int, ttl);
     QFETCH(bool, readBack);
+    QFETCH(int, restored);
 
     BACnetSettings b;
     b.instance = 5173;
@@ -270,6 +273,12 @@ void TstSettingTables::timeToLiveInFileAndReport()
         QVERIFY2(error.text().contains(QStringLiteral("bacnet.timeToLive: 0 is out of range (1 "
                                                       "to 65535)")),
                  qPrintable(error.text()));
+
+    bool planned = false;
+    for (const BlockChange &change : planRestore(UnitConfig{}, config, RestoreOptions{}))
+        if (change.block == QLatin1String(Blocks::BACnetOptions.name))
+            planned = change.after.endsWith(QStringLiteral("TTL %1 s").arg(restored));
+    QVERIFY(planned);
 
     UnitReport report;
     report.config = config;
