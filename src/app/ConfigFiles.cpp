@@ -7,6 +7,7 @@
 #include "MainForm.h"
 #include "NamesPage.h"
 #include "NetworkPage.h"
+#include "Outcome.h"
 #include "PageRules.h"
 #include "RavelinVersion.h"
 #include "ReportPdf.h"
@@ -81,7 +82,7 @@ QString failedBlockText(const OpResult &op, const QString &lastBlock, int nameNu
     QString block = QString::fromLatin1(op.failedBlock->name);
     if (op.failedBlock->unitId == NamesUnitId && nameNumber > 0)
         block += QStringLiteral(" %1").arg(nameNumber);
-    return block;
+    return QStringLiteral("%1: %2").arg(block, describeCause(op));
 }
 
 void showError(const QString &text)

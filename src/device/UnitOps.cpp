@@ -18,10 +18,13 @@ using ProductRegisters = std::array<std::uint16_t, Blocks::Product.count>;
 
 namespace {
 
-// Records one exchange in the chain's outcome; false ends the chain.
-bool record(OpResult &op, const RegisterBlock &block, RegisterResult result)
+// Records one exchange in the chain's outcome, with why it came to that;
+// false ends the chain.
+bool record(OpResult &op, const RegisterBlock &block, RegisterResult result,
+            const ExchangeDetail &detail)
 {
     op.result = result;
+    op.detail = detail;
     if (result == ResultGood)
         return true;
     op.failedBlock = block;
@@ -34,7 +37,7 @@ bool readStep(RegisterAccess &access, const RegisterBlock &block,
 {
     Q_ASSERT(block.count <= N);
     buffer.fill(0);
-    return record(op, block, access.ReadBlock(block, buffer.data()));
+    return record(op, block, access.ReadBlock(block, buffer.data()), access.lastExchange());
 }
 
 template <std::size_t N>
@@ -42,7 +45,7 @@ bool writeStep(RegisterAccess &access, const RegisterBlock &block,
                const std::array<std::uint16_t, N> &buffer, OpResult &op)
 {
     Q_ASSERT(block.count <= N);
-    return record(op, block, access.WriteBlock(block, buffer.data()));
+    return record(op, block, access.WriteBlock(block, buffer.data()), access.lastExchange());
 }
 
 bool writeWordStep(RegisterAccess &access, const RegisterBlock &block, std::uint16_t value,
@@ -51,10 +54,11 @@ bool writeWordStep(RegisterAccess &access, const RegisterBlock &block, std::uint
     return writeStep(access, block, std::array<std::uint16_t, 1>{value}, op);
 }
 
-// A request refused before anything was sent.
+// A request refused before anything was sent: a value the unit's registers
+// cannot carry.
 OpResult refused()
 {
-    return OpResult{ResultFailure, std::nullopt};
+    return OpResult{ResultFailure, std::nullopt, refusedDetail(Refusal::Values)};
 }
 
 template <std::size_t N> bool octetsValid(const std::array<std::uint16_t, N> &octets)
