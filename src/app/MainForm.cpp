@@ -176,7 +176,18 @@ void TMainForm::buildMenus()
     UpgradeFirmware1->setVisible(false);
     file->addSeparator();
     Exit1 = item(file, "Exit1", QStringLiteral("E&xit"));
-    m_configFiles = new ConfigFiles(*this, file, UpgradeSeparator);
+    ConfigFilesParts parts;
+    parts.window = this;
+    parts.fileMenu = file;
+    parts.before = UpgradeSeparator;
+    parts.saveCurrentConfig = SaveCurrentConfig1;
+    parts.closeConnection = CloseConnection1;
+    parts.pageControl = m_pages;
+    parts.network = m_network;
+    parts.g50 = m_g50;
+    parts.bacnet = m_bacnet;
+    parts.names = m_names;
+    m_configFiles = new ConfigFiles(*this, parts);
     QMenu *options = menuBar()->addMenu(QStringLiteral("&Options"));
     CommsPort1 = item(options, "CommsPort1", QStringLiteral("&Comms Port"));
     CommsPort1->setEnabled(false);
@@ -310,6 +321,11 @@ QString TMainForm::portStatus() const
 bool TMainForm::sessionOpen() const
 {
     return CloseConnection1->isEnabled();
+}
+
+QString TMainForm::unitLocation() const
+{
+    return viaComPort() ? QStringLiteral("COM%1").arg(ComPort) : IPAddress;
 }
 
 void TMainForm::showSessionTabs(bool show)
