@@ -88,7 +88,7 @@ void TMainForm::createCompanionWindows()
 {
     m_aboutBox = std::make_unique<TAboutBox>();
     m_macFrm = std::make_unique<TMACFrm>(*this, this);
-    m_macFrm->watchMacLabel(m_network->Label2);
+    m_network->letMacDialogWatch(*m_macFrm);
     m_msgFrm = std::make_unique<TMsg_Frm>(this);
     m_pingForm = std::make_unique<TPingForm>(&m_cursor);
 }
@@ -217,8 +217,7 @@ void TMainForm::buildMenus()
 void TMainForm::startUp(const QStringList &arguments)
 {
     ServiceMode = !arguments.isEmpty() && isServiceCode(arguments.first());
-    m_connection->BitBtn4->setText(QStringLiteral("Find Installed\nCOM Ports"));
-    m_connection->BitBtn4->setVisible(portSearchOffered());
+    m_connection->offerPortSearch(portSearchOffered());
     StartFolder = QDir::currentPath();
     if (!StartFolder.endsWith(QLatin1Char('/')))
         StartFolder += QLatin1Char('/');
@@ -230,10 +229,7 @@ void TMainForm::startUp(const QStringList &arguments)
     m_pages->setCurrentIndex(int(Tab::Connection));
 
     LoadSettings();
-    if (ComPort > 8)
-        m_connection->ComboBox1->addItem(QStringLiteral("COM%1").arg(ComPort));
-    m_connection->BitBtn1->setEnabled(ComPort > 0);
-    m_connection->refreshPortTooltips();
+    m_connection->showRememberedPort(ComPort);
     ResetDisplays();
     setFixedSize(409, menuBar()->sizeHint().height() + 372);
 }

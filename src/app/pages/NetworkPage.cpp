@@ -1,6 +1,7 @@
 #include "NetworkPage.h"
 
 #include "Codecs.h"
+#include "MacDialog.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
@@ -88,6 +89,11 @@ void NetworkPage::applyFirmwareGates(int version)
 void NetworkPage::showMacButton(bool show)
 {
     Button16->setVisible(show);
+}
+
+void NetworkPage::letMacDialogWatch(TMACFrm &dialog)
+{
+    dialog.watchMacLabel(Label2);
 }
 
 void NetworkPage::Button1Click()

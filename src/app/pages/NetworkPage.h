@@ -11,6 +11,7 @@
 #include <array>
 
 class QCheckBox;
+class TMACFrm;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -39,6 +40,8 @@ public:
     // The "Set" button of the MAC address is offered in service mode over a
     // serial line only.
     void showMacButton(bool show);
+    // The MAC dialog opens on the service gesture over the MAC address label.
+    void letMacDialogWatch(TMACFrm &dialog);
 
     // Requests served by the scheduler.
     void GetNetworkSettings();
