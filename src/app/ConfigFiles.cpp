@@ -6,7 +6,6 @@
 #include "G50Page.h"
 #include "NamesPage.h"
 #include "NetworkPage.h"
-#include "PageHost.h"
 #include "PageRules.h"
 #include "RavelinVersion.h"
 #include "ReportPdf.h"

@@ -8,6 +8,7 @@
 
 #include "ConfigFile.h"
 #include "NamesCsv.h"
+#include "PageHost.h"
 
 #include <QObject>
 #include <QString>
@@ -19,7 +20,6 @@ class BACnetPage;
 class G50Page;
 class NamesPage;
 class NetworkPage;
-class PageHost;
 class QAction;
 class QMenu;
 class QTabWidget;
