@@ -110,8 +110,8 @@ bool completed(const OpResult &op, CtlOutput &out,
     const QString block =
         op.failedBlock ? QString::fromLatin1(op.failedBlock->name) : QStringLiteral("request");
     out.exitCode = exitForResult(op.result);
-    out.lines << QStringLiteral("%1: %2").arg(block, describeResult(op.result));
-    out.json.insert(QStringLiteral("error"), describeResult(op.result));
+    out.lines << QStringLiteral("%1: %2").arg(block, describeCause(op));
+    out.json.insert(QStringLiteral("error"), describeCause(op));
     out.json.insert(QStringLiteral("result"), int(op.result));
     out.json.insert(QStringLiteral("failed"), block);
     if (written.size() == 0)

@@ -86,8 +86,8 @@ void failAt(const OpResult &op, int nameNumber, CtlOutput &out)
     if (op.failedBlock && op.failedBlock->unitId == NamesUnitId && nameNumber > 0)
         block += QStringLiteral(" %1").arg(nameNumber);
     out.exitCode = exitForResult(op.result);
-    out.lines << QStringLiteral("%1: %2").arg(block, describeResult(op.result));
-    out.json.insert(QStringLiteral("error"), describeResult(op.result));
+    out.lines << QStringLiteral("%1: %2").arg(block, describeCause(op));
+    out.json.insert(QStringLiteral("error"), describeCause(op));
     out.json.insert(QStringLiteral("result"), int(op.result));
     out.json.insert(QStringLiteral("failed"), block);
 }

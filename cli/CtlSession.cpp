@@ -24,12 +24,12 @@ QString joinValues(const std::uint16_t *values, int count)
     return parts.join(QLatin1Char(' '));
 }
 
-void fail(CtlOutput &out, RegisterResult result, const QString &what)
+void fail(CtlOutput &out, const OpResult &op, const QString &what)
 {
-    out.exitCode = exitForResult(result);
-    out.lines << QStringLiteral("%1: %2").arg(what, describeResult(result));
-    out.json.insert(QStringLiteral("error"), describeResult(result));
-    out.json.insert(QStringLiteral("result"), int(result));
+    out.exitCode = exitForResult(op.result);
+    out.lines << QStringLiteral("%1: %2").arg(what, describeCause(op));
+    out.json.insert(QStringLiteral("error"), describeCause(op));
+    out.json.insert(QStringLiteral("result"), int(op.result));
     out.json.insert(QStringLiteral("failed"), what);
 }
 
@@ -46,20 +46,6 @@ int exitForResult(RegisterResult result)
         return ExitNoReply;
     default:
         return ExitFailure; // an invalid reply (a wrong CRC, say) or a refused request
-    }
-}
-
-QString describeResult(RegisterResult result)
-{
-    switch (result) {
-    case ResultGood:
-        return QStringLiteral("good reply");
-    case ResultException:
-        return QStringLiteral("the unit answered with an exception");
-    case ResultNoReply:
-        return QStringLiteral("no reply in time");
-    default:
-        return QStringLiteral("invalid reply or request refused");
     }
 }
 
@@ -128,7 +114,7 @@ bool CtlSession::readBlock(int unit, int fn, int start, int count, std::uint16_t
         unit, std::uint8_t(fn), std::uint16_t(start), std::uint16_t(count), values);
     if (result == ResultGood)
         return true;
-    fail(out, result, what);
+    fail(out, {result, std::nullopt, m_access.lastExchange()}, what);
     return false;
 }
 
@@ -136,7 +122,7 @@ bool CtlSession::opSucceeded(const OpResult &op, CtlOutput &out, const QString &
 {
     if (op.ok())
         return true;
-    fail(out, op.result, what);
+    fail(out, op, what);
     return false;
 }
 
@@ -178,7 +164,7 @@ CtlOutput CtlSession::write(int unit, int fn, int start, const std::vector<std::
     const RegisterResult result = m_access.WriteRegisters(
         unit, std::uint8_t(fn), std::uint16_t(start), std::uint16_t(values.size()), values.data());
     if (result != ResultGood) {
-        fail(out, result, QStringLiteral("write"));
+        fail(out, {result, std::nullopt, m_access.lastExchange()}, QStringLiteral("write"));
         return out;
     }
     out.lines << QStringLiteral("wrote %1 register(s) from %2 of unit %3")
@@ -195,7 +181,7 @@ CtlOutput CtlSession::writeOne(int unit, int fn, int reg, std::uint16_t value)
     const RegisterResult result =
         m_access.WriteRegister(unit, std::uint8_t(fn), std::uint16_t(reg), value);
     if (result != ResultGood) {
-        fail(out, result, QStringLiteral("write1"));
+        fail(out, {result, std::nullopt, m_access.lastExchange()}, QStringLiteral("write1"));
         return out;
     }
     out.lines << QStringLiteral("wrote %1 to register %2 of unit %3").arg(value).arg(reg).arg(unit);

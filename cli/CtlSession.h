@@ -3,6 +3,7 @@
 // ravelinctl's connection to one unit and the commands it runs through the
 // register access facade. Printing is done by the caller.
 
+#include "Outcome.h"
 #include "RegisterAccess.h"
 #include "TcpClient.h"
 #include "VeskComms.h"
@@ -79,6 +80,6 @@ private:
     std::unique_ptr<TVeskComms> m_serial;
 };
 
-// Exit status and message for a register result other than good.
+// Exit status for a register result other than good (its message comes from
+// describeCause()).
 int exitForResult(RegisterResult result);
-QString describeResult(RegisterResult result);

@@ -171,8 +171,7 @@ void identify(const SurveyHost &host, int budgetMs, SurveyResult &r)
     const auto failed = [&r](const OpResult &op) {
         if (op.ok())
             return false;
-        r.problem = QStringLiteral("%1: %2").arg(QLatin1String(op.failedBlock->name),
-                                                 describeResult(op.result));
+        r.problem = describe(op);
         return true;
     };
     ProductInfo product;

@@ -2,9 +2,12 @@
 // block handler with the reply rules of an RTU read installed, then takes the
 // reply out as the RTU read does and checks it. Whatever arrives, nothing may
 // be read or written outside the receive buffer, the copy or the values, and a
-// reply the read accepts fills every value asked for.
+// reply the read accepts fills every value asked for. The same bytes go to the
+// resynchronising reply search and the PDU judge: a frame the search finds
+// lies inside the bytes, carries its CRC, and is a reply the judge accepts.
 
 #include "ModBusPro.h"
+#include "ModbusPdu.h"
 #include "RxCondition.h"
 #include "VeskComms.h"
 
@@ -61,6 +64,36 @@ void takeReply(const TVeskComms &comms, std::uint16_t count)
     }
 }
 
+// Searches the bytes for the reply to a read of `count` registers from 0 at
+// unit 0x14 and judges what it finds as the exchange does.
+void searchReply(const std::uint8_t *bytes, std::size_t length, std::uint16_t count)
+{
+    const auto goodTail = std::uint16_t(2 * count + 4);
+    const RtuFrame::ReplySpan span =
+        RtuFrame::findReply(bytes, length, 0x14, 107, goodTail, 2 * count);
+    if (span.at < 0)
+        return;
+    const std::size_t at = std::size_t(span.at);
+    if (at + span.length > length || span.length < 5 || bytes[at] != 0x14 ||
+        !RtuFrame::crcMatches(bytes + at, span.length))
+        std::abort();
+    std::uint8_t request[ModbusPdu::RequestHeadLength];
+    ModbusPdu::buildRead(request, 107, 0, count);
+    const ModbusPdu::Verdict v =
+        ModbusPdu::judgeReply(FrameKind::Read, request, bytes + at + 1, span.length - 3u);
+    const FrameOutcome expected = span.exception ? FrameOutcome::Exception : FrameOutcome::Good;
+    if (v.outcome != expected || (span.exception && v.exceptionCode != bytes[at + 2]))
+        std::abort();
+    if (!span.exception) {
+        std::uint16_t values[RtuMaxReadCount + 1];
+        for (std::uint16_t &value : values)
+            value = Canary;
+        ModbusPdu::storeReadValues(bytes + at + 1, count, values);
+        if (values[count] != Canary)
+            std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -70,6 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::uint8_t splits = in.take();
     // Small buffers reach the overflow position quickly.
     const std::uint16_t bufferSize = (splits & 0x20) ? 200 : std::uint16_t(in.take() % 64);
+
+    searchReply(in.data + in.pos, in.size - in.pos, count);
 
     TVeskComms comms;
     comms.RxBufferSize = bufferSize;

@@ -57,11 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static FrameLog log(4);
     FrameTap *tap = (steer & 0x80) ? &log : nullptr;
     const std::uint16_t count = std::uint16_t(in.take() % (TcpMaxReadCount + 2));
-    TransactionId = std::uint16_t(in.take() << 8 | in.take());
-    const std::uint16_t sentTransaction = TransactionId;
+    const std::uint16_t sentTransaction = std::uint16_t(in.take() << 8 | in.take());
     ScriptedStream stream = scriptFrom(in, sentTransaction);
+    stream.TransactionId = sentTransaction;
 
-    RegisterResult result = 0;
+    RegisterResult result = ResultNoReply;
     if (operation == 0) {
         std::uint16_t values[TcpMaxReadCount + 2];
         std::memset(values, 0xAB, sizeof values);
@@ -80,9 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::uint16_t values[TcpMaxWriteCount] = {};
         result = TcpWriteRegisters(stream, 20, 109, 7, std::uint16_t(count % 13), values, 10, tap);
     }
-    if (result < -1 || result > 2)
+    if (int(result) < -1 || int(result) > 2)
         std::abort();
-    if (std::uint16_t(sentTransaction + 1) != TransactionId)
+    if (std::uint16_t(sentTransaction + 1) != stream.TransactionId)
         std::abort();
     if (tap) {
         std::vector<FrameRecord> records;

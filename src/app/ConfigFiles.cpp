@@ -6,6 +6,7 @@
 #include "G50Page.h"
 #include "NamesPage.h"
 #include "NetworkPage.h"
+#include "Outcome.h"
 #include "PageRules.h"
 #include "RavelinVersion.h"
 #include "ReportPdf.h"
@@ -48,7 +49,7 @@ QString failedBlockText(const OpResult &op, const QString &lastBlock, int nameNu
     QString block = QString::fromLatin1(op.failedBlock->name);
     if (op.failedBlock->unitId == NamesUnitId && nameNumber > 0)
         block += QStringLiteral(" %1").arg(nameNumber);
-    return block;
+    return QStringLiteral("%1: %2").arg(block, describeCause(op));
 }
 
 void showError(const QString &text)

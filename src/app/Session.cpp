@@ -95,7 +95,7 @@ void TMainForm::acceptUnit(bool serial)
     m_pages->setCurrentIndex(int(Tab::Network));
     CloseConnection1->setEnabled(true);
     if (!serial)
-        TransactionId = 1;
+        MBTcpClient.TransactionId = 1;
     // The MAC address is programmed over a serial line in service mode only.
     m_network->showMacButton(serial && ServiceMode);
     m_scheduler->CloseRequested = false;

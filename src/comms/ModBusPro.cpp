@@ -1,5 +1,6 @@
 #include "ModBusPro.h"
 
+#include "ModbusPdu.h"
 #include "RxCondition.h"
 #include "VeskComms.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint8_t ExceptionBit = 0x80;
+constexpr std::uint8_t ExceptionBit = ModbusPdu::ExceptionBit;
 constexpr int RequestBufferSize = 50;
 constexpr int ReplyBufferSize = 256;
 // The exception reply from the function code on: code, exception code, CRC.
@@ -19,21 +20,7 @@ constexpr std::uint16_t ExceptionTail = 4;
 // A write reply from the function code on: 4 echoed bytes and the CRC.
 constexpr std::uint16_t WriteReplyTail = 7;
 
-void putWord(std::uint8_t *at, std::uint16_t value)
-{
-    at[0] = std::uint8_t(value >> 8);
-    at[1] = std::uint8_t(value & 0xFF);
-}
-
-std::uint16_t buildHeader(std::uint8_t *frame, std::uint8_t unitId, std::uint8_t functionCode,
-                          std::uint16_t first, std::uint16_t second)
-{
-    frame[0] = unitId;
-    frame[1] = functionCode;
-    putWord(frame + 2, first);
-    putWord(frame + 4, second);
-    return 6;
-}
+using ModbusPdu::putWord;
 
 // One byte through the CRC register (reflected polynomial 0xA001).
 std::uint16_t crcStep(std::uint16_t crc, std::uint8_t b)
@@ -101,6 +88,7 @@ struct Verdict
 {
     RegisterResult result;
     FrameOutcome outcome;
+    std::uint8_t exceptionCode = 0;
 };
 
 // Judges how the reply wait ended. Once a rule has completed, the first
@@ -121,8 +109,8 @@ Verdict judge(TVeskComms &comms, int waited, const Request &rq, std::uint8_t *re
     replyAt = -1;
     if (waited == 0)
         return {ResultNoReply, FrameOutcome::NoReply};
-    if (waited != ResultGood && waited != ResultException) // not open, or closed meanwhile
-        return {waited, FrameOutcome::LinkClosed};
+    if (waited != 1 && waited != 2) // not open (-1), or closed meanwhile (-1, -2 when twice)
+        return {RegisterResult(waited), FrameOutcome::LinkClosed};
     const std::vector<std::uint8_t> &received = comms.RxBuffer();
     const std::size_t have = std::min<std::size_t>(comms.RxHead(), received.size());
     const int byteCount = rq.kind == FrameKind::Read ? rq.goodTail - 4 : -1;
@@ -132,15 +120,17 @@ Verdict judge(TVeskComms &comms, int waited, const Request &rq, std::uint8_t *re
         replyAt = found.at;
         replyLength = found.length;
         std::copy_n(received.data() + found.at, found.length, reply);
-        if (found.exception)
-            return {ResultException, FrameOutcome::Exception};
-        if (rq.kind != FrameKind::Read && !std::equal(rq.frame + 2, rq.frame + 6, reply + 2))
-            return {ResultFailure, FrameOutcome::WrongEcho};
-        return {ResultGood, FrameOutcome::Good};
+        // Unit id and CRC are the framing's; what lies between is the PDU.
+        const ModbusPdu::Verdict v =
+            ModbusPdu::judgeReply(rq.kind, rq.frame + 1, reply + 1, std::size_t(found.length - 3));
+        const RegisterResult result = v.outcome == FrameOutcome::Good        ? ResultGood
+                                      : v.outcome == FrameOutcome::Exception ? ResultException
+                                                                             : ResultFailure;
+        return {result, v.outcome, v.exceptionCode};
     }
     // The rule number says which kind of reply the bytes looked like.
     replyLength = comms.GetRxData(std::uint16_t(waited), reply, RtuMaxReplyBytes, 0, -1, -1);
-    const std::uint16_t tail = waited == ResultGood ? rq.goodTail : ExceptionTail;
+    const std::uint16_t tail = waited == 1 ? rq.goodTail : ExceptionTail;
     if (replyLength != tail + 1)
         return {ResultFailure, FrameOutcome::WrongLength};
     if (!RtuFrame::crcMatches(reply, replyLength))
@@ -151,8 +141,8 @@ Verdict judge(TVeskComms &comms, int waited, const Request &rq, std::uint8_t *re
 
 // One exchange: installs the good and exception rules, sends, waits and
 // judges, and tells the tap, if there is one, what happened.
-RegisterResult exchange(TVeskComms &comms, const Request &rq, std::uint16_t timeout,
-                        std::uint8_t *reply, std::uint16_t &replyLength, FrameTap *tap)
+Verdict exchange(TVeskComms &comms, const Request &rq, std::uint16_t timeout, std::uint8_t *reply,
+                 std::uint16_t &replyLength, FrameTap *tap)
 {
     TRxCondition condition;
     RtuFrame::addReplyRules(condition, rq.frame[0], rq.frame[1], rq.goodTail);
@@ -187,7 +177,7 @@ RegisterResult exchange(TVeskComms &comms, const Request &rq, std::uint16_t time
         // Where the reply taken starts; failing that, where the rule that
         // completed saw its unit id.
         const TRxConditionItem *matched =
-            waited == ResultGood || waited == ResultException ? condition.Item(waited) : nullptr;
+            waited == 1 || waited == 2 ? condition.Item(waited) : nullptr;
         x.replyAt = replyAt >= 0 ? replyAt : matched ? long(matched->CountBefore) : -1;
         tap->exchanged(x);
     }
@@ -195,7 +185,37 @@ RegisterResult exchange(TVeskComms &comms, const Request &rq, std::uint16_t time
     // The reply has been taken: whatever the buffer holds at the next send
     // arrived after this exchange.
     comms.ClearRxBuffer();
+    return v;
+}
+
+// Frames the request PDU built at frame + 1 (unit id before it, CRC after it),
+// runs the exchange and reports its detail when asked.
+RegisterResult run(TVeskComms &comms, std::uint8_t *frame, std::size_t pduLength, FrameKind kind,
+                   std::uint16_t count, std::uint16_t timeout, std::uint8_t *reply,
+                   std::uint16_t &replyLength, FrameTap *tap, ExchangeDetail *detail)
+{
+    const std::uint16_t length = RtuFrame::appendCrc(frame, std::uint16_t(pduLength + 1));
+    // The good reply from the function code on: its PDU and the CRC.
+    const auto goodTail = std::uint16_t(ModbusPdu::goodReplyLength(kind, count) + 2);
+    const Request rq{frame, length, kind, goodTail};
+    const Verdict v = exchange(comms, rq, timeout, reply, replyLength, tap);
+    if (detail) {
+        *detail = ExchangeDetail{};
+        detail->outcome = v.outcome;
+        detail->exceptionCode = v.exceptionCode;
+        detail->timeoutTenths = timeout;
+        detail->link = FrameLink::Rtu;
+    }
     return v.result;
+}
+
+RegisterResult refuse(ExchangeDetail *detail, Refusal why)
+{
+    if (detail) {
+        *detail = refusedDetail(why);
+        detail->link = FrameLink::Rtu;
+    }
+    return ResultFailure;
 }
 
 } // namespace
@@ -285,18 +305,16 @@ int RtuFrame::storeReadValues(const std::uint8_t *frame, std::uint16_t length, s
 
 RegisterResult RtuReadRegisters(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
                                 std::uint16_t start, std::uint16_t count, std::uint16_t timeout,
-                                std::uint16_t *values, FrameTap *tap)
+                                std::uint16_t *values, FrameTap *tap, ExchangeDetail *detail)
 {
-    if (count == 0 || count > RtuMaxReadCount)
-        return ResultFailure;
-    std::uint8_t frame[RequestBufferSize] = {};
-    const std::uint16_t length =
-        RtuFrame::appendCrc(frame, buildHeader(frame, unitId, functionCode, start, count));
+    if (!ModbusPdu::countFits(count, RtuMaxReadCount))
+        return refuse(detail, Refusal::Count);
+    std::uint8_t frame[RequestBufferSize] = {unitId};
+    const std::size_t pdu = ModbusPdu::buildRead(frame + 1, functionCode, start, count);
     std::uint8_t reply[ReplyBufferSize] = {};
     std::uint16_t replyLength = 0;
-    // The good reply from the function code on: byte count, data, CRC.
-    const Request rq{frame, length, FrameKind::Read, std::uint16_t(2 * count + 4)};
-    const RegisterResult result = exchange(comms, rq, timeout, reply, replyLength, tap);
+    const RegisterResult result =
+        run(comms, frame, pdu, FrameKind::Read, count, timeout, reply, replyLength, tap, detail);
     if (result == ResultGood)
         RtuFrame::storeReadValues(reply, replyLength, count, values);
     return result;
@@ -304,31 +322,27 @@ RegisterResult RtuReadRegisters(TVeskComms &comms, std::uint8_t unitId, std::uin
 
 RegisterResult RtuWriteRegister(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
                                 std::uint16_t reg, std::uint16_t value, std::uint16_t timeout,
-                                FrameTap *tap)
+                                FrameTap *tap, ExchangeDetail *detail)
 {
-    std::uint8_t frame[RequestBufferSize] = {};
-    const std::uint16_t length =
-        RtuFrame::appendCrc(frame, buildHeader(frame, unitId, functionCode, reg, value));
+    std::uint8_t frame[RequestBufferSize] = {unitId};
+    const std::size_t pdu = ModbusPdu::buildWriteOne(frame + 1, functionCode, reg, value);
     std::uint8_t reply[ReplyBufferSize] = {};
     std::uint16_t replyLength = 0;
-    const Request rq{frame, length, FrameKind::WriteOne, WriteReplyTail};
-    return exchange(comms, rq, timeout, reply, replyLength, tap);
+    return run(comms, frame, pdu, FrameKind::WriteOne, 1, timeout, reply, replyLength, tap, detail);
 }
 
 RegisterResult RtuWriteRegisters(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
                                  std::uint16_t start, std::uint16_t count,
-                                 const std::uint16_t *values, std::uint16_t timeout, FrameTap *tap)
+                                 const std::uint16_t *values, std::uint16_t timeout, FrameTap *tap,
+                                 ExchangeDetail *detail)
 {
-    if (count == 0 || count > RtuMaxWriteCount)
-        return ResultFailure;
-    std::uint8_t frame[RequestBufferSize] = {};
-    std::uint16_t length = buildHeader(frame, unitId, functionCode, start, count);
-    frame[length++] = std::uint8_t(2 * count);
-    for (std::uint16_t i = 0; i < count; ++i, length += 2)
-        putWord(frame + length, values[i]);
-    length = RtuFrame::appendCrc(frame, length);
+    if (!ModbusPdu::countFits(count, RtuMaxWriteCount))
+        return refuse(detail, Refusal::Count);
+    std::uint8_t frame[RequestBufferSize] = {unitId};
+    const std::size_t pdu =
+        ModbusPdu::buildWriteMany(frame + 1, functionCode, start, count, values);
     std::uint8_t reply[ReplyBufferSize] = {};
     std::uint16_t replyLength = 0;
-    const Request rq{frame, length, FrameKind::WriteMany, WriteReplyTail};
-    return exchange(comms, rq, timeout, reply, replyLength, tap);
+    return run(comms, frame, pdu, FrameKind::WriteMany, count, timeout, reply, replyLength, tap,
+               detail);
 }

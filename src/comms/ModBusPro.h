@@ -10,7 +10,7 @@
 //
 // Results: 1 good reply (a read has stored its values), 2 exception reply,
 // 0 no reply within the timeout, -1 any other failure (not open, closed during
-// the wait, a count the frame buffers cannot hold, or a reply that is not
+// the wait, a count of 0 or one the frame buffers cannot hold, or a reply that is not
 // exactly what its kind must be: a wrong length or CRC, a read whose byte
 // count is not twice the count asked for, a write whose echo differs from
 // what was sent), -2 the component was closed twice. Every reply's CRC is
@@ -41,17 +41,20 @@ std::uint16_t ModbusCrc16(const std::uint8_t *data, std::uint16_t first, std::ui
 // On any result other than 1 values is left untouched. A tap, when given, is
 // told of the bytes the send throws away and of the exchange with its verdict
 // and every byte received for it (a refused count sends nothing and tells it
-// nothing). After an exchange the receive buffer is empty.
+// nothing). After an exchange the receive buffer is empty. When detail is
+// given it receives the exchange's verdict, the exception code of an
+// exception reply, or why nothing was sent.
 RegisterResult RtuReadRegisters(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
                                 std::uint16_t start, std::uint16_t count, std::uint16_t timeout,
-                                std::uint16_t *values, FrameTap *tap = nullptr);
+                                std::uint16_t *values, FrameTap *tap = nullptr,
+                                ExchangeDetail *detail = nullptr);
 RegisterResult RtuWriteRegister(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
                                 std::uint16_t reg, std::uint16_t value, std::uint16_t timeout,
-                                FrameTap *tap = nullptr);
+                                FrameTap *tap = nullptr, ExchangeDetail *detail = nullptr);
 RegisterResult RtuWriteRegisters(TVeskComms &comms, std::uint8_t unitId, std::uint8_t functionCode,
                                  std::uint16_t start, std::uint16_t count,
                                  const std::uint16_t *values, std::uint16_t timeout,
-                                 FrameTap *tap = nullptr);
+                                 FrameTap *tap = nullptr, ExchangeDetail *detail = nullptr);
 
 class TRxCondition;
 

@@ -1,46 +1,38 @@
 #include "ModBusTCPPro.h"
 
+#include "ModbusPdu.h"
+
 #include <algorithm>
 #include <chrono>
 
-thread_local std::uint16_t TransactionId = 0;
+// The MBAP framing: a seven-byte header (transaction id, protocol id 0,
+// length of what follows, unit id) before the PDU.
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using ModbusPdu::getWord;
+using ModbusPdu::putWord;
 
-constexpr int MinimumReply = 8; // header plus the function code
-constexpr int ExceptionReplyLength = 9;
-constexpr int WriteReplyLength = 12;
+constexpr int HeaderLength = 7;
+constexpr int MinimumReply = HeaderLength + 1; // the header plus the function code
 
-// Advances the counter when the exchange ends, however it ends.
+// Advances the stream's counter when the exchange ends, however it ends.
 struct TransactionAdvance
 {
-    ~TransactionAdvance() { ++TransactionId; }
+    TcpStream &client;
+    ~TransactionAdvance() { ++client.TransactionId; }
 };
 
-void putWord(std::uint8_t *at, std::uint16_t value)
+// Puts the header before a PDU already built at frame + HeaderLength;
+// returns the frame's length.
+int wrap(std::uint8_t *frame, std::uint16_t transaction, int unitId, std::size_t pduLength)
 {
-    at[0] = std::uint8_t(value >> 8);
-    at[1] = std::uint8_t(value & 0xFF);
-}
-
-std::uint16_t getWord(const std::uint8_t *at)
-{
-    return std::uint16_t((at[0] << 8) | at[1]);
-}
-
-// Header and the first four PDU bytes shared by every request.
-void putRequestHead(std::uint8_t *frame, std::uint16_t lengthField, int unitId,
-                    std::uint8_t functionCode, std::uint16_t first, std::uint16_t second)
-{
-    putWord(frame, TransactionId);
+    putWord(frame, transaction);
     putWord(frame + 2, 0);
-    putWord(frame + 4, lengthField);
+    putWord(frame + 4, std::uint16_t(pduLength + 1));
     frame[6] = std::uint8_t(unitId & 0xFF);
-    frame[7] = functionCode;
-    putWord(frame + 8, first);
-    putWord(frame + 10, second);
+    return HeaderLength + int(pduLength);
 }
 
 // Receives more of a reply until `want` bytes are in or the deadline passes.
@@ -67,91 +59,75 @@ struct Request
     int length;
     FrameKind kind;
     int unitId;
-    std::uint8_t functionCode;
-    int goodLength; // 12 for writes, 2n + 9 for a read
+    int goodLength; // header plus the good reply PDU: 12 for writes, 2n + 9 for a read
+
+    const std::uint8_t *pdu() const { return frame + HeaderLength; }
 };
 
-struct Verdict
-{
-    RegisterResult result;
-    FrameOutcome outcome;
-};
-
-Verdict verdict(FrameOutcome outcome)
+RegisterResult resultOf(FrameOutcome outcome)
 {
     switch (outcome) {
     case FrameOutcome::Good:
-        return {ResultGood, outcome};
+        return ResultGood;
     case FrameOutcome::Exception:
-        return {ResultException, outcome};
+        return ResultException;
     case FrameOutcome::NoReply:
-        return {ResultNoReply, outcome};
+        return ResultNoReply;
     default:
-        return {ResultFailure, outcome};
+        return ResultFailure;
     }
 }
 
 // Waits for, receives and judges the reply to a request already sent. `have`
 // counts the reply bytes received. On a good verdict the reply buffer holds
 // exactly goodLength bytes.
-Verdict judge(TcpStream &client, const Request &rq, std::uint16_t timeout, std::uint8_t *reply,
-              int &have)
+ModbusPdu::Verdict judge(TcpStream &client, const Request &rq, std::uint16_t timeout,
+                         std::uint8_t *reply, int &have)
 {
     const int waitMs = int(timeout) * 100;
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     have = 0;
     if (!client.waitForData(waitMs))
-        return verdict(FrameOutcome::NoReply);
+        return {FrameOutcome::NoReply};
 
     have = client.receive(reply, rq.goodLength);
     if (have <= 0) {
         have = 0;
-        return verdict(FrameOutcome::LinkClosed);
+        return {FrameOutcome::LinkClosed};
     }
     // A reply may arrive in several segments: collect at least the header and
     // function code before judging it.
     if (!gather(client, reply, have, MinimumReply, deadline))
-        return verdict(FrameOutcome::ShortReply);
+        return {FrameOutcome::ShortReply};
 
-    if (getWord(reply) != TransactionId)
-        return verdict(FrameOutcome::WrongTransaction);
+    if (getWord(reply) != client.TransactionId)
+        return {FrameOutcome::WrongTransaction};
     if (getWord(reply + 2) != 0)
-        return verdict(FrameOutcome::WrongProtocol);
+        return {FrameOutcome::WrongProtocol};
     if (reply[6] != rq.unitId)
-        return verdict(FrameOutcome::WrongUnit);
+        return {FrameOutcome::WrongUnit};
 
-    const std::uint8_t replyFunction = reply[7];
-    if (replyFunction == std::uint8_t(rq.functionCode | 0x80)) {
+    const std::uint8_t replyFunction = reply[HeaderLength];
+    if (replyFunction == std::uint8_t(rq.pdu()[0] | ModbusPdu::ExceptionBit)) {
         // The exception code completes the reply; take it if it comes, so it
-        // is neither lost to the log nor left for the next exchange.
-        gather(client, reply, have, ExceptionReplyLength, deadline);
-        return verdict(FrameOutcome::Exception);
+        // is neither lost to the log nor left for the next exchange. Its
+        // length field is not examined.
+        gather(client, reply, have, HeaderLength + int(ModbusPdu::ExceptionReplyLength), deadline);
+    } else if (replyFunction == rq.pdu()[0]) {
+        if (getWord(reply + 4) != rq.goodLength - 6)
+            return {FrameOutcome::WrongLength};
+        // The length field is right: the rest of the reply is owed to us.
+        if (!gather(client, reply, have, rq.goodLength, deadline))
+            return {FrameOutcome::ShortReply};
     }
-    if (replyFunction != rq.functionCode)
-        return verdict(FrameOutcome::WrongFunction);
-    if (getWord(reply + 4) != rq.goodLength - 6)
-        return verdict(FrameOutcome::WrongLength);
-    // The length field is right: the rest of the reply is owed to us.
-    if (!gather(client, reply, have, rq.goodLength, deadline))
-        return verdict(FrameOutcome::ShortReply);
-
-    // A read reply that does not carry exactly the registers asked for is
-    // refused: storing part of it would leave stale entries looking like
-    // fresh values. A write is confirmed only by the echo of what was sent:
-    // register and value, or start and count, at bytes 8 to 11 of both.
-    if (rq.kind == FrameKind::Read) {
-        if (reply[8] != rq.goodLength - 9)
-            return verdict(FrameOutcome::WrongLength);
-    } else if (!std::equal(rq.frame + 8, rq.frame + 12, reply + 8)) {
-        return verdict(FrameOutcome::WrongEcho);
-    }
-    return verdict(FrameOutcome::Good);
+    return ModbusPdu::judgeReply(rq.kind, rq.pdu(), reply + HeaderLength,
+                                 std::size_t(have - HeaderLength));
 }
 
 // One exchange: drop what nobody waits for, send, judge the reply, and tell
 // the tap, if there is one, what happened.
-RegisterResult exchange(TcpStream &client, const Request &rq, std::uint16_t timeout,
-                        std::uint8_t *reply, FrameTap *tap)
+ModbusPdu::Verdict exchange(TcpStream &client, const Request &rq, std::uint16_t timeout,
+                            std::uint8_t *reply, FrameTap *tap)
 {
     // A reply that arrived after an earlier exchange gave up would otherwise be
     // read as this exchange's reply, and every later exchange would be one behind.
@@ -160,7 +136,7 @@ RegisterResult exchange(TcpStream &client, const Request &rq, std::uint16_t time
     if (!tap) {
         client.send(rq.frame, std::size_t(rq.length));
         int have = 0;
-        return judge(client, rq, timeout, reply, have).result;
+        return judge(client, rq, timeout, reply, have);
     }
 
     if (dropped > 0)
@@ -174,67 +150,93 @@ RegisterResult exchange(TcpStream &client, const Request &rq, std::uint16_t time
     const auto began = Clock::now();
     client.send(rq.frame, std::size_t(rq.length));
     int have = 0;
-    const Verdict v = judge(client, rq, timeout, reply, have);
+    const ModbusPdu::Verdict v = judge(client, rq, timeout, reply, have);
     x.roundTrip = Clock::now() - began;
     x.outcome = v.outcome;
     x.reply = reply;
     x.replyLength = std::size_t(have);
     x.replyAt = have > 0 ? 0 : -1;
     tap->exchanged(x);
-    return v.result;
+    return v;
+}
+
+// Runs the exchange of a request whose PDU is built at frame + HeaderLength,
+// and reports its detail when asked.
+RegisterResult run(TcpStream &client, std::uint8_t *frame, std::size_t pduLength, FrameKind kind,
+                   int unitId, std::uint16_t count, std::uint16_t timeout, std::uint8_t *reply,
+                   FrameTap *tap, ExchangeDetail *detail)
+{
+    const int length = wrap(frame, client.TransactionId, unitId, pduLength);
+    const int goodLength = HeaderLength + int(ModbusPdu::goodReplyLength(kind, count));
+    const Request rq{frame, length, kind, unitId, goodLength};
+    const ModbusPdu::Verdict v = exchange(client, rq, timeout, reply, tap);
+    if (detail) {
+        *detail = ExchangeDetail{};
+        detail->outcome = v.outcome;
+        detail->exceptionCode = v.exceptionCode;
+        detail->timeoutTenths = timeout;
+        detail->link = FrameLink::Tcp;
+    }
+    return resultOf(v.outcome);
+}
+
+RegisterResult refuse(ExchangeDetail *detail, Refusal why)
+{
+    if (detail) {
+        *detail = refusedDetail(why);
+        detail->link = FrameLink::Tcp;
+    }
+    return ResultFailure;
 }
 
 } // namespace
 
 RegisterResult TcpReadRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
                                 std::uint16_t start, std::uint16_t count, std::uint16_t timeout,
-                                std::uint16_t *values, FrameTap *tap)
+                                std::uint16_t *values, FrameTap *tap, ExchangeDetail *detail)
 {
-    TransactionAdvance advance;
-    if (count > TcpMaxReadCount)
-        return ResultFailure;
+    TransactionAdvance advance{client};
+    if (!ModbusPdu::countFits(count, TcpMaxReadCount))
+        return refuse(detail, Refusal::Count);
 
     std::uint8_t request[TcpFrameBufferSize];
     std::uint8_t reply[TcpFrameBufferSize];
-    putRequestHead(request, 6, unitId, functionCode, start, count);
-    const Request rq{request, 12, FrameKind::Read, unitId, functionCode, 2 * count + 9};
-    const RegisterResult result = exchange(client, rq, timeout, reply, tap);
-    if (result == ResultGood) {
-        for (int i = 0; i < count; ++i)
-            values[i] = getWord(reply + 9 + 2 * i);
-    }
+    const std::size_t pdu =
+        ModbusPdu::buildRead(request + HeaderLength, functionCode, start, count);
+    const RegisterResult result =
+        run(client, request, pdu, FrameKind::Read, unitId, count, timeout, reply, tap, detail);
+    if (result == ResultGood)
+        ModbusPdu::storeReadValues(reply + HeaderLength, count, values);
     return result;
 }
 
 RegisterResult TcpWriteRegister(TcpStream &client, int unitId, std::uint8_t functionCode,
                                 std::uint16_t reg, std::uint16_t value, std::uint16_t timeout,
-                                FrameTap *tap)
+                                FrameTap *tap, ExchangeDetail *detail)
 {
-    TransactionAdvance advance;
+    TransactionAdvance advance{client};
     std::uint8_t request[TcpFrameBufferSize];
     std::uint8_t reply[TcpFrameBufferSize];
-    putRequestHead(request, 6, unitId, functionCode, reg, value);
-    const Request rq{request, 12, FrameKind::WriteOne, unitId, functionCode, WriteReplyLength};
-    return exchange(client, rq, timeout, reply, tap);
+    const std::size_t pdu =
+        ModbusPdu::buildWriteOne(request + HeaderLength, functionCode, reg, value);
+    return run(client, request, pdu, FrameKind::WriteOne, unitId, 1, timeout, reply, tap, detail);
 }
 
 RegisterResult TcpWriteRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
                                  std::uint16_t start, std::uint16_t count,
-                                 const std::uint16_t *values, std::uint16_t timeout, FrameTap *tap)
+                                 const std::uint16_t *values, std::uint16_t timeout, FrameTap *tap,
+                                 ExchangeDetail *detail)
 {
-    TransactionAdvance advance;
-    if (count > TcpMaxWriteCount)
-        return ResultFailure;
+    TransactionAdvance advance{client};
+    if (!ModbusPdu::countFits(count, TcpMaxWriteCount))
+        return refuse(detail, Refusal::Count);
 
     std::uint8_t request[TcpFrameBufferSize];
     std::uint8_t reply[TcpFrameBufferSize];
-    putRequestHead(request, std::uint16_t(2 * count + 7), unitId, functionCode, start, count);
-    request[12] = std::uint8_t(2 * count);
-    for (int i = 0; i < count; ++i)
-        putWord(request + 13 + 2 * i, values[i]);
-    const Request rq{request, 13 + 2 * count, FrameKind::WriteMany,
-                     unitId,  functionCode,   WriteReplyLength};
-    return exchange(client, rq, timeout, reply, tap);
+    const std::size_t pdu =
+        ModbusPdu::buildWriteMany(request + HeaderLength, functionCode, start, count, values);
+    return run(client, request, pdu, FrameKind::WriteMany, unitId, count, timeout, reply, tap,
+               detail);
 }
 
 namespace {

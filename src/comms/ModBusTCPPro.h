@@ -11,16 +11,12 @@
 
 #include <cstdint>
 
-// Transaction counter. Every operation sends its current value and expects it
-// back; every operation, whatever its outcome, advances it by one (wrapping
-// 65535 to 0). The session code sets it to 1 once a unit is accepted. Each
-// thread has its own counter, so threads that each talk to their own unit
-// (the site survey) never see another thread's exchange move it.
-extern thread_local std::uint16_t TransactionId;
+// The transaction counter is the stream's own (TcpStream::TransactionId).
 
 // Requests and replies live in fixed buffers of this size, which bounds the
 // counts a caller may ask for: 2n + 9 reply bytes for a read, 13 + 2n request
-// bytes for a block write. Larger counts are refused with ResultFailure.
+// bytes for a block write. Larger counts, and a count of 0, are refused with
+// ResultFailure before anything is sent.
 constexpr int TcpFrameBufferSize = 256;
 constexpr std::uint16_t TcpMaxReadCount = 123;
 constexpr std::uint16_t TcpMaxWriteCount = 121;
@@ -32,17 +28,19 @@ constexpr std::uint16_t TcpMaxWriteCount = 121;
 // sent. On any result other than ResultGood a read leaves values untouched.
 // A tap, when given, is told of the bytes discarded before the request and of
 // the exchange with its verdict (a refused count sends nothing and tells it
-// nothing).
+// nothing). When detail is given it receives the exchange's verdict, the
+// exception code of an exception reply, or why nothing was sent.
 RegisterResult TcpReadRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
                                 std::uint16_t start, std::uint16_t count, std::uint16_t timeout,
-                                std::uint16_t *values, FrameTap *tap = nullptr);
+                                std::uint16_t *values, FrameTap *tap = nullptr,
+                                ExchangeDetail *detail = nullptr);
 RegisterResult TcpWriteRegister(TcpStream &client, int unitId, std::uint8_t functionCode,
                                 std::uint16_t reg, std::uint16_t value, std::uint16_t timeout,
-                                FrameTap *tap = nullptr);
+                                FrameTap *tap = nullptr, ExchangeDetail *detail = nullptr);
 RegisterResult TcpWriteRegisters(TcpStream &client, int unitId, std::uint8_t functionCode,
                                  std::uint16_t start, std::uint16_t count,
                                  const std::uint16_t *values, std::uint16_t timeout,
-                                 FrameTap *tap = nullptr);
+                                 FrameTap *tap = nullptr, ExchangeDetail *detail = nullptr);
 
 // Strict dotted-quad parser: true when text is four decimal parts from 0 to 255
 // separated by three dots (leading spaces of the text and of each part are

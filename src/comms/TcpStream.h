@@ -27,4 +27,12 @@ public:
     // Returns how many were dropped; when keep is not null the first keepMax
     // of them are copied there first.
     virtual std::size_t discardPending(std::uint8_t *keep, std::size_t keepMax) = 0;
+
+    // The Modbus TCP transaction counter of the exchanges run over this
+    // stream. Every operation sends its current value and expects it back;
+    // every operation, whatever its outcome, advances it by one (wrapping
+    // 65535 to 0). The session code sets it to 1 once a unit is accepted.
+    // Each stream has its own, so clients that talk to different units (the
+    // site survey's threads) never move each other's counter.
+    std::uint16_t TransactionId = 0;
 };

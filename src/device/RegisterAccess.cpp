@@ -15,19 +15,21 @@ public:
         : m_client(client), m_timeout(timeout), m_tap(tap)
     {}
     RegisterResult read(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
-                        std::uint16_t *buffer) override
+                        std::uint16_t *buffer, ExchangeDetail &detail) override
     {
-        return TcpReadRegisters(m_client, unitId, fn, start, count, m_timeout, buffer, m_tap);
+        return TcpReadRegisters(m_client, unitId, fn, start, count, m_timeout, buffer, m_tap,
+                                &detail);
     }
-    RegisterResult writeOne(int unitId, std::uint8_t fn, std::uint16_t reg,
-                            std::uint16_t value) override
+    RegisterResult writeOne(int unitId, std::uint8_t fn, std::uint16_t reg, std::uint16_t value,
+                            ExchangeDetail &detail) override
     {
-        return TcpWriteRegister(m_client, unitId, fn, reg, value, m_timeout, m_tap);
+        return TcpWriteRegister(m_client, unitId, fn, reg, value, m_timeout, m_tap, &detail);
     }
     RegisterResult writeMany(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
-                             const std::uint16_t *buffer) override
+                             const std::uint16_t *buffer, ExchangeDetail &detail) override
     {
-        return TcpWriteRegisters(m_client, unitId, fn, start, count, buffer, m_timeout, m_tap);
+        return TcpWriteRegisters(m_client, unitId, fn, start, count, buffer, m_timeout, m_tap,
+                                 &detail);
     }
 
 private:
@@ -45,31 +47,39 @@ public:
         : m_comms(comms), m_timeout(timeout), m_tap(tap)
     {}
     RegisterResult read(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
-                        std::uint16_t *buffer) override
+                        std::uint16_t *buffer, ExchangeDetail &detail) override
     {
-        if (!fits(unitId))
+        if (!fits(unitId, detail))
             return ResultFailure;
         return RtuReadRegisters(m_comms, std::uint8_t(unitId), fn, start, count, m_timeout, buffer,
-                                m_tap);
+                                m_tap, &detail);
     }
-    RegisterResult writeOne(int unitId, std::uint8_t fn, std::uint16_t reg,
-                            std::uint16_t value) override
+    RegisterResult writeOne(int unitId, std::uint8_t fn, std::uint16_t reg, std::uint16_t value,
+                            ExchangeDetail &detail) override
     {
-        if (!fits(unitId))
+        if (!fits(unitId, detail))
             return ResultFailure;
-        return RtuWriteRegister(m_comms, std::uint8_t(unitId), fn, reg, value, m_timeout, m_tap);
+        return RtuWriteRegister(m_comms, std::uint8_t(unitId), fn, reg, value, m_timeout, m_tap,
+                                &detail);
     }
     RegisterResult writeMany(int unitId, std::uint8_t fn, std::uint16_t start, std::uint16_t count,
-                             const std::uint16_t *buffer) override
+                             const std::uint16_t *buffer, ExchangeDetail &detail) override
     {
-        if (!fits(unitId))
+        if (!fits(unitId, detail))
             return ResultFailure;
         return RtuWriteRegisters(m_comms, std::uint8_t(unitId), fn, start, count, buffer, m_timeout,
-                                 m_tap);
+                                 m_tap, &detail);
     }
 
 private:
-    static bool fits(int unitId) { return unitId >= 0 && unitId <= 255; }
+    static bool fits(int unitId, ExchangeDetail &detail)
+    {
+        if (unitId >= 0 && unitId <= 255)
+            return true;
+        detail = refusedDetail(Refusal::UnitId);
+        detail.link = FrameLink::Rtu;
+        return false;
+    }
 
     TVeskComms &m_comms;
     const std::uint16_t &m_timeout;
@@ -121,40 +131,48 @@ void RegisterAccess::closeTransport()
     }
 }
 
+RegisterResult RegisterAccess::refuse(Refusal why)
+{
+    m_last = refusedDetail(why);
+    m_last.link = m_viaComPort ? FrameLink::Rtu : FrameLink::Tcp;
+    return ResultFailure;
+}
+
 RegisterResult RegisterAccess::ReadRegisters(int unitId, std::uint8_t functionCode,
                                              std::uint16_t start, std::uint16_t count,
                                              std::uint16_t *buffer)
 {
-    return m_transport ? m_transport->read(unitId, functionCode, start, count, buffer)
-                       : ResultFailure;
+    return m_transport ? m_transport->read(unitId, functionCode, start, count, buffer, m_last)
+                       : refuse(Refusal::NoTransport);
 }
 
 RegisterResult RegisterAccess::WriteRegister(int unitId, std::uint8_t functionCode,
                                              std::uint16_t reg, std::uint16_t value)
 {
-    return m_transport ? m_transport->writeOne(unitId, functionCode, reg, value) : ResultFailure;
+    return m_transport ? m_transport->writeOne(unitId, functionCode, reg, value, m_last)
+                       : refuse(Refusal::NoTransport);
 }
 
 RegisterResult RegisterAccess::WriteRegisters(int unitId, std::uint8_t functionCode,
                                               std::uint16_t start, std::uint16_t count,
                                               const std::uint16_t *buffer)
 {
-    return m_transport ? m_transport->writeMany(unitId, functionCode, start, count, buffer)
-                       : ResultFailure;
+    return m_transport ? m_transport->writeMany(unitId, functionCode, start, count, buffer, m_last)
+                       : refuse(Refusal::NoTransport);
 }
 
 RegisterResult RegisterAccess::ReadBlock(const RegisterBlock &block, std::uint16_t *buffer)
 {
     std::fill(buffer, buffer + block.count, std::uint16_t(0));
     if (block.readFunction == 0)
-        return ResultFailure;
+        return refuse(Refusal::NoFunction);
     return ReadRegisters(block.unitId, block.readFunction, block.start, block.count, buffer);
 }
 
 RegisterResult RegisterAccess::WriteBlock(const RegisterBlock &block, const std::uint16_t *buffer)
 {
     if (block.writeFunction == 0)
-        return ResultFailure;
+        return refuse(Refusal::NoFunction);
     const bool single =
         block.access == BlockAccess::WriteOne || block.access == BlockAccess::ReadWriteOne;
     if (single && block.count == 1)

@@ -15,17 +15,20 @@ class SerialLink;
 class TVeskComms;
 class TcpStream;
 
-// One request/reply exchange over a session's transport.
+// One request/reply exchange over a session's transport; each call fills
+// `detail` with what the exchange came to.
 class RegisterTransport
 {
 public:
     virtual ~RegisterTransport() = default;
     virtual RegisterResult read(int unitId, std::uint8_t functionCode, std::uint16_t start,
-                                std::uint16_t count, std::uint16_t *buffer) = 0;
+                                std::uint16_t count, std::uint16_t *buffer,
+                                ExchangeDetail &detail) = 0;
     virtual RegisterResult writeOne(int unitId, std::uint8_t functionCode, std::uint16_t reg,
-                                    std::uint16_t value) = 0;
+                                    std::uint16_t value, ExchangeDetail &detail) = 0;
     virtual RegisterResult writeMany(int unitId, std::uint8_t functionCode, std::uint16_t start,
-                                     std::uint16_t count, const std::uint16_t *buffer) = 0;
+                                     std::uint16_t count, const std::uint16_t *buffer,
+                                     ExchangeDetail &detail) = 0;
 };
 
 class RegisterAccess
@@ -83,9 +86,18 @@ public:
     RegisterResult ReadBlock(const RegisterBlock &block, std::uint16_t *buffer);
     RegisterResult WriteBlock(const RegisterBlock &block, const std::uint16_t *buffer);
 
+    // What the last call came to beyond its result: the verdict on the reply,
+    // an exception reply's code, or why nothing was sent (no transport, a
+    // block without the function code, a count or unit id the frames cannot
+    // carry).
+    const ExchangeDetail &lastExchange() const { return m_last; }
+
 private:
+    RegisterResult refuse(Refusal why);
+
     std::unique_ptr<RegisterTransport> m_transport;
     std::unique_ptr<SerialLink> m_link;
     bool m_viaComPort = true;
     FrameTap *m_tap = nullptr;
+    ExchangeDetail m_last;
 };

@@ -16,10 +16,13 @@ static_assert(Blocks::BACnetOptions.count == 7 && Blocks::Status.count == Status
 
 namespace {
 
-// Records one exchange in the chain's outcome; false ends the chain.
-bool record(OpResult &op, const RegisterBlock &block, RegisterResult result)
+// Records one exchange in the chain's outcome, with why it came to that;
+// false ends the chain.
+bool record(OpResult &op, const RegisterBlock &block, RegisterResult result,
+            const ExchangeDetail &detail)
 {
     op.result = result;
+    op.detail = detail;
     if (result == ResultGood)
         return true;
     op.failedBlock = block;
@@ -32,7 +35,7 @@ bool readStep(RegisterAccess &access, const RegisterBlock &block,
 {
     Q_ASSERT(block.count <= N);
     buffer.fill(0);
-    return record(op, block, access.ReadBlock(block, buffer.data()));
+    return record(op, block, access.ReadBlock(block, buffer.data()), access.lastExchange());
 }
 
 template <std::size_t N>
@@ -40,7 +43,7 @@ bool writeStep(RegisterAccess &access, const RegisterBlock &block,
                const std::array<std::uint16_t, N> &buffer, OpResult &op)
 {
     Q_ASSERT(block.count <= N);
-    return record(op, block, access.WriteBlock(block, buffer.data()));
+    return record(op, block, access.WriteBlock(block, buffer.data()), access.lastExchange());
 }
 
 bool writeWordStep(RegisterAccess &access, const RegisterBlock &block, std::uint16_t value,
@@ -49,10 +52,11 @@ bool writeWordStep(RegisterAccess &access, const RegisterBlock &block, std::uint
     return writeStep(access, block, std::array<std::uint16_t, 1>{value}, op);
 }
 
-// A request refused before anything was sent.
+// A request refused before anything was sent: a value the unit's registers
+// cannot carry.
 OpResult refused()
 {
-    return OpResult{ResultFailure, std::nullopt};
+    return OpResult{ResultFailure, std::nullopt, refusedDetail(Refusal::Values)};
 }
 
 template <std::size_t N> bool octetsValid(const std::array<std::uint16_t, N> &octets)

@@ -29,14 +29,19 @@
 #include <optional>
 #include <vector>
 
-// The outcome of a chain of exchanges: the result of the last one performed
-// and, on failure, the block whose exchange failed.
+// The outcome of a chain of exchanges: the result of the last one performed,
+// what that exchange came to (the verdict on its reply, an exception code,
+// or why nothing was sent) and, on failure, the block whose exchange failed.
+// describe() in Outcome.h turns it into a line for people.
 struct OpResult
 {
     RegisterResult result = ResultGood;
     std::optional<RegisterBlock> failedBlock;
+    ExchangeDetail detail;
 
     bool ok() const { return result == ResultGood; }
+    // True when the request never left: nothing reached the unit.
+    bool refusedBeforeSending() const { return !ok() && !detail.sent(); }
 };
 
 // --- Network page: addresses, product block, configuration lock, restart ---

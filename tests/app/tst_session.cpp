@@ -99,7 +99,6 @@ void TestSession::acceptThenClose()
     WorkingFolder folder;
     QVERIFY(folder.writeIni("[Options]\nComms_Port=4\nIP_Address=127.0.0.2\n"));
     MessageRecorder messages;
-    TransactionId = 77;
     auto form = connectedForm(sim);
     QVERIFY2(messages.messages.isEmpty(), qPrintable(messages.texts().join(QLatin1Char('|'))));
     QVERIFY(form->sessionOpen());
@@ -110,7 +109,7 @@ void TestSession::acceptThenClose()
     QVERIFY(form->Timer1->isActive());
     QVERIFY(form->Timer2->isActive());
     QVERIFY(!form->scheduler().CloseRequested);
-    QCOMPARE(TransactionId, quint16(1));
+    QCOMPARE(form->MBTcpClient.TransactionId, quint16(1));
     QVERIFY(form->UpgradeFirmware1->isVisible());
     QVERIFY(form->UpgradeSeparator->isVisible());
     QVERIFY(!form->UpgradeFirmware1->isEnabled());

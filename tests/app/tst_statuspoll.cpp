@@ -56,10 +56,9 @@ Registers settled(const Changes &changes = {})
     return r;
 }
 
-// The status read's reply carrying r, for the next transaction.
-ScriptedStream::Bytes statusReply(const Registers &r)
+// The status read's reply carrying r, for transaction tid.
+ScriptedStream::Bytes statusReply(const Registers &r, std::uint16_t tid)
 {
-    const std::uint16_t tid = TransactionId;
     ScriptedStream::Bytes b{std::uint8_t(tid >> 8), std::uint8_t(tid), 0, 0, 0, 83, 21, 107, 80};
     for (std::uint16_t v : r)
         b.insert(b.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
@@ -78,8 +77,8 @@ struct ScriptedForm
     // The replies to one poll: the registers, then the write-back's echo.
     std::optional<PolledStatus> poll(const Registers &r)
     {
-        tcp.queue(statusReply(r));
-        const std::uint16_t next = TransactionId + 1;
+        tcp.queue(statusReply(r, tcp.TransactionId));
+        const std::uint16_t next = tcp.TransactionId + 1;
         tcp.queue(
             {std::uint8_t(next >> 8), std::uint8_t(next), 0, 0, 0, 6, 20, 108, 0, 29, 0xFF, 0xFF});
         return form->statusPoll()->RunStatusPoll();
@@ -285,7 +284,7 @@ void TestStatusPoll::writeBackFollowsEveryGoodRead()
     QCOMPARE(s.monitor().PollFailureCount, 0);
     // A write-back without an answer neither counts nor keeps the count.
     s.monitor().PollFailureCount = 2;
-    s.tcp.queue(statusReply(settled()));
+    s.tcp.queue(statusReply(settled(), s.tcp.TransactionId));
     QVERIFY(s.monitor().RunStatusPoll());
     QCOMPARE(s.monitor().PollFailureCount, 0);
     QVERIFY(s.messages.messages.isEmpty());
@@ -470,8 +469,8 @@ void TestStatusPoll::linkMonitorAgainstTheSimulator()
         pollTick(*form);
     // The unit is there and refuses the read: not a lost link.
     QCOMPARE(messages.texts(),
-             QStringList{QStringLiteral("The unit answered the status read with an exception 4 "
-                                        "times in a row.\nThe connection will be closed.")});
+             QStringList{QStringLiteral("The unit refused the status read 4 times in a row "
+                                        "(exception code 4).\nThe connection will be closed.")});
     QVERIFY(!form->Timer1->isActive());
     form->Timer2->fire();
     QVERIFY(!form->sessionOpen());

@@ -155,7 +155,7 @@ void TstRavelinCtl::failuresHaveTheirOwnStatus()
     QCOMPARE(noReply.json().value(QStringLiteral("result")).toInt(), 0);
     QVERIFY(clock.elapsed() < 5000);
     // JSON on stdout for the script, the reason on stderr for the person.
-    QCOMPARE(noReply.err, QStringLiteral("ravelinctl: identity: no reply in time\n"));
+    QCOMPARE(noReply.err, QStringLiteral("ravelinctl: identity: no reply within 0.3 s\n"));
 
     const quint16 closedPort = silent.port();
     silent.stop();

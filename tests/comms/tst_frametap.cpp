@@ -75,6 +75,13 @@ public:
     int receive(std::uint8_t *, int) override { return 0; }
 };
 
+// A scripted peer whose stream's transaction counter starts at 0x1234.
+class Stream : public ScriptedStream
+{
+public:
+    Stream() { TransactionId = 0x1234; }
+};
+
 // Answers every read with a good reply from a fixed buffer: exchanges over it
 // allocate nothing of their own.
 class ReadPeer : public TcpStream
@@ -128,7 +135,6 @@ class TestFrameTap : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { TransactionId = 0x1234; }
     void tcpVerdicts_data();
     void tcpVerdicts();
     void requestsDecodedByKind();
@@ -184,7 +190,7 @@ void TestFrameTap::tcpVerdicts()
 {
     QFETCH(QList<Bytes>, chunks);
     QFETCH(int, replyLength);
-    ScriptedStream peer;
+    Stream peer;
     Bytes arrived;
     for (const Bytes &chunk : chunks) {
         peer.queue(chunk);
@@ -192,7 +198,7 @@ void TestFrameTap::tcpVerdicts()
     }
     KeepAll tap;
     std::uint16_t values[2] = {};
-    QTEST(TcpReadRegisters(peer, 19, 107, 20, 2, 1, values, &tap), "result");
+    QTEST(int(TcpReadRegisters(peer, 19, 107, 20, 2, 1, values, &tap)), "result");
 
     QCOMPARE(tap.records.size(), std::size_t(2));
     const FrameRecord &tx = tap.records[0];
@@ -218,12 +224,13 @@ void TestFrameTap::requestsDecodedByKind()
     KeepAll tap;
     ScriptedStream peer;
     peer.queue(hex("0007000000061467000a0005"));
-    TransactionId = 7;
-    QCOMPARE(TcpWriteRegister(peer, 20, 103, 10, 5, 1, &tap), 1);
+    peer.TransactionId = 7;
+    QCOMPARE(TcpWriteRegister(peer, 20, 103, 10, 5, 1, &tap), ResultGood);
     ScriptedStream blockPeer;
+    blockPeer.TransactionId = peer.TransactionId;
     blockPeer.queue(hex("0008000000061466000a0003"));
     const std::uint16_t values[3] = {1, 2, 3};
-    QCOMPARE(TcpWriteRegisters(blockPeer, 20, 102, 10, 3, values, 1, &tap), 1);
+    QCOMPARE(TcpWriteRegisters(blockPeer, 20, 102, 10, 3, values, 1, &tap), ResultGood);
 
     QCOMPARE(tap.records.size(), std::size_t(4));
     // A single write's second word is its value: the record shows one register.
@@ -246,13 +253,13 @@ void TestFrameTap::requestsDecodedByKind()
     KeepAll echo;
     ScriptedStream wrongEcho;
     wrongEcho.queue(hex("0009000000061467000a0006"));
-    TransactionId = 9;
-    QCOMPARE(TcpWriteRegister(wrongEcho, 20, 103, 10, 5, 1, &echo), -1);
+    wrongEcho.TransactionId = 9;
+    QCOMPARE(TcpWriteRegister(wrongEcho, 20, 103, 10, 5, 1, &echo), ResultFailure);
     QCOMPARE(echo.rx().outcome, FrameOutcome::WrongEcho);
 
     KeepAll closed;
     ClosingStream closing;
-    QCOMPARE(TcpReadRegisters(closing, 19, 107, 20, 2, 1, nullptr, &closed), -1);
+    QCOMPARE(TcpReadRegisters(closing, 19, 107, 20, 2, 1, nullptr, &closed), ResultFailure);
     QCOMPARE(closed.rx().outcome, FrameOutcome::LinkClosed);
     QCOMPARE(closed.rx().length, std::size_t(0));
 }
@@ -260,11 +267,11 @@ void TestFrameTap::requestsDecodedByKind()
 void TestFrameTap::discardedBytesBeforeTheRequest()
 {
     KeepAll tap;
-    ScriptedStream peer;
+    Stream peer;
     peer.pending = hex("123300000007136b0401000101"); // the late reply of the exchange before
     peer.queue(hex("123400000007136b0401000101"));
     std::uint16_t values[2];
-    QCOMPARE(TcpReadRegisters(peer, 19, 107, 20, 2, 1, values, &tap), 1);
+    QCOMPARE(TcpReadRegisters(peer, 19, 107, 20, 2, 1, values, &tap), ResultGood);
     QCOMPARE(tap.records.size(), std::size_t(3));
     const FrameRecord &dropped = tap.records[0];
     QCOMPARE(dropped.direction, FrameDirection::Discarded);
@@ -284,20 +291,20 @@ void TestFrameTap::facadeReportsToItsTapAcrossTransports()
     ReadPeer first, second;
     std::uint16_t values[4];
     access.useTcp(first);
-    QCOMPARE(access.ReadRegisters(21, 107, 0, 4, values), 1);
+    QCOMPARE(access.ReadRegisters(21, 107, 0, 4, values), ResultGood);
     QCOMPARE(log.size(), std::size_t(0));
 
     access.setFrameTap(&log);
-    QCOMPARE(access.ReadRegisters(21, 107, 0, 4, values), 1);
+    QCOMPARE(access.ReadRegisters(21, 107, 0, 4, values), ResultGood);
     QCOMPARE(log.size(), std::size_t(2));
     // A new transport (the next session) reports to the same tap.
     access.closeTransport();
     access.useTcp(second);
-    QCOMPARE(access.ReadRegisters(21, 107, 0, 4, values), 1);
+    QCOMPARE(access.ReadRegisters(21, 107, 0, 4, values), ResultGood);
     QCOMPARE(log.size(), std::size_t(4));
 
     access.setFrameTap(nullptr);
-    QCOMPARE(access.ReadRegisters(21, 107, 0, 4, values), 1);
+    QCOMPARE(access.ReadRegisters(21, 107, 0, 4, values), ResultGood);
     QCOMPARE(log.size(), std::size_t(4));
 }
 
@@ -307,7 +314,7 @@ void TestFrameTap::nothingAllocatedWithoutATapNorOnceTheRingIsFull()
     std::uint16_t values[40];
     const long before = allocations;
     for (int i = 0; i < 200; ++i)
-        QVERIFY(TcpReadRegisters(peer, 21, 107, 0, 40, 1, values) == 1);
+        QVERIFY(TcpReadRegisters(peer, 21, 107, 0, 40, 1, values) == ResultGood);
     QCOMPARE(allocations - before, 0L);
 
     // A poll of 20 different reads into a ring of odd capacity, so that each
@@ -316,11 +323,11 @@ void TestFrameTap::nothingAllocatedWithoutATapNorOnceTheRingIsFull()
     FrameLog log(7);
     for (int i = 0; i < 280; ++i)
         QVERIFY(TcpReadRegisters(peer, 21, 107, 0, std::uint16_t(1 + i % 20), 1, values, &log) ==
-                1);
+                ResultGood);
     const long warmed = allocations;
     for (int i = 0; i < 200; ++i)
         QVERIFY(TcpReadRegisters(peer, 21, 107, 0, std::uint16_t(1 + i % 20), 1, values, &log) ==
-                1);
+                ResultGood);
     QCOMPARE(allocations - warmed, 0L);
     QCOMPARE(log.size(), std::size_t(7));
 }
@@ -370,10 +377,10 @@ void TestFrameTap::ringKeepsTheNewest()
 void TestFrameTap::lineFormRoundTrips()
 {
     KeepAll tap;
-    ScriptedStream peer;
+    Stream peer;
     peer.queue(hex("12340000000313eb02"));
     std::uint16_t values[2];
-    QCOMPARE(TcpReadRegisters(peer, 19, 107, 20, 2, 1, values, &tap), 2);
+    QCOMPARE(TcpReadRegisters(peer, 19, 107, 20, 2, 1, values, &tap), ResultException);
 
     // The documented form: time, link, exchange, direction, key=value fields,
     // then the bytes after a bar.

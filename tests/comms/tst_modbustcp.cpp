@@ -39,7 +39,14 @@ Bytes readReply(std::uint16_t t, std::uint8_t unit, std::uint8_t fn, int count,
 }
 
 // A stream whose send fails loudly, as a platform error escaping the exchange.
-class ThrowingStream : public ScriptedStream
+// A scripted peer whose stream's transaction counter starts at 0x1234.
+class Stream : public ScriptedStream
+{
+public:
+    Stream() { TransactionId = 0x1234; }
+};
+
+class ThrowingStream : public Stream
 {
 public:
     bool send(const std::uint8_t *, std::size_t) override { throw std::runtime_error("send"); }
@@ -52,8 +59,6 @@ class TestModbusTcp : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { TransactionId = 0x1234; }
-
     void requestFrames();
     void readReplyJudging_data();
     void readReplyJudging();
@@ -61,6 +66,7 @@ private slots:
     void writeReplyJudging();
     void noReplyWaitsTheTimeoutAndAdvancesTheCounter();
     void counterWrapsAndEveryOutcomeAdvancesIt();
+    void countersArePerClient();
     void counterAdvancesWhenAnErrorEscapes();
     void lateReplyIsDiscardedBeforeTheNextRequest();
     void splitReplyIsGathered();
@@ -74,7 +80,7 @@ private slots:
 
 void TestModbusTcp::requestFrames()
 {
-    ScriptedStream s;
+    Stream s;
     std::uint16_t values[12] = {};
     TcpReadRegisters(s, 20, 107, 7, 12, 1, values);
     QCOMPARE(s.sent, hex("1234 0000 0006 14 6B 0007 000C"));
@@ -137,12 +143,12 @@ void TestModbusTcp::readReplyJudging()
     QFETCH(int, unit);
     QFETCH(int, expected);
 
-    ScriptedStream s;
+    Stream s;
     s.queue(reply);
     std::uint16_t values[12];
     std::fill(std::begin(values), std::end(values), 0xDEAD);
-    QCOMPARE(TcpReadRegisters(s, unit, 107, 7, 12, 5, values), expected);
-    QCOMPARE(TransactionId, std::uint16_t(0x1235));
+    QCOMPARE(int(TcpReadRegisters(s, unit, 107, 7, 12, 5, values)), expected);
+    QCOMPARE(s.TransactionId, std::uint16_t(0x1235));
     for (int i = 0; i < 12; ++i)
         QCOMPARE(values[i], expected == 1 ? std::uint16_t(0x0100 + i) : std::uint16_t(0xDEAD));
 }
@@ -177,38 +183,38 @@ void TestModbusTcp::writeReplyJudging()
     QFETCH(Bytes, reply);
     QFETCH(int, expected);
 
-    ScriptedStream s;
+    Stream s;
     s.queue(reply);
     const std::uint16_t values[2] = {1, 2};
     if (block)
-        QCOMPARE(TcpWriteRegisters(s, 19, 109, 29, 2, values, 5), expected);
+        QCOMPARE(int(TcpWriteRegisters(s, 19, 109, 29, 2, values, 5)), expected);
     else
-        QCOMPARE(TcpWriteRegister(s, 19, 103, 29, 7109, 5), expected);
-    QCOMPARE(TransactionId, std::uint16_t(0x1235));
+        QCOMPARE(int(TcpWriteRegister(s, 19, 103, 29, 7109, 5)), expected);
+    QCOMPARE(s.TransactionId, std::uint16_t(0x1235));
 }
 
 void TestModbusTcp::noReplyWaitsTheTimeoutAndAdvancesTheCounter()
 {
-    ScriptedStream s;
+    Stream s;
     std::uint16_t values[2] = {7, 7};
-    QCOMPARE(TcpReadRegisters(s, 19, 107, 20, 2, 70, values), 0);
+    QCOMPARE(TcpReadRegisters(s, 19, 107, 20, 2, 70, values), ResultNoReply);
     QCOMPARE(s.lastWaitMs, 7000);
-    QCOMPARE(TransactionId, std::uint16_t(0x1235));
+    QCOMPARE(s.TransactionId, std::uint16_t(0x1235));
     QCOMPARE(values[0], std::uint16_t(7));
 
     s.open = false; // a closed connection is "no reply" too
-    QCOMPARE(TcpWriteRegister(s, 19, 103, 29, 1, 70), 0);
+    QCOMPARE(TcpWriteRegister(s, 19, 103, 29, 1, 70), ResultNoReply);
 }
 
 void TestModbusTcp::counterWrapsAndEveryOutcomeAdvancesIt()
 {
-    TransactionId = 0xFFFF;
     ScriptedStream s;
+    s.TransactionId = 0xFFFF;
     s.queue(hex("FFFF 0000 0006 13 67 001D 1BC5"));
-    QCOMPARE(TcpWriteRegister(s, 19, 103, 29, 7109, 1), 1);
+    QCOMPARE(TcpWriteRegister(s, 19, 103, 29, 7109, 1), ResultGood);
     QCOMPARE(int(s.sent[0]), 0xFF);
     QCOMPARE(int(s.sent[1]), 0xFF);
-    QCOMPARE(TransactionId, std::uint16_t(0));
+    QCOMPARE(s.TransactionId, std::uint16_t(0));
 
     // Two timeouts, then a good exchange: consecutive ids on the wire.
     ScriptedStream t;
@@ -216,11 +222,35 @@ void TestModbusTcp::counterWrapsAndEveryOutcomeAdvancesIt()
     TcpReadRegisters(t, 19, 107, 20, 1, 1, v);
     TcpReadRegisters(t, 19, 107, 20, 1, 1, v);
     t.queue(readReply(2, 19, 107, 1));
-    QCOMPARE(TcpReadRegisters(t, 19, 107, 20, 1, 1, v), 1);
+    QCOMPARE(TcpReadRegisters(t, 19, 107, 20, 1, 1, v), ResultGood);
     QCOMPARE(t.sent.size(), std::size_t(36));
     QCOMPARE(int(t.sent[1]), 0);
     QCOMPARE(int(t.sent[13]), 1);
     QCOMPARE(int(t.sent[25]), 2);
+}
+
+void TestModbusTcp::countersArePerClient()
+{
+    // Two clients, as the site survey's threads hold: each exchange carries
+    // its own client's id and moves only that client's counter, whatever
+    // the outcome.
+    ScriptedStream a;
+    ScriptedStream b;
+    a.TransactionId = 10;
+    b.TransactionId = 500;
+    std::uint16_t v[1];
+    a.queue(readReply(10, 19, 107, 1));
+    QCOMPARE(TcpReadRegisters(a, 19, 107, 20, 1, 1, v), ResultGood);
+    QCOMPARE(TcpReadRegisters(b, 19, 107, 20, 1, 1, v), ResultNoReply);
+    b.queue(readReply(501, 19, 107, 1));
+    QCOMPARE(TcpReadRegisters(b, 19, 107, 20, 1, 1, v), ResultGood);
+    a.queue(readReply(11, 19, 107, 1));
+    QCOMPARE(TcpReadRegisters(a, 19, 107, 20, 1, 1, v), ResultGood);
+    QCOMPARE(a.TransactionId, std::uint16_t(12));
+    QCOMPARE(b.TransactionId, std::uint16_t(502));
+    QCOMPARE(int(a.sent[12 + 1]), 11);
+    QCOMPARE(int(b.sent[12]), 501 >> 8);
+    QCOMPARE(int(b.sent[12 + 1]), 501 & 0xFF);
 }
 
 void TestModbusTcp::counterAdvancesWhenAnErrorEscapes()
@@ -228,37 +258,37 @@ void TestModbusTcp::counterAdvancesWhenAnErrorEscapes()
     ThrowingStream s;
     std::uint16_t v[1];
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, TcpReadRegisters(s, 19, 107, 20, 1, 1, v));
-    QCOMPARE(TransactionId, std::uint16_t(0x1235));
+    QCOMPARE(s.TransactionId, std::uint16_t(0x1235));
 }
 
 void TestModbusTcp::lateReplyIsDiscardedBeforeTheNextRequest()
 {
     // The reply to an exchange that already gave up sits unread in the socket;
     // it must not be taken for the next exchange's reply.
-    ScriptedStream s;
+    Stream s;
     s.pending = readReply(0x1233, 19, 107, 2);
     s.queue(readReply(0x1234, 19, 107, 2));
     std::uint16_t v[2] = {};
-    QCOMPARE(TcpReadRegisters(s, 19, 107, 20, 2, 1, v), 1);
+    QCOMPARE(TcpReadRegisters(s, 19, 107, 20, 2, 1, v), ResultGood);
     QCOMPARE(s.discardedBytes, 13);
     QCOMPARE(v[1], std::uint16_t(0x0101));
 
     // A stale id that arrives during the exchange is still refused.
-    ScriptedStream during;
+    Stream during;
+    during.TransactionId = s.TransactionId;
     during.queue(readReply(0x1234, 19, 107, 2));
-    QCOMPARE(TcpReadRegisters(during, 19, 107, 20, 2, 1, v), -1);
+    QCOMPARE(TcpReadRegisters(during, 19, 107, 20, 2, 1, v), ResultFailure);
 }
 
 void TestModbusTcp::splitReplyIsGathered()
 {
     const Bytes whole = readReply(0x1234, 20, 107, 12);
     for (std::size_t cut : {std::size_t(1), std::size_t(7), std::size_t(8), std::size_t(20)}) {
-        TransactionId = 0x1234;
-        ScriptedStream s;
+        Stream s;
         s.queue(Bytes(whole.begin(), whole.begin() + long(cut)));
         s.queue(Bytes(whole.begin() + long(cut), whole.end()));
         std::uint16_t v[12] = {};
-        QCOMPARE(TcpReadRegisters(s, 20, 107, 7, 12, 5, v), 1);
+        QCOMPARE(TcpReadRegisters(s, 20, 107, 7, 12, 5, v), ResultGood);
         QCOMPARE(v[11], std::uint16_t(0x010B));
     }
 }
@@ -268,22 +298,22 @@ void TestModbusTcp::shortReplyFailsWithoutReadingPastIt()
     // Header and length field promise 12 registers, only 5 arrive.
     Bytes whole = readReply(0x1234, 20, 107, 12);
     whole.resize(9 + 10);
-    ScriptedStream s;
+    Stream s;
     s.queue(whole);
     std::uint16_t v[12];
     std::fill(std::begin(v), std::end(v), 0xDEAD);
-    QCOMPARE(TcpReadRegisters(s, 20, 107, 7, 12, 5, v), -1);
+    QCOMPARE(TcpReadRegisters(s, 20, 107, 7, 12, 5, v), ResultFailure);
     QCOMPARE(v[0], std::uint16_t(0xDEAD));
 }
 
 void TestModbusTcp::countsBeyondTheBuffersAreRefused()
 {
-    ScriptedStream s;
+    Stream s;
     std::vector<std::uint16_t> v(200, 0);
-    QCOMPARE(TcpReadRegisters(s, 21, 107, 0, TcpMaxReadCount + 1, 1, v.data()), -1);
-    QCOMPARE(TcpWriteRegisters(s, 21, 109, 0, TcpMaxWriteCount + 1, v.data(), 1), -1);
+    QCOMPARE(TcpReadRegisters(s, 21, 107, 0, TcpMaxReadCount + 1, 1, v.data()), ResultFailure);
+    QCOMPARE(TcpWriteRegisters(s, 21, 109, 0, TcpMaxWriteCount + 1, v.data(), 1), ResultFailure);
     QVERIFY(s.sent.empty());
-    QCOMPARE(TransactionId, std::uint16_t(0x1236));
+    QCOMPARE(s.TransactionId, std::uint16_t(0x1236));
 
     // The largest counts that fit are sent.
     TcpReadRegisters(s, 21, 107, 0, TcpMaxReadCount, 1, v.data());
@@ -308,11 +338,11 @@ void TestModbusTcp::byteCountMustBeTheCountAskedFor()
 {
     QFETCH(int, byteCount);
     QFETCH(int, expected);
-    ScriptedStream s;
+    Stream s;
     s.queue(readReply(0x1234, 20, 107, 12, -1, byteCount));
     std::uint16_t v[13];
     std::fill(std::begin(v), std::end(v), 0xDEAD);
-    QCOMPARE(TcpReadRegisters(s, 20, 107, 7, 12, 5, v), expected);
+    QCOMPARE(int(TcpReadRegisters(s, 20, 107, 7, 12, 5, v)), expected);
     for (int i = 0; i < 13; ++i)
         QCOMPARE(v[i], expected == 1 && i < 12 ? std::uint16_t(0x0100 + i) : std::uint16_t(0xDEAD));
 }

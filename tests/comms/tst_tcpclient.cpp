@@ -40,12 +40,18 @@ bool connectTo(TTcpClient &client, const LoopbackPeer &peer)
 
 } // namespace
 
+// A client whose transaction counter starts at 100.
+class Client : public TTcpClient
+{
+public:
+    Client() { TransactionId = 100; }
+};
+
 class TestTcpClient : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init() { TransactionId = 100; }
     void refusedConnectFailsAtOnce();
     void changingHostOrPortClosesTheConnection();
     void exchangeWithARealPeer();
@@ -63,7 +69,7 @@ void TestTcpClient::refusedConnectFailsAtOnce()
     const quint16 port = probe.serverPort();
     probe.close(); // nothing listens there any more
 
-    TTcpClient client;
+    Client client;
     client.setRemoteHost(QStringLiteral("127.0.0.1"));
     client.setRemotePort(port);
     QElapsedTimer clock;
@@ -74,7 +80,7 @@ void TestTcpClient::refusedConnectFailsAtOnce()
     QVERIFY(!client.lastError().isEmpty());
 
     std::uint16_t v[1] = {9};
-    QCOMPARE(TcpReadRegisters(client, 19, 107, 20, 1, 1, v), 0);
+    QCOMPARE(TcpReadRegisters(client, 19, 107, 20, 1, 1, v), ResultNoReply);
     QCOMPARE(v[0], std::uint16_t(9));
 }
 
@@ -82,7 +88,7 @@ void TestTcpClient::changingHostOrPortClosesTheConnection()
 {
     LoopbackPeer peer;
     peer.play({{Step::Receive, 1}});
-    TTcpClient client;
+    Client client;
     QVERIFY(connectTo(client, peer));
     client.setRemotePort(peer.port()); // same port: stays open
     QVERIFY(client.connected());
@@ -95,10 +101,10 @@ void TestTcpClient::exchangeWithARealPeer()
 {
     LoopbackPeer peer;
     peer.play({{Step::Receive, 12}, {Step::Send, 0, readReply(100, 40)}});
-    TTcpClient client;
+    Client client;
     QVERIFY(connectTo(client, peer));
     std::uint16_t v[40] = {};
-    QCOMPARE(TcpReadRegisters(client, 21, 107, 0, 40, 20, v), 1);
+    QCOMPARE(TcpReadRegisters(client, 21, 107, 0, 40, 20, v), ResultGood);
     QCOMPARE(v[39], std::uint16_t(0x1027));
     QVERIFY(peer.finished(2000));
     QCOMPARE(peer.received(), QByteArray::fromHex("0064 0000 0006 15 6B 0000 0028"));
@@ -112,15 +118,15 @@ void TestTcpClient::lateReplyDoesNotShiftLaterExchanges()
                {Step::Send, 0, readReply(100, 2)},
                {Step::Receive, 12},
                {Step::Send, 0, readReply(101, 2)}});
-    TTcpClient client;
+    Client client;
     QVERIFY(connectTo(client, peer));
     std::uint16_t v[2] = {};
-    QCOMPARE(TcpReadRegisters(client, 21, 107, 0, 2, 2, v), 0); // gives up after 200 ms
+    QCOMPARE(TcpReadRegisters(client, 21, 107, 0, 2, 2, v), ResultNoReply); // gives up after 200 ms
     QVERIFY(!client.connectionLost());                          // slow, not gone
     QVERIFY(client.waitForData(3000));                          // the late reply is now waiting
     QVERIFY(!client.connectionLost());                          // unread bytes are no end of stream
-    QCOMPARE(TcpReadRegisters(client, 21, 107, 0, 2, 20, v), 1);
-    QCOMPARE(TransactionId, std::uint16_t(102));
+    QCOMPARE(TcpReadRegisters(client, 21, 107, 0, 2, 20, v), ResultGood);
+    QCOMPARE(client.TransactionId, std::uint16_t(102));
 }
 
 void TestTcpClient::replySplitAcrossSegments()
@@ -133,10 +139,10 @@ void TestTcpClient::replySplitAcrossSegments()
                {Step::Send, 0, reply.mid(5, 10)},
                {Step::Pause, 60},
                {Step::Send, 0, reply.mid(15)}});
-    TTcpClient client;
+    Client client;
     QVERIFY(connectTo(client, peer));
     std::uint16_t v[12] = {};
-    QCOMPARE(TcpReadRegisters(client, 21, 107, 0, 12, 20, v), 1);
+    QCOMPARE(TcpReadRegisters(client, 21, 107, 0, 12, 20, v), ResultGood);
     QCOMPARE(v[11], std::uint16_t(0x100B));
 }
 
@@ -144,12 +150,12 @@ void TestTcpClient::peerClosingMidReplyFailsPromptly()
 {
     LoopbackPeer peer;
     peer.play({{Step::Receive, 12}, {Step::Send, 0, readReply(100, 12).left(15)}, {Step::Close}});
-    TTcpClient client;
+    Client client;
     QVERIFY(connectTo(client, peer));
     std::uint16_t v[12] = {};
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(TcpReadRegisters(client, 21, 107, 0, 12, 50, v), -1);
+    QCOMPARE(TcpReadRegisters(client, 21, 107, 0, 12, 50, v), ResultFailure);
     QVERIFY(clock.elapsed() < 2000);
     QCOMPARE(v[0], std::uint16_t(0));
 }
@@ -158,12 +164,12 @@ void TestTcpClient::peerClosingWithoutReplyIsNoReply()
 {
     LoopbackPeer peer;
     peer.play({{Step::Receive, 12}, {Step::Close}});
-    TTcpClient client;
+    Client client;
     QVERIFY(connectTo(client, peer));
     std::uint16_t v[1] = {};
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(TcpReadRegisters(client, 19, 107, 20, 1, 50, v), 0);
+    QCOMPARE(TcpReadRegisters(client, 19, 107, 20, 1, 50, v), ResultNoReply);
     QVERIFY(clock.elapsed() < 2000);
     // The caller can tell this "no reply" from a slow unit.
     QVERIFY(client.connectionLost());
@@ -173,11 +179,11 @@ void TestTcpClient::sendingToAClosedPeerDoesNotKillTheProcess()
 {
     LoopbackPeer peer;
     peer.play({{Step::Close}});
-    TTcpClient client;
+    Client client;
     QVERIFY(connectTo(client, peer));
     QVERIFY(peer.finished(2000));
     for (int i = 0; i < 3; ++i)
-        QVERIFY(TcpWriteRegister(client, 19, 103, 29, 1, 1) <= 0);
+        QVERIFY(int(TcpWriteRegister(client, 19, 103, 29, 1, 1)) <= 0);
 }
 
 QTEST_GUILESS_MAIN(TestTcpClient)

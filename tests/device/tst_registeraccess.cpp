@@ -63,7 +63,7 @@ void TestRegisterAccess::networkSessionsUseTheTcpClientWithItsTimeout()
     RegisterAccess access;
     access.useTcp(tcp);
     QVERIFY(!access.viaComPort());
-    TransactionId = 7;
+    tcp.TransactionId = 7;
     tcp.queue({0, 7, 0, 0, 0, 7, 19, 107, 4, 0x14, 0x35, 0, 134});
     std::uint16_t v[2] = {};
     QCOMPARE(access.ReadRegisters(SystemUnitId, FnReadBlock, 20, 2, v), ResultGood);

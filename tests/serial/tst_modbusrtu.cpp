@@ -81,7 +81,7 @@ void TstModbusRtu::readReplies()
     line.peer.script(ReadNetwork.size(), chunks);
     std::uint16_t values[13];
     std::fill(std::begin(values), std::end(values), Untouched);
-    QTEST(RtuReadRegisters(line.comms, 20, 107, 7, 12, 5, values), "result");
+    QTEST(int(RtuReadRegisters(line.comms, 20, 107, 7, 12, 5, values)), "result");
     QCOMPARE(line.peer.received.toHex(' '), ReadNetwork.toHex(' '));
     if (stored) {
         QCOMPARE(values[0], std::uint16_t(192));
@@ -119,7 +119,7 @@ void TstModbusRtu::writeReplies()
     QVERIFY(line.open());
     const QByteArray request = withCrc(hex("1367001d1bc5"));
     line.peer.script(request.size(), {reply});
-    QTEST(RtuWriteRegister(line.comms, 19, 103, 29, 7109, 3), "result");
+    QTEST(int(RtuWriteRegister(line.comms, 19, 103, 29, 7109, 3)), "result");
     QCOMPARE(line.peer.received.toHex(' '), request.toHex(' '));
 }
 
@@ -136,13 +136,13 @@ void TstModbusRtu::blockWriteFrame()
     expected = withCrc(expected);
     QCOMPARE(expected.size(), 33);
     line.peer.script(33, {withCrc(hex("146d0007000c"))});
-    QCOMPARE(RtuWriteRegisters(line.comms, 20, 109, 7, 12, values, 5), 1);
+    QCOMPARE(RtuWriteRegisters(line.comms, 20, 109, 7, 12, values, 5), ResultGood);
     QCOMPARE(line.peer.received.toHex(' '), expected.toHex(' '));
     // Only the echo of start and count confirms a block write.
     for (const char *echo : {"146d0008000c", "146d0007000b"}) {
         line.peer.received.clear();
         line.peer.script(33, {withCrc(hex(echo))});
-        QCOMPARE(RtuWriteRegisters(line.comms, 20, 109, 7, 12, values, 5), -1);
+        QCOMPARE(RtuWriteRegisters(line.comms, 20, 109, 7, 12, values, 5), ResultFailure);
     }
 }
 
@@ -153,14 +153,14 @@ void TstModbusRtu::noReply()
     std::uint16_t value = Untouched;
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(RtuReadRegisters(line.comms, 19, 107, 20, 1, 2, &value), 0);
+    QCOMPARE(RtuReadRegisters(line.comms, 19, 107, 20, 1, 2, &value), ResultNoReply);
     QVERIFY(clock.elapsed() >= 280 && clock.elapsed() < 1000);
     QCOMPARE(value, Untouched);
     // A late reply is dropped at the next send and does not disturb it.
     QVERIFY(line.pty.write(withCrc(hex("136b021435"))));
     QTest::qWait(50);
     line.peer.script(8, {withCrc(hex("136b020086"))});
-    QCOMPARE(RtuReadRegisters(line.comms, 19, 107, 21, 1, 5, &value), 1);
+    QCOMPARE(RtuReadRegisters(line.comms, 19, 107, 21, 1, 5, &value), ResultGood);
     QCOMPARE(value, std::uint16_t(134));
 }
 
@@ -178,7 +178,7 @@ void TstModbusRtu::requestsWaitForLineSilence()
     std::uint16_t values[12];
     for (int i = 0; i < Exchanges; ++i) {
         line.peer.script(int(ReadNetwork.size()) * (i + 1), {networkReply()});
-        QCOMPARE(RtuReadRegisters(line.comms, 20, 107, 7, 12, 5, values), 1);
+        QCOMPARE(RtuReadRegisters(line.comms, 20, 107, 7, 12, 5, values), ResultGood);
     }
     const auto &ended = line.peer.replyEnded;
     const auto &began = line.peer.requestBegan;
@@ -198,17 +198,17 @@ void TstModbusRtu::countsBeyondTheBuffersAreRefused()
     Line line;
     QVERIFY(line.open());
     std::uint16_t values[100] = {};
-    QCOMPARE(RtuReadRegisters(line.comms, 19, 107, 0, 98, 5, values), -1);
-    QCOMPARE(RtuReadRegisters(line.comms, 19, 107, 0, 0, 5, values), -1);
-    QCOMPARE(RtuWriteRegisters(line.comms, 19, 109, 0, 21, values, 5), -1);
-    QCOMPARE(RtuWriteRegisters(line.comms, 19, 109, 0, 0, values, 5), -1);
+    QCOMPARE(RtuReadRegisters(line.comms, 19, 107, 0, 98, 5, values), ResultFailure);
+    QCOMPARE(RtuReadRegisters(line.comms, 19, 107, 0, 0, 5, values), ResultFailure);
+    QCOMPARE(RtuWriteRegisters(line.comms, 19, 109, 0, 21, values, 5), ResultFailure);
+    QCOMPARE(RtuWriteRegisters(line.comms, 19, 109, 0, 0, values, 5), ResultFailure);
     QVERIFY(line.pty.readFor(100).isEmpty()); // nothing was sent
     // The largest read still fits the 200-byte receive buffer: 5 + 2 x 97.
     QByteArray reply = hex("1a6bc2");
     for (int i = 0; i < 97; ++i)
         reply.append('\0').append(char(i));
     line.peer.script(8, {withCrc(reply)});
-    QCOMPARE(RtuReadRegisters(line.comms, 26, 107, 0, 97, 5, values), 1);
+    QCOMPARE(RtuReadRegisters(line.comms, 26, 107, 0, 97, 5, values), ResultGood);
     QCOMPARE(values[96], std::uint16_t(96));
 }
 
@@ -218,16 +218,16 @@ void TstModbusRtu::closedComponent()
     std::uint16_t value = Untouched;
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(RtuReadRegisters(never, 19, 107, 20, 1, 50, &value), -1);
-    QCOMPARE(RtuWriteRegister(never, 19, 103, 29, 1, 50), -1);
+    QCOMPARE(RtuReadRegisters(never, 19, 107, 20, 1, 50, &value), ResultFailure);
+    QCOMPARE(RtuWriteRegister(never, 19, 103, 29, 1, 50), ResultFailure);
     QVERIFY(clock.elapsed() < 1000);
 
     Line line;
     QVERIFY(line.open());
     line.comms.ClosePort();
-    QCOMPARE(RtuWriteRegister(line.comms, 19, 103, 29, 1, 50), -1);
+    QCOMPARE(RtuWriteRegister(line.comms, 19, 103, 29, 1, 50), ResultFailure);
     line.comms.ClosePort();
-    QCOMPARE(RtuReadRegisters(line.comms, 19, 107, 20, 1, 50, &value), -2);
+    QCOMPARE(RtuReadRegisters(line.comms, 19, 107, 20, 1, 50, &value), ResultClosedTwice);
     QCOMPARE(value, Untouched);
 }
 
@@ -235,20 +235,20 @@ void TstModbusRtu::facadeSerialBranch()
 {
     RegisterAccess access;
     std::uint16_t values[12] = {};
-    QCOMPARE(access.ReadRegisters(20, 107, 7, 12, values), -1); // no component
+    QCOMPARE(access.ReadRegisters(20, 107, 7, 12, values), ResultFailure); // no component
 
     Line line;
     QVERIFY(line.open());
     access.useSerial(line.comms);
     line.peer.script(ReadNetwork.size(), {networkReply()});
-    QCOMPARE(access.ReadRegisters(NetworkUnitId, FnReadBlock, 7, 12, values), 1);
+    QCOMPARE(access.ReadRegisters(NetworkUnitId, FnReadBlock, 7, 12, values), ResultGood);
     QCOMPARE(values[1], std::uint16_t(168));
-    QCOMPARE(access.ReadRegisters(300, FnReadBlock, 7, 12, values), -1);
+    QCOMPARE(access.ReadRegisters(300, FnReadBlock, 7, 12, values), ResultFailure);
     // The facade's timeout reaches the client.
     access.rtuTimeout = 1;
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(access.WriteRegister(SystemUnitId, FnWriteWord, 29, 7109), 0);
+    QCOMPARE(access.WriteRegister(SystemUnitId, FnWriteWord, 29, 7109), ResultNoReply);
     QVERIFY(clock.elapsed() < 1000);
 }
 

@@ -94,7 +94,7 @@ void TstRtuTap::readVerdicts()
     line.peer.script(ReadNetwork.size(), chunks);
     KeepAll tap;
     std::uint16_t values[12] = {};
-    QCOMPARE(RtuReadRegisters(line.comms, 20, 107, 7, 12, result == 0 ? 3 : 5, values, &tap),
+    QCOMPARE(int(RtuReadRegisters(line.comms, 20, 107, 7, 12, result == 0 ? 3 : 5, values, &tap)),
              result);
 
     QCOMPARE(tap.records.size(), std::size_t(2));
@@ -124,16 +124,16 @@ void TstRtuTap::writeEchoAndClosedComponent()
     const QByteArray request = withCrc(hex("1367001d1bc5"));
     line.peer.script(request.size(), {withCrc(hex("1367001d1bc4"))});
     KeepAll tap;
-    QCOMPARE(RtuWriteRegister(line.comms, 19, 103, 29, 7109, 3, &tap), -1);
+    QCOMPARE(RtuWriteRegister(line.comms, 19, 103, 29, 7109, 3, &tap), ResultFailure);
     QCOMPARE(tap.records.at(1).outcome, FrameOutcome::WrongEcho);
     QCOMPARE(tap.records.at(1).start, 29);
     QCOMPARE(tap.records.at(1).count, 1);
 
     // Closed, then closed again: the request is recorded, no byte came back.
     line.comms.ClosePort();
-    QCOMPARE(RtuWriteRegister(line.comms, 19, 103, 29, 1, 50, &tap), -1);
+    QCOMPARE(RtuWriteRegister(line.comms, 19, 103, 29, 1, 50, &tap), ResultFailure);
     line.comms.ClosePort();
-    QCOMPARE(RtuWriteRegister(line.comms, 19, 103, 29, 1, 50, &tap), -2);
+    QCOMPARE(RtuWriteRegister(line.comms, 19, 103, 29, 1, 50, &tap), ResultClosedTwice);
     QCOMPARE(tap.records.size(), std::size_t(6));
     for (std::size_t i : {std::size_t(3), std::size_t(5)}) {
         QCOMPARE(tap.records[i].outcome, FrameOutcome::LinkClosed);
@@ -148,14 +148,14 @@ void TstRtuTap::bytesAfterAnExchangeAreDroppedAtTheNextSend()
     KeepAll tap;
     std::uint16_t values[12] = {};
     line.peer.script(ReadNetwork.size(), {networkReply()});
-    QCOMPARE(RtuReadRegisters(line.comms, 20, 107, 7, 12, 5, values, &tap), 1);
+    QCOMPARE(RtuReadRegisters(line.comms, 20, 107, 7, 12, 5, values, &tap), ResultGood);
     // A tail the unit sent after its reply, stored while the line was idle.
     QVERIFY(line.pty.write(hex("aabbcc")));
     QTRY_COMPARE_WITH_TIMEOUT(int(line.comms.RxHead()), 3, 2000);
 
     line.peer.received.clear();
     line.peer.script(ReadNetwork.size(), {networkReply()});
-    QCOMPARE(RtuReadRegisters(line.comms, 20, 107, 7, 12, 5, values, &tap), 1);
+    QCOMPARE(RtuReadRegisters(line.comms, 20, 107, 7, 12, 5, values, &tap), ResultGood);
     QCOMPARE(tap.records.size(), std::size_t(5));
     const FrameRecord &dropped = tap.records[2];
     QCOMPARE(dropped.direction, FrameDirection::Discarded);

@@ -62,12 +62,12 @@ void TstSerialSim::session()
     access.useSerial(comms);
     access.rtuTimeout = result == 0 ? 3 : RtuTimeout;
     std::uint16_t identity[2] = {};
-    QCOMPARE(access.ReadRegisters(SystemUnitId, FnReadBlock, 20, 2, identity), result);
+    QCOMPARE(int(access.ReadRegisters(SystemUnitId, FnReadBlock, 20, 2, identity)), result);
     if (result == 1) {
         QCOMPARE(identity[0], QuorixProductCode);
         QCOMPARE(identity[1], std::uint16_t(134));
         std::uint16_t status[40] = {};
-        QCOMPARE(access.ReadRegisters(StatusUnitId, FnReadBlock, 0, 40, status), 1);
+        QCOMPARE(access.ReadRegisters(StatusUnitId, FnReadBlock, 0, 40, status), ResultGood);
     } else {
         QCOMPARE(identity[0], std::uint16_t(0));
     }
@@ -89,17 +89,17 @@ void TstSerialSim::writeAndReadBack()
     access.useSerial(comms);
 
     const std::uint16_t address[12] = {10, 1, 2, 3, 10, 1, 2, 254, 255, 255, 255, 0};
-    QCOMPARE(access.WriteRegisters(NetworkUnitId, FnWriteBlock, 7, 12, address), 1);
+    QCOMPARE(access.WriteRegisters(NetworkUnitId, FnWriteBlock, 7, 12, address), ResultGood);
     std::uint16_t back[12] = {};
-    QCOMPARE(access.ReadRegisters(NetworkUnitId, FnReadBlock, 7, 12, back), 1);
+    QCOMPARE(access.ReadRegisters(NetworkUnitId, FnReadBlock, 7, 12, back), ResultGood);
     QVERIFY(std::equal(std::begin(address), std::end(address), std::begin(back)));
-    QCOMPARE(access.WriteRegister(SystemUnitId, FnWriteWord, 32, ConfigLockedWord), 1);
+    QCOMPARE(access.WriteRegister(SystemUnitId, FnWriteWord, 32, ConfigLockedWord), ResultGood);
     std::uint16_t lock = 0;
-    QCOMPARE(access.ReadRegisters(SystemUnitId, FnReadBlock, 32, 1, &lock), 1);
+    QCOMPARE(access.ReadRegisters(SystemUnitId, FnReadBlock, 32, 1, &lock), ResultGood);
     QCOMPARE(lock, ConfigLockedWord);
     // The MAC block goes only over the serial line, with its own function code.
     const std::uint16_t mac[6] = {0, 0x50, 0xC2, 1, 2, 3};
-    QCOMPARE(access.WriteRegisters(SystemUnitId, FnWriteMacBlock, 22, 6, mac), 1);
+    QCOMPARE(access.WriteRegisters(SystemUnitId, FnWriteMacBlock, 22, 6, mac), ResultGood);
     comms.ClosePort();
     sim.stop();
 }

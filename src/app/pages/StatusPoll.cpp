@@ -57,9 +57,10 @@ void StatusPoll::countFailure(RegisterResult result)
     // A unit that answers with an exception is there, but refuses the read.
     const QString text =
         result == ResultException
-            ? QStringLiteral("The unit answered the status read with an exception %1 times in a "
-                             "row.\rThe connection will be closed.")
+            ? QStringLiteral("The unit refused the status read %1 times in a row (exception "
+                             "code %2).\rThe connection will be closed.")
                   .arg(SilentFailures + 1)
+                  .arg(m_host.access().lastExchange().exceptionCode)
         : m_host.access().viaComPort() ? QStringLiteral("The Connection Has Been Lost.")
                                        : QStringLiteral("Network Connection Has Been Lost.");
     BeepMessageDlg(text, MsgKind::Warning, MsgButtons::Ok);
