@@ -4,6 +4,7 @@
 #include "ModBusTCPPro.h"
 
 #include <QFileInfo>
+#include <QOperatingSystemVersion>
 
 #include <limits>
 
@@ -96,4 +97,23 @@ int classifyWindowsVersion(OsPlatform platform, int major, int minor, const QStr
 bool portSearchOfferedFor(int versionCode)
 {
     return versionCode == 4 || versionCode == 6 || versionCode == 7 || versionCode == 8;
+}
+
+int GetWindowsVersionCode()
+{
+#ifdef Q_OS_WIN
+    const auto v = QOperatingSystemVersion::current();
+    return classifyWindowsVersion(OsPlatform::WinNT, v.majorVersion(), v.minorVersion(), {});
+#else
+    return 0;
+#endif
+}
+
+bool portSearchOffered()
+{
+#ifdef Q_OS_WIN
+    return portSearchOfferedFor(GetWindowsVersionCode());
+#else
+    return true;
+#endif
 }

@@ -46,3 +46,10 @@ enum class OsPlatform
 };
 int classifyWindowsVersion(OsPlatform platform, int major, int minor, const QString &servicePack);
 bool portSearchOfferedFor(int versionCode);
+
+// The operating system's version class: the Windows version code on Windows,
+// 0 elsewhere.
+int GetWindowsVersionCode();
+// Whether the COM port search button is offered: by version code on Windows;
+// always on other systems, whose serial devices come and go (USB adapters).
+bool portSearchOffered();

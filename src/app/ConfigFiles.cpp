@@ -4,7 +4,6 @@
 #include "Codecs.h"
 #include "ConfigTransfer.h"
 #include "G50Page.h"
-#include "MainForm.h"
 #include "NamesPage.h"
 #include "NetworkPage.h"
 #include "Outcome.h"
@@ -20,8 +19,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QTabWidget>
 
@@ -43,36 +40,6 @@ QString configFilter()
 QString csvFilter()
 {
     return QStringLiteral("CSV files (*.csv);;All files (*)");
-}
-
-// The texts a page's widgets show, to tell whether filling it changed it.
-template <typename Boxes> QStringList boxTexts(const Boxes &boxes)
-{
-    QStringList texts;
-    for (const QLineEdit *box : boxes)
-        texts << box->text();
-    return texts;
-}
-
-QString checkText(const QCheckBox *box)
-{
-    return box->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
-}
-
-// Runs `fill` on the page without its widgets' change signals counting as
-// edits, then marks the page unsent when what it shows differs.
-template <typename Snapshot, typename Fill>
-bool editPage(SessionPage &page, const Snapshot &snapshot, const Fill &fill)
-{
-    const QStringList before = snapshot();
-    {
-        const SessionPage::Loading loading(page);
-        fill();
-    }
-    if (snapshot() == before)
-        return false;
-    page.markUnsent();
-    return true;
 }
 
 QString failedBlockText(const OpResult &op, const QString &lastBlock, int nameNumber)
@@ -157,13 +124,14 @@ std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggest
     return choice;
 }
 
-ConfigFiles::ConfigFiles(TMainForm &form, QMenu *fileMenu, QAction *before)
-    : QObject(&form), m_form(form)
+ConfigFiles::ConfigFiles(ConfigFilesHost &host, const ConfigFilesParts &parts)
+    : QObject(parts.window), m_host(host), m_pageHost(host.pageHost()), m_parts(parts)
 {
+    QMenu *fileMenu = parts.fileMenu;
     auto item = [&](const char *name, const QString &text) {
         auto *action = new QAction(text, fileMenu);
         action->setObjectName(QString::fromLatin1(name));
-        fileMenu->insertAction(before, action);
+        fileMenu->insertAction(parts.before, action);
         return action;
     };
     OpenConfig1 = item("OpenConfig1", QStringLiteral("&Open Config File..."));
@@ -171,29 +139,29 @@ ConfigFiles::ConfigFiles(TMainForm &form, QMenu *fileMenu, QAction *before)
     ExportNames1 = item("ExportNames1", QStringLiteral("&Export Names As CSV..."));
     ImportNames1 = item("ImportNames1", QStringLiteral("&Import Names From CSV..."));
 
-    connect(form.SaveCurrentConfig1, &QAction::triggered, this,
-            [this] { m_form.raiseRequest(Request::SaveConfig); });
+    connect(parts.saveCurrentConfig, &QAction::triggered, this,
+            [this] { m_pageHost.raiseRequest(Request::SaveConfig); });
     connect(SaveReport1, &QAction::triggered, this,
-            [this] { m_form.raiseRequest(Request::SaveReport); });
+            [this] { m_pageHost.raiseRequest(Request::SaveReport); });
     connect(OpenConfig1, &QAction::triggered, this, &ConfigFiles::OpenConfigClick);
     connect(ExportNames1, &QAction::triggered, this, &ConfigFiles::ExportNamesClick);
     connect(ImportNames1, &QAction::triggered, this, &ConfigFiles::ImportNamesClick);
 
     // The session is open exactly while "Close Connection" is enabled.
-    connect(form.CloseConnection1, &QAction::changed, this, &ConfigFiles::updateActions);
-    connect(form.pageControl(), &QTabWidget::currentChanged, this, &ConfigFiles::updateActions);
-    form.scheduler().setHandler(Request::SaveConfig, [this] { SaveCurrentConfig(); });
-    form.scheduler().setHandler(Request::SaveReport, [this] { SaveCommissioningReport(); });
+    connect(parts.closeConnection, &QAction::changed, this, &ConfigFiles::updateActions);
+    connect(parts.pageControl, &QTabWidget::currentChanged, this, &ConfigFiles::updateActions);
+    m_pageHost.scheduler().setHandler(Request::SaveConfig, [this] { SaveCurrentConfig(); });
+    m_pageHost.scheduler().setHandler(Request::SaveReport, [this] { SaveCommissioningReport(); });
     updateActions();
 }
 
 void ConfigFiles::updateActions()
 {
-    const bool open = m_form.sessionOpen();
-    m_form.SaveCurrentConfig1->setEnabled(open);
+    const bool open = m_host.sessionOpen();
+    m_parts.saveCurrentConfig->setEnabled(open);
     OpenConfig1->setEnabled(open);
     SaveReport1->setEnabled(open);
-    const bool names = open && m_form.pageControl()->currentIndex() == int(TMainForm::Tab::Names);
+    const bool names = open && m_parts.pageControl->currentWidget() == m_parts.names;
     for (QAction *action : {ExportNames1, ImportNames1}) {
         action->setVisible(names);
         action->setEnabled(names);
@@ -203,28 +171,29 @@ void ConfigFiles::updateActions()
 void ConfigFiles::endRead()
 {
     Delay(150);
-    m_form.hideBusy();
-    m_form.restoreCursor();
+    m_pageHost.hideBusy();
+    m_pageHost.restoreCursor();
     // The file dialog that follows is used with the window back.
-    m_form.EnableControls();
+    m_host.EnableControls();
 }
 
 bool ConfigFiles::readUnit(UnitConfig &config)
 {
-    if (!m_form.access().hasTransport()) {
+    if (!m_pageHost.access().hasTransport()) {
         endRead();
         return false;
     }
     QString lastBlock;
     int nameNumber = 0;
-    const OpResult op = readUnitConfig(m_form.access(), config, [&](const QString &block, int n) {
-        lastBlock = block;
-        nameNumber = n;
-        m_form.showBusy(
-            n > 0
-                ? QStringLiteral("Retrieving Object Name %1 of %2....").arg(n).arg(ObjectNameCount)
-                : QStringLiteral("Retrieving %1....").arg(block));
-    });
+    const OpResult op =
+        readUnitConfig(m_pageHost.access(), config, [&](const QString &block, int n) {
+            lastBlock = block;
+            nameNumber = n;
+            m_pageHost.showBusy(n > 0 ? QStringLiteral("Retrieving Object Name %1 of %2....")
+                                            .arg(n)
+                                            .arg(ObjectNameCount)
+                                      : QStringLiteral("Retrieving %1....").arg(block));
+        });
     endRead();
     if (op.ok())
         return true;
@@ -245,7 +214,7 @@ void ConfigFiles::SaveCurrentConfig()
                                   ? QStringLiteral("ravelin-%1.json").arg(config.bacnet->instance)
                                   : QStringLiteral("ravelin.json");
     const std::optional<FileChoice> choice =
-        askForFile(FileDialogKind::SaveConfig, suggested, &m_form);
+        askForFile(FileDialogKind::SaveConfig, suggested, m_parts.window);
     if (!choice)
         return;
     QString error;
@@ -263,15 +232,14 @@ void ConfigFiles::SaveCommissioningReport()
     if (!readUnit(report.config))
         return;
     StatusBlock status;
-    if (readStatusBlock(m_form.access(), status).ok())
+    if (readStatusBlock(m_pageHost.access(), status).ok())
         report.status = status;
-    report.unitAddress =
-        m_form.viaComPort() ? QStringLiteral("COM%1").arg(m_form.ComPort) : m_form.IPAddress;
+    report.unitAddress = m_host.unitLocation();
     report.toolName = ToolName;
     report.toolVersion = QString::fromLatin1(RavelinVersion::ProductVersion);
     report.madeAt = QDateTime::currentDateTimeUtc();
     const std::optional<FileChoice> choice =
-        askForFile(FileDialogKind::SaveReport, QStringLiteral("report.html"), &m_form);
+        askForFile(FileDialogKind::SaveReport, QStringLiteral("report.html"), m_parts.window);
     if (!choice)
         return;
     QString path = choice->path;
@@ -296,65 +264,32 @@ QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork
 {
     QStringList changed;
     if (includeNetwork && config.network) {
-        NetworkPage &page = *m_form.networkPage();
-        const auto snapshot = [&page] {
-            return boxTexts(page.boxes) << checkText(page.CheckBox3);
-        };
-        if (editPage(page, snapshot, [&] {
-                for (std::size_t i = 0; i < page.boxes.size(); ++i)
-                    page.boxes[i]->setText(octetText(config.network->addresses[i]));
-                page.CheckBox3->setChecked(config.network->allowConfigViaNetwork);
-            }))
+        NetworkReading network;
+        network.addresses = config.network->addresses;
+        network.lockWord = config.network->allowConfigViaNetwork ? 0 : ConfigLockedWord;
+        if (m_parts.network->editTo(network))
             changed << QStringLiteral("Network");
-        page.holdValues(page.boxes);
-        page.holdValue(page.CheckBox3);
     }
-    if (config.g50) {
-        G50Page &page = *m_form.g50Page();
-        const auto snapshot = [&page] {
-            return boxTexts(page.boxes);
-        };
-        if (editPage(page, snapshot, [&] {
-                for (std::size_t i = 0; i < page.boxes.size(); ++i)
-                    page.boxes[i]->setText(octetText((*config.g50)[i]));
-            }))
-            changed << QStringLiteral("G50");
-        page.holdValues(page.boxes);
-    }
+    if (config.g50 && m_parts.g50->editTo(*config.g50))
+        changed << QStringLiteral("G50");
     if (config.bacnet) {
-        BACnetPage &page = *m_form.bacnetPage();
         const BACnetSettings &b = *config.bacnet;
-        const auto snapshot = [&page] {
-            return boxTexts(page.bbmdBoxes)
-                   << page.Edit21->text() << page.Edit22->text() << page.Edit28->text()
-                   << checkText(page.CheckBox1) << checkText(page.CheckBox2);
-        };
-        if (editPage(page, snapshot, [&] {
-                if (includeIdentity) {
-                    page.Edit21->setText(QString::number(b.instance));
-                    // A file holds valid instances only: a warning about
-                    // the unit's own invalid one goes with it.
-                    page.Label26->setVisible(!isValidDeviceInstance(b.instance));
-                    page.Edit22->setText(nameText(b.name));
-                }
-                page.CheckBox1->setChecked(b.options.newSettingComparison);
-                // Its change handler enables the BBMD boxes to match.
-                page.CheckBox2->setChecked(b.options.foreignDevice);
-                for (std::size_t i = 0; i < page.bbmdBoxes.size(); ++i)
-                    page.bbmdBoxes[i]->setText(octetText(b.options.bbmd[i]));
-                page.Edit28->setText(QString::number(b.options.timeToLive));
-            }))
+        BACnetReading bacnet;
+        if (includeIdentity) {
+            // A file holds valid instances only: a warning about the unit's
+            // own invalid one goes with it.
+            bacnet.instance = b.instance;
+            bacnet.name = b.name;
+        }
+        bacnet.options = b.options;
+        if (m_parts.bacnet->editTo(bacnet))
             changed << QStringLiteral("BACnet");
-        if (includeIdentity)
-            page.holdValues({page.Edit21, page.Edit22});
-        page.holdValues({page.CheckBox1, page.CheckBox2, page.Edit28});
-        page.holdValues(page.bbmdBoxes);
     }
     if (config.objectNames) {
         QStringList names;
         for (const QByteArray &name : *config.objectNames)
             names << nameText(name);
-        if (m_form.namesPage()->editUnitNames(names))
+        if (m_parts.names->editUnitNames(names))
             changed << QStringLiteral("Unit Names");
     }
     return changed;
@@ -363,7 +298,7 @@ QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork
 void ConfigFiles::OpenConfigClick()
 {
     const std::optional<FileChoice> choice =
-        askForFile(FileDialogKind::OpenConfig, QString(), &m_form);
+        askForFile(FileDialogKind::OpenConfig, QString(), m_parts.window);
     if (!choice)
         return;
     const QString shownName = QFileInfo(choice->path).fileName();
@@ -379,7 +314,7 @@ void ConfigFiles::OpenConfigClick()
     RestoreOptions options;
     options.includeIdentity = choice->includeIdentity;
     const std::optional<QString> leftAlone =
-        identityLeftAlone(config, m_form.sessionUnit(), options);
+        identityLeftAlone(config, m_host.sessionUnit(), options);
     const QStringList changed = fillPages(config, choice->includeNetwork, !leftAlone);
     QString text =
         changed.isEmpty()
@@ -401,9 +336,8 @@ std::optional<NameUpdates> ConfigFiles::heldNames()
     // Only names the page holds: an empty row for a name never read would
     // clear that name in a unit the file is later imported into.
     NameUpdates names;
-    const QStringList shown = m_form.namesPage()->unitNames();
-    for (int n : m_form.namesPage()->heldNames()) {
-        const std::optional<QByteArray> bytes = nameBytes(shown[n - 1]);
+    for (const auto &[n, text] : m_parts.names->entries()) {
+        const std::optional<QByteArray> bytes = nameBytes(text);
         if (!bytes) {
             showError(QStringLiteral("The name of address %1 holds a character the unit cannot "
                                      "store.\rNothing was exported.")
@@ -427,7 +361,7 @@ void ConfigFiles::ExportNamesClick()
         return;
     }
     const std::optional<FileChoice> choice =
-        askForFile(FileDialogKind::ExportNames, QStringLiteral("names.csv"), &m_form);
+        askForFile(FileDialogKind::ExportNames, QStringLiteral("names.csv"), m_parts.window);
     if (!choice)
         return;
     QString error;
@@ -442,14 +376,14 @@ void ConfigFiles::ExportNamesClick()
                                         "not been read from the unit.")
                              .arg(names.size())
                              .arg(choice->path)
-                             .arg(numberRanges(m_form.namesPage()->heldNames())),
+                             .arg(numberRanges(m_parts.names->heldNames())),
                    MsgKind::Information, MsgButtons::Ok);
 }
 
 void ConfigFiles::ImportNamesClick()
 {
     const std::optional<FileChoice> choice =
-        askForFile(FileDialogKind::ImportNames, QString(), &m_form);
+        askForFile(FileDialogKind::ImportNames, QString(), m_parts.window);
     if (!choice)
         return;
     const QString shownName = QFileInfo(choice->path).fileName();
@@ -469,7 +403,7 @@ void ConfigFiles::ImportNamesClick()
     std::map<int, QString> names;
     for (const auto &[address, name] : *updates)
         names.emplace(address, nameText(name));
-    const bool changed = m_form.namesPage()->editUnitNames(names);
+    const bool changed = m_parts.names->editUnitNames(names);
     BeepMessageDlg(changed ? QStringLiteral("%1 names were read from %2.\rReview the page and "
                                             "send it to the unit.")
                                  .arg(updates->size())
@@ -483,38 +417,32 @@ void ConfigFiles::ImportNamesClick()
 UnitConfig ConfigFiles::unsentSections() const
 {
     UnitConfig config;
-    const NetworkPage &network = *m_form.networkPage();
-    if (network.hasUnsentChanges() && network.holdsAll(network.boxes) &&
-        network.holds(network.CheckBox3)) {
-        const EntryCheck check = checkEntryNumbers(boxTexts(network.boxes), 0, OctetMax);
+    const NetworkPage &network = *m_parts.network;
+    if (network.hasUnsentChanges() && network.holdsAllEntries()) {
+        const NetworkEntries entries = network.entries();
+        const EntryCheck check = checkEntryNumbers(
+            QStringList(entries.addresses.begin(), entries.addresses.end()), 0, OctetMax);
         if (check.ok()) {
             NetworkConfig section;
             std::copy(check.values.begin(), check.values.end(), section.addresses.begin());
-            section.allowConfigViaNetwork = network.CheckBox3->isChecked();
+            section.allowConfigViaNetwork = entries.allowConfigViaNetwork;
             config.network = section;
         }
     }
-    const G50Page &g50 = *m_form.g50Page();
-    if (g50.hasUnsentChanges() && g50.holdsAll(g50.boxes)) {
-        const EntryCheck check = checkEntryNumbers(boxTexts(g50.boxes), 0, OctetMax);
+    const G50Page &g50 = *m_parts.g50;
+    if (g50.hasUnsentChanges() && g50.holdsAllEntries()) {
+        const std::array<QString, 4> entries = g50.entries();
+        const EntryCheck check =
+            checkEntryNumbers(QStringList(entries.begin(), entries.end()), 0, OctetMax);
         if (check.ok()) {
             Octets4 address{};
             std::copy(check.values.begin(), check.values.end(), address.begin());
             config.g50 = address;
         }
     }
-    const BACnetPage &b = *m_form.bacnetPage();
-    if (b.hasUnsentChanges() &&
-        b.holdsAll({b.Edit21, b.Edit22, b.CheckBox1, b.CheckBox2, b.Edit28}) &&
-        b.holdsAll(b.bbmdBoxes)) {
-        BACnetEntries entries;
-        entries.instance = b.Edit21->text();
-        entries.name = b.Edit22->text();
-        entries.newSettingComparison = b.CheckBox1->isChecked();
-        entries.foreignDevice = b.CheckBox2->isChecked();
-        entries.bbmd = boxTexts(b.bbmdBoxes);
-        entries.timeToLive = b.Edit28->text();
-        const BACnetEntryCheck check = checkBACnetEntries(entries);
+    const BACnetPage &bacnet = *m_parts.bacnet;
+    if (bacnet.hasUnsentChanges() && bacnet.holdsAllEntries()) {
+        const BACnetEntryCheck check = checkBACnetEntries(bacnet.entries());
         if (check.ok())
             config.bacnet = check.settings;
     }
@@ -525,12 +453,12 @@ void ConfigFiles::saveUnsentChanges()
 {
     QStringList saved;
     QString error;
-    if (m_form.namesPage()->hasUnsentChanges()) {
+    if (m_parts.names->hasUnsentChanges()) {
         const std::optional<NameUpdates> names = heldNames();
         std::optional<FileChoice> choice;
         if (names && !names->empty())
             choice = askForFile(FileDialogKind::ExportNames, QStringLiteral("unsent-names.csv"),
-                                &m_form);
+                                m_parts.window);
         if (choice && !writeFileAtomically(choice->path, namesToCsv(*names), &error))
             showError(QStringLiteral("The names could not be written to %1:\r%2")
                           .arg(choice->path, error));
@@ -540,12 +468,12 @@ void ConfigFiles::saveUnsentChanges()
     UnitConfig config = unsentSections();
     if (config.network || config.g50 || config.bacnet) {
         // The identity tells a later opening whether the file is this unit's.
-        config.identity = m_form.sessionUnit();
+        config.identity = m_host.sessionUnit();
         config.toolName = ToolName;
         config.toolVersion = QString::fromLatin1(RavelinVersion::ProductVersion);
         config.savedAt = QDateTime::currentDateTimeUtc();
-        const std::optional<FileChoice> choice =
-            askForFile(FileDialogKind::SaveConfig, QStringLiteral("unsent-config.json"), &m_form);
+        const std::optional<FileChoice> choice = askForFile(
+            FileDialogKind::SaveConfig, QStringLiteral("unsent-config.json"), m_parts.window);
         if (choice && !saveUnitConfig(choice->path, config, &error))
             showError(QStringLiteral("The configuration could not be saved:\r%1").arg(error));
         else if (choice)

@@ -8,6 +8,7 @@
 
 #include "ConfigFile.h"
 #include "NamesCsv.h"
+#include "PageHost.h"
 
 #include <QObject>
 #include <QString>
@@ -15,9 +16,14 @@
 #include <functional>
 #include <optional>
 
+class BACnetPage;
+class G50Page;
+class NamesPage;
+class NetworkPage;
 class QAction;
 class QMenu;
-class TMainForm;
+class QTabWidget;
+class QWidget;
 
 // The files the menu items ask for.
 enum class FileDialogKind
@@ -47,13 +53,45 @@ void setFileDialogInterceptor(FileDialogFunction function);
 std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggested,
                                      QWidget *parent);
 
+// What the file items need of the window that holds them besides its parts:
+// the page services and the session's state.
+class ConfigFilesHost
+{
+public:
+    virtual ~ConfigFilesHost() = default;
+    virtual PageHost &pageHost() = 0;
+    virtual bool sessionOpen() const = 0;
+    // The unit identified when the session opened; nothing outside a session.
+    virtual const std::optional<ProductInfo> &sessionUnit() const = 0;
+    // Where the session's unit is reached, for the report: "COMn" or its IP
+    // address.
+    virtual QString unitLocation() const = 0;
+    // The window usable again (after a read, before a file dialog).
+    virtual void EnableControls() = 0;
+};
+
+// The window's parts the file items work with. Pages are reached only
+// through their own interface (show, entries, editTo).
+struct ConfigFilesParts
+{
+    QWidget *window = nullptr; // the dialogs' parent and this object's
+    QMenu *fileMenu = nullptr; // the items go in before `before`
+    QAction *before = nullptr;
+    QAction *saveCurrentConfig = nullptr; // "Save Current Config", owned by the window
+    QAction *closeConnection = nullptr;   // enabled exactly while a session is open
+    QTabWidget *pageControl = nullptr;
+    NetworkPage *network = nullptr;
+    G50Page *g50 = nullptr;
+    BACnetPage *bacnet = nullptr;
+    NamesPage *names = nullptr;
+};
+
 class ConfigFiles : public QObject
 {
     Q_OBJECT
 public:
-    // Adds its items to `fileMenu` before `before` and registers the
-    // requests' handlers.
-    ConfigFiles(TMainForm &form, QMenu *fileMenu, QAction *before);
+    // Adds its items to the file menu and registers the requests' handlers.
+    ConfigFiles(ConfigFilesHost &host, const ConfigFilesParts &parts);
 
     QAction *OpenConfig1 = nullptr;
     QAction *SaveReport1 = nullptr;
@@ -94,5 +132,7 @@ private:
     bool readUnit(UnitConfig &config);
     void endRead();
 
-    TMainForm &m_form;
+    ConfigFilesHost &m_host;
+    PageHost &m_pageHost;
+    ConfigFilesParts m_parts;
 };

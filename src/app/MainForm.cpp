@@ -88,7 +88,7 @@ void TMainForm::createCompanionWindows()
 {
     m_aboutBox = std::make_unique<TAboutBox>();
     m_macFrm = std::make_unique<TMACFrm>(*this, this);
-    m_macFrm->watchMacLabel(m_network->Label2);
+    m_network->letMacDialogWatch(*m_macFrm);
     m_msgFrm = std::make_unique<TMsg_Frm>(this);
     m_pingForm = std::make_unique<TPingForm>(&m_cursor);
 }
@@ -176,7 +176,18 @@ void TMainForm::buildMenus()
     UpgradeFirmware1->setVisible(false);
     file->addSeparator();
     Exit1 = item(file, "Exit1", QStringLiteral("E&xit"));
-    m_configFiles = new ConfigFiles(*this, file, UpgradeSeparator);
+    ConfigFilesParts parts;
+    parts.window = this;
+    parts.fileMenu = file;
+    parts.before = UpgradeSeparator;
+    parts.saveCurrentConfig = SaveCurrentConfig1;
+    parts.closeConnection = CloseConnection1;
+    parts.pageControl = m_pages;
+    parts.network = m_network;
+    parts.g50 = m_g50;
+    parts.bacnet = m_bacnet;
+    parts.names = m_names;
+    m_configFiles = new ConfigFiles(*this, parts);
     QMenu *options = menuBar()->addMenu(QStringLiteral("&Options"));
     CommsPort1 = item(options, "CommsPort1", QStringLiteral("&Comms Port"));
     CommsPort1->setEnabled(false);
@@ -206,8 +217,7 @@ void TMainForm::buildMenus()
 void TMainForm::startUp(const QStringList &arguments)
 {
     ServiceMode = !arguments.isEmpty() && isServiceCode(arguments.first());
-    m_connection->BitBtn4->setText(QStringLiteral("Find Installed\nCOM Ports"));
-    m_connection->BitBtn4->setVisible(portSearchOffered());
+    m_connection->offerPortSearch(portSearchOffered());
     StartFolder = QDir::currentPath();
     if (!StartFolder.endsWith(QLatin1Char('/')))
         StartFolder += QLatin1Char('/');
@@ -219,10 +229,7 @@ void TMainForm::startUp(const QStringList &arguments)
     m_pages->setCurrentIndex(int(Tab::Connection));
 
     LoadSettings();
-    if (ComPort > 8)
-        m_connection->ComboBox1->addItem(QStringLiteral("COM%1").arg(ComPort));
-    m_connection->BitBtn1->setEnabled(ComPort > 0);
-    m_connection->refreshPortTooltips();
+    m_connection->showRememberedPort(ComPort);
     ResetDisplays();
     setFixedSize(409, menuBar()->sizeHint().height() + 372);
 }
@@ -310,6 +317,11 @@ QString TMainForm::portStatus() const
 bool TMainForm::sessionOpen() const
 {
     return CloseConnection1->isEnabled();
+}
+
+QString TMainForm::unitLocation() const
+{
+    return viaComPort() ? QStringLiteral("COM%1").arg(ComPort) : IPAddress;
 }
 
 void TMainForm::showSessionTabs(bool show)

@@ -5,6 +5,7 @@
 // behaviour lives in their files; this class reaches them only through the
 // page interface (SessionPage) and serves them through PageHost.
 
+#include "ConfigFiles.h"
 #include "ConnectionPage.h"
 #include "PageHost.h"
 #include "RegisterAccess.h"
@@ -32,7 +33,6 @@ class TPingForm;
 class NetworkPage;
 class G50Page;
 class BACnetPage;
-class ConfigFiles;
 class NamesPage;
 class DiagnosticsPage;
 class FrameMonitor;
@@ -40,7 +40,7 @@ class SerialLink;
 class SessionPage;
 class StatusPoll;
 
-class TMainForm : public QMainWindow, public PageHost, public ConnectionHost
+class TMainForm : public QMainWindow, public PageHost, public ConnectionHost, public ConfigFilesHost
 {
     Q_OBJECT
 public:
@@ -92,8 +92,11 @@ public:
     void leaveOtherUnit() override;
     void sessionUnitMacChanged(const std::array<std::uint16_t, 6> &mac) override;
     void keepUnsentChanges() override;
+    // ConfigFilesHost.
+    PageHost &pageHost() override { return *this; }
     // The unit identified when the session opened; nothing outside a session.
-    const std::optional<ProductInfo> &sessionUnit() const { return m_sessionUnit; }
+    const std::optional<ProductInfo> &sessionUnit() const override { return m_sessionUnit; }
+    QString unitLocation() const override;
 
     // ConnectionHost.
     int comPort() const override { return ComPort; }
@@ -108,7 +111,7 @@ public:
     SchedulerTimer *Timer2 = nullptr;
     void DispatchRequest() { m_scheduler->DispatchRequest(); }
     void DisableControls();
-    void EnableControls();
+    void EnableControls() override;
     // Replaces how "Via COM Port" creates its serial link (tests).
     void setSerialLinkFactory(std::function<std::unique_ptr<SerialLink>()> factory);
 
@@ -128,7 +131,7 @@ public:
     void setPortStatus(const QString &text);
     QString portStatus() const;
     quint16 tcpPort() const { return m_tcpPort; }
-    bool sessionOpen() const;
+    bool sessionOpen() const override;
 
     QTabWidget *pageControl() const { return m_pages; }
     QStatusBar *StatusBar1();

@@ -1,22 +1,17 @@
 #include "ScreenshotRun.h"
 
-#include "BACnetPage.h"
 #include "Codecs.h"
 #include "ConnectionPage.h"
 #include "DiagnosticsPage.h"
-#include "G50Page.h"
 #include "MainForm.h"
-#include "NamesPage.h"
-#include "NetworkPage.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -36,19 +31,21 @@ QString fileNameFor(const QString &tabText)
     return name;
 }
 
-QPushButton *getButtonOf(TMainForm &form, TMainForm::Tab tab)
+// The request of a page's "Get From Unit" button; nothing for pages without
+// one.
+std::optional<Request> getRequestOf(TMainForm::Tab tab)
 {
     switch (tab) {
     case TMainForm::Tab::Network:
-        return form.networkPage()->Button1;
+        return Request::GetNetwork;
     case TMainForm::Tab::G50:
-        return form.g50Page()->Button5;
+        return Request::GetG50;
     case TMainForm::Tab::BACnet:
-        return form.bacnetPage()->Button3;
+        return Request::GetBACnet;
     case TMainForm::Tab::Names:
-        return form.namesPage()->Button9;
+        return Request::GetNames;
     default:
-        return nullptr;
+        return std::nullopt;
     }
 }
 
@@ -68,8 +65,8 @@ void run(TMainForm &form, const QString &folder)
         pages->setCurrentIndex(i);
         // A page with "Get From Unit" is shown with the unit's values: the
         // button is pressed and its request served by the scheduler.
-        if (QPushButton *get = getButtonOf(form, TMainForm::Tab(i))) {
-            get->click();
+        if (const std::optional<Request> get = getRequestOf(TMainForm::Tab(i))) {
+            form.raiseRequest(*get);
             form.DispatchRequest();
         }
         ok = grabTo(&form, folder, fileNameFor(pages->tabText(i))) && ok;
@@ -78,11 +75,11 @@ void run(TMainForm &form, const QString &folder)
     // The live status as one poll reads it.
     form.scheduler().setPending(Request::StatusPoll, true);
     form.DispatchRequest();
-    QTabWidget *inner = form.diagnosticsPage()->inner;
-    for (int i = 0; i < inner->count(); ++i) {
-        inner->setCurrentIndex(i);
+    DiagnosticsPage &diagnostics = *form.diagnosticsPage();
+    for (int i = 0; i < diagnostics.sectionCount(); ++i) {
+        diagnostics.showSection(i);
         ok = grabTo(&form, folder,
-                    QStringLiteral("diagnostics-") + fileNameFor(inner->tabText(i))) &&
+                    QStringLiteral("diagnostics-") + fileNameFor(diagnostics.sectionTitle(i))) &&
              ok;
     }
     form.BeginClose();
@@ -98,7 +95,7 @@ bool loopbackTarget(const TMainForm &form, const char *hook)
     QStringList octets;
     bool loopback = true;
     for (int i = 0; i < 4; ++i) {
-        const QString text = form.connectionPage()->addressBoxes[size_t(i)]->text();
+        const QString text = form.connectionPage()->addressTexts()[size_t(i)];
         const int octet = parseEntryNumber(text);
         loopback = loopback && octet >= 0 && octet <= 255 && (i > 0 || octet == 127);
         octets << (octet >= 0 ? QString::number(octet) : text);

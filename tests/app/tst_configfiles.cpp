@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -153,6 +154,8 @@ private slots:
     void menuFollowsSessionAndPage();
     void saveThenOpenFillsPagesAndSendsNothing_data();
     void saveThenOpenFillsPagesAndSendsNothing();
+    void openedFileIsWhatThePagesSend_data();
+    void openedFileIsWhatThePagesSend();
     void refusedFileChangesNothing_data();
     void refusedFileChangesNothing();
     void namesCsv();
@@ -249,6 +252,56 @@ void TestConfigFiles::saveThenOpenFillsPagesAndSendsNothing()
     QVERIFY(b.messages.texts().last().contains("nothing was changed"));
     b.saveConfig("again.json");
     QCOMPARE(unitPart(readJson(b.file("again.json"))), unitPart(config));
+}
+
+void TestConfigFiles::openedFileIsWhatThePagesSend_data()
+{
+    saveThenOpenFillsPagesAndSendsNothing_data();
+}
+
+// A file fills the pages through show(): each page then gives the file's
+// values back as what it would send and holds exactly the sections filled, so
+// the unsent changes saved on losing the link are those sections.
+void TestConfigFiles::openedFileIsWhatThePagesSend()
+{
+    QFETCH(bool, includeNetwork);
+    QFETCH(bool, otherUnit);
+    QFETCH(bool, includeIdentity);
+    Bench b;
+    QVERIFY(b.open());
+    const QJsonObject config = readJson(b.saveConfig("unit.json"));
+    const QString path = b.file("edited.json");
+    QVERIFY(writeText(path, QJsonDocument(edited(config, otherUnit)).toJson()));
+    b.openConfig(path, includeNetwork, includeIdentity);
+
+    const bool identity = !otherUnit || includeIdentity;
+    const NetworkPage &network = *b.form->networkPage();
+    QCOMPARE(network.holdsAllEntries(), includeNetwork);
+    const std::array<QString, 12> addresses = network.entries().addresses;
+    if (includeNetwork)
+        QCOMPARE(QStringList(addresses.begin(), addresses.begin() + 4),
+                 (QStringList{"010", "020", "030", "040"}));
+    QCOMPARE(b.form->g50Page()->entries(), (std::array<QString, 4>{"010", "000", "000", "050"}));
+    QVERIFY(b.form->g50Page()->holdsAllEntries());
+    const BACnetPage &bacnet = *b.form->bacnetPage();
+    QCOMPARE(bacnet.holdsAllEntries(), identity);
+    QCOMPARE(bacnet.entries().instance, identity ? "4242" : "");
+    const std::map<int, QString> names = b.form->namesPage()->entries();
+    QCOMPARE(names.size(), std::size_t(100));
+    QCOMPARE(names.at(3), "Boiler");
+
+    setFileDialogInterceptor([&b](FileDialogKind kind, const QString &) {
+        return std::optional<FileChoice>(
+            FileChoice{b.file(kind == FileDialogKind::ExportNames ? "unsent.csv" : "unsent.json")});
+    });
+    b.files().saveUnsentChanges();
+    const QJsonObject unsent = readJson(b.file("unsent.json"));
+    QCOMPARE(unsent.contains("network"), includeNetwork);
+    QVERIFY(unsent.contains("g50"));
+    QCOMPARE(unsent.contains("bacnet"), identity);
+    if (identity)
+        QCOMPARE(unsent.value("bacnet").toObject().value("deviceInstance").toInt(), 4242);
+    QVERIFY(QFileInfo(b.file("unsent.csv")).size() > 0);
 }
 
 void TestConfigFiles::refusedFileChangesNothing_data()

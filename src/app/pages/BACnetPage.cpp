@@ -149,20 +149,20 @@ void BACnetPage::CheckBox1MouseMove(QWidget *box, const QPoint &globalPos)
     QToolTip::showText(globalPos, box->toolTip(), box);
 }
 
-void BACnetPage::GetBACnetSettings()
+void BACnetPage::show(const BACnetReading &reading, Hold hold)
 {
     const Loading loading(*this);
-    BACnetReading reading;
-    const OpResult op = readBACnetSettings(m_host.access(), reading);
-    // Whatever arrived before a failed block is shown.
+    const bool holding = hold == Hold::Shown;
     if (reading.instance) {
         Edit21->setText(QString::number(*reading.instance));
         Label26->setVisible(!isValidDeviceInstance(*reading.instance));
-        holdValue(Edit21);
+        if (holding)
+            holdValue(Edit21);
     }
     if (reading.name) {
         Edit22->setText(nameText(*reading.name));
-        holdValue(Edit22);
+        if (holding)
+            holdValue(Edit22);
     }
     if (const std::optional<BACnetOptions> &options = reading.options) {
         CheckBox1->setChecked(options->newSettingComparison);
@@ -172,9 +172,54 @@ void BACnetPage::GetBACnetSettings()
         for (std::size_t i = 0; i < bbmdBoxes.size(); ++i)
             bbmdBoxes[i]->setText(octetText(options->bbmd[i]));
         Edit28->setText(QString::number(options->timeToLive));
-        holdValues({CheckBox1, CheckBox2, Edit28});
-        holdValues(bbmdBoxes);
+        if (holding) {
+            holdValues({CheckBox1, CheckBox2, Edit28});
+            holdValues(bbmdBoxes);
+        }
     }
+}
+
+BACnetEntries BACnetPage::entries() const
+{
+    BACnetEntries entries;
+    entries.instance = Edit21->text();
+    entries.name = Edit22->text();
+    entries.newSettingComparison = CheckBox1->isChecked();
+    entries.foreignDevice = CheckBox2->isChecked();
+    for (const QLineEdit *box : bbmdBoxes)
+        entries.bbmd << box->text();
+    entries.timeToLive = Edit28->text();
+    return entries;
+}
+
+bool BACnetPage::holdsAllEntries() const
+{
+    return holdsAll({Edit21, Edit22, CheckBox1, CheckBox2, Edit28}) && holdsAll(bbmdBoxes);
+}
+
+bool BACnetPage::editTo(const BACnetReading &reading)
+{
+    const auto texts = [this] {
+        const BACnetEntries e = entries();
+        return QStringList{e.instance, e.name, QString::number(e.newSettingComparison),
+                           QString::number(e.foreignDevice), e.timeToLive}
+               << e.bbmd;
+    };
+    const QStringList before = texts();
+    show(reading, Hold::Shown);
+    if (texts() == before)
+        return false;
+    markUnsent();
+    return true;
+}
+
+void BACnetPage::GetBACnetSettings()
+{
+    const Loading loading(*this);
+    BACnetReading reading;
+    const OpResult op = readBACnetSettings(m_host.access(), reading);
+    // Whatever arrived before a failed block is shown.
+    show(reading, Hold::Shown);
     finishRequest(Finish::Get, op.ok(), QString(),
                   QStringLiteral("Error Retrieving BACnet Settings."));
 }
@@ -191,16 +236,16 @@ void BACnetPage::SendBACnetSettings()
                     (!CheckBox2->isChecked() || holdsAll(bbmdBoxes));
     if (!parts.instance && !parts.name && !parts.options)
         return refuseUnheld();
-    BACnetEntries entries;
+    BACnetEntries entries = this->entries();
     // A block left out is not checked either: it stands in with a value
     // that passes and is never sent.
-    entries.instance = parts.instance ? Edit21->text() : QStringLiteral("0");
-    entries.name = parts.name ? Edit22->text() : QString();
-    entries.newSettingComparison = CheckBox1->isChecked();
-    entries.foreignDevice = parts.options && CheckBox2->isChecked();
-    for (const QLineEdit *box : bbmdBoxes)
-        entries.bbmd << box->text();
-    entries.timeToLive = parts.options ? Edit28->text() : QString();
+    if (!parts.instance)
+        entries.instance = QStringLiteral("0");
+    if (!parts.name)
+        entries.name.clear();
+    entries.foreignDevice = parts.options && entries.foreignDevice;
+    if (!parts.options)
+        entries.timeToLive.clear();
     // Everything is checked before anything is written.
     const BACnetEntryCheck check = checkBACnetEntries(entries);
     switch (check.refused) {

@@ -3,7 +3,9 @@
 // The "BACnet" tab: the Device object's instance and name, the new-setting
 // comparison option and foreign-device registration with a BBMD.
 
+#include "PageRules.h"
 #include "SessionPage.h"
+#include "UnitOps.h"
 
 #include <array>
 
@@ -32,6 +34,17 @@ public:
     void BACnetChange();
     // Mouse movement over either check box: its hint is shown at once.
     void CheckBox1MouseMove(QWidget *box, const QPoint &globalPos);
+
+    // Puts what arrived of a reading on the page as a get does (never as an
+    // edit); a part missing from the reading leaves its controls as they are.
+    // An instance that is no BACnet instance shows its warning.
+    void show(const BACnetReading &reading, Hold hold);
+    // What the page would send, as entered, every box included.
+    BACnetEntries entries() const;
+    bool holdsAllEntries() const;
+    // What the reading holds as the engineer's edit: held, and the page
+    // marked unsent when what it would send changed. Returns whether it did.
+    bool editTo(const BACnetReading &reading);
 
     QLineEdit *Edit21 = nullptr;
     QLineEdit *Edit22 = nullptr;

@@ -96,6 +96,28 @@ ConnectionPage::ConnectionPage(PageHost &host, ConnectionHost &connection, QWidg
             &ConnectionPage::showChosenDevice);
 }
 
+void ConnectionPage::offerPortSearch(bool offered)
+{
+    BitBtn4->setText(QStringLiteral("Find Installed\nCOM Ports"));
+    BitBtn4->setVisible(offered);
+}
+
+void ConnectionPage::showRememberedPort(int comPort)
+{
+    if (comPort > 8)
+        ComboBox1->addItem(QStringLiteral("COM%1").arg(comPort));
+    BitBtn1->setEnabled(comPort > 0);
+    refreshPortTooltips();
+}
+
+std::array<QString, 4> ConnectionPage::addressTexts() const
+{
+    std::array<QString, 4> texts;
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        texts[i] = addressBoxes[i]->text();
+    return texts;
+}
+
 void ConnectionPage::refreshPortTooltips()
 {
     for (int i = 0; i < ComboBox1->count(); ++i) {

@@ -48,6 +48,13 @@ public:
     // before the ping window opens.
     void Button8Click();
 
+    // At start-up: the port search button as offered on this system, and the
+    // remembered port (a port above COM8 joins the list; none leaves "Via COM
+    // Port" disabled).
+    void offerPortSearch(bool offered);
+    void showRememberedPort(int comPort);
+    // The four address boxes as typed.
+    std::array<QString, 4> addressTexts() const;
     // Shows which device each COM number stands for, as a tooltip per item.
     void refreshPortTooltips();
     // The list's own tooltip names the device of the chosen port.

@@ -210,9 +210,9 @@ void DiagnosticsPage::showProcessIndicators(quint16 g50Flags, quint16 bacnetFlag
     shownG50Flags = g50Flags;
     shownBACnetFlags = bacnetFlags;
     // Green, or a lighter green on a dark page.
-    const QPixmap tick = tickPicture(
-        devicePixelRatioF(),
-        Appearance::readableOn(Green, Appearance::surfaceBehindText(palette())));
+    const QPixmap tick =
+        tickPicture(devicePixelRatioF(),
+                    Appearance::readableOn(Green, Appearance::surfaceBehindText(palette())));
     for (int i = 0; i < IndicatorCount; ++i) {
         const quint16 word = i < 5 ? g50Flags : bacnetFlags;
         const bool set = (word >> (i % 5)) & 1u;
@@ -220,6 +220,21 @@ void DiagnosticsPage::showProcessIndicators(quint16 g50Flags, quint16 bacnetFlag
         if (set)
             indicators[size_t(i)]->setPixmap(tick);
     }
+}
+
+int DiagnosticsPage::sectionCount() const
+{
+    return inner->count();
+}
+
+QString DiagnosticsPage::sectionTitle(int index) const
+{
+    return inner->tabText(index);
+}
+
+void DiagnosticsPage::showSection(int index)
+{
+    inner->setCurrentIndex(index);
 }
 
 void DiagnosticsPage::ShowStatus(const StatusBlock &status, int usage)

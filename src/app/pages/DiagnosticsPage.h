@@ -45,6 +45,12 @@ public:
     // percent (its text may exceed 100; the bar stops at its end).
     void ShowStatus(const StatusBlock &status, int usage);
 
+    // The page's inner tabs (network activity, process activity, bit
+    // switches): how many, each one's title, and bringing one to the front.
+    int sectionCount() const;
+    QString sectionTitle(int index) const;
+    void showSection(int index);
+
     // The indicator's tick for a screen with this device pixel ratio, drawn
     // at that resolution so it stays sharp when the display is scaled.
     static QPixmap tickPicture(qreal devicePixelRatio, const QColor &colour = PageKit::Green);

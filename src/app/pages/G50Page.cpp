@@ -4,6 +4,8 @@
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
+#include "StatusBlock.h"
+#include "StatusTexts.h"
 #include "UnitOps.h"
 
 #include <QGroupBox>
@@ -68,16 +70,55 @@ void G50Page::G50Change()
     markUnsent();
 }
 
+void G50Page::show(const Octets4 &address, Hold hold)
+{
+    const Loading loading(*this);
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        boxes[i]->setText(octetText(address[i]));
+    if (hold == Hold::Shown)
+        holdValues(boxes);
+}
+
+std::array<QString, 4> G50Page::entries() const
+{
+    std::array<QString, 4> texts;
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        texts[i] = boxes[i]->text();
+    return texts;
+}
+
+bool G50Page::holdsAllEntries() const
+{
+    return holdsAll(boxes);
+}
+
+bool G50Page::editTo(const Octets4 &address)
+{
+    const std::array<QString, 4> before = entries();
+    show(address, Hold::Shown);
+    if (entries() == before)
+        return false;
+    markUnsent();
+    return true;
+}
+
+void G50Page::showLinkState(const StatusBlock &status)
+{
+    Label32->setText(g50LinkText(status));
+    Label31->setText(mnetText(status));
+    // Without the G50 link the Mnet state read from the unit means nothing:
+    // both lines maroon.
+    setTextColour(Label32, status.G50LinkState ? Green : Maroon);
+    setTextColour(Label31, !status.G50LinkState ? Maroon : status.MnetState ? Green : Navy);
+}
+
 void G50Page::GetG50Settings()
 {
     const Loading loading(*this);
     std::optional<Octets4> address;
     const OpResult op = readG50Address(m_host.access(), address);
-    if (address) {
-        for (std::size_t i = 0; i < boxes.size(); ++i)
-            boxes[i]->setText(octetText((*address)[i]));
-        holdValues(boxes);
-    }
+    if (address)
+        show(*address, Hold::Shown);
     finishRequest(Finish::Get, op.ok(), QString(),
                   QStringLiteral("Error Retrieving G50 Settings."));
 }

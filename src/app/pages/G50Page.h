@@ -4,9 +4,13 @@
 // the G50 link state that the status poll keeps up to date.
 
 #include "SessionPage.h"
+#include "UnitOps.h"
+
+#include <QString>
 
 #include <array>
 
+struct StatusBlock;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -25,6 +29,18 @@ public:
     void Button5Click();
     void Button6Click();
     void G50Change();
+
+    // Puts the G50 address on the page as a get does (never as an edit).
+    void show(const Octets4 &address, Hold hold);
+    // What the page would send, as entered: the four octet boxes.
+    std::array<QString, 4> entries() const;
+    bool holdsAllEntries() const;
+    // The address as the engineer's edit: held, and the page marked unsent
+    // when what it would send changed. Returns whether it did.
+    bool editTo(const Octets4 &address);
+    // The two status lines (Label32 the link, Label31 Mnet) for a polled
+    // block.
+    void showLinkState(const StatusBlock &status);
 
     std::array<QLineEdit *, 4> boxes{}; // Edit13 to Edit16
     QPushButton *Button5 = nullptr;

@@ -264,6 +264,27 @@ std::vector<int> NamesPage::heldNames() const
     return rows;
 }
 
+void NamesPage::show(const NameUpdates &names, Hold hold)
+{
+    const Loading loading(*this);
+    for (const auto &[row, name] : names) {
+        if (row < 1 || row > ObjectNameCount)
+            continue;
+        setName(row, nameText(name));
+        if (hold == Hold::Shown)
+            m_held.set(std::size_t(row - 1));
+    }
+}
+
+std::map<int, QString> NamesPage::entries() const
+{
+    const QStringList shown = unitNames();
+    std::map<int, QString> names;
+    for (int row : heldNames())
+        names.emplace(row, shown[row - 1]);
+    return names;
+}
+
 void NamesPage::releaseValues()
 {
     SessionPage::releaseValues();
@@ -323,10 +344,10 @@ void NamesPage::ReadObjectNames()
     ObjectNameList names;
     int shown = 0; // names already in the grid
     const auto showReadNames = [&](int upTo) {
-        for (; shown < upTo; ++shown) {
-            setName(shown + 1, nameText(names[std::size_t(shown)]));
-            m_held.set(std::size_t(shown));
-        }
+        NameUpdates arrived;
+        for (; shown < upTo; ++shown)
+            arrived.emplace(shown + 1, names[std::size_t(shown)]);
+        show(arrived, Hold::Shown);
     };
     // Before the exchange of name n, names 1 to n - 1 have arrived.
     const OpResult op = readObjectNames(m_host.access(), names, [&](int n) {

@@ -5,6 +5,7 @@
 // editor that follows the selected cell. The grid is the only store of the
 // names: reads and defaults write into it, sends take from it.
 
+#include "NamesCsv.h"
 #include "SessionPage.h"
 
 #include <QStringList>
@@ -63,6 +64,13 @@ public:
     bool editUnitNames(const QStringList &names);
     // The same for the addresses given (1 to 100); the others keep theirs.
     bool editUnitNames(const std::map<int, QString> &names);
+
+    // Puts names read from the unit into the grid as a get does (never as
+    // an edit); the other addresses keep theirs.
+    void show(const NameUpdates &names, Hold hold);
+    // What a send would write: the names the page holds by address, as the
+    // grid shows them.
+    std::map<int, QString> entries() const;
 
     // The addresses whose names the page holds (read from this unit in this
     // session, typed, defaulted, imported or opened from a file), ascending.

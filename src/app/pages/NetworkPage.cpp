@@ -1,6 +1,7 @@
 #include "NetworkPage.h"
 
 #include "Codecs.h"
+#include "MacDialog.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
@@ -90,6 +91,11 @@ void NetworkPage::showMacButton(bool show)
     Button16->setVisible(show);
 }
 
+void NetworkPage::letMacDialogWatch(TMACFrm &dialog)
+{
+    dialog.watchMacLabel(Label2);
+}
+
 void NetworkPage::Button1Click()
 {
     m_host.raiseRequest(Request::GetNetwork);
@@ -126,16 +132,14 @@ void NetworkPage::NetworkChange()
     markUnsent();
 }
 
-void NetworkPage::GetNetworkSettings()
+void NetworkPage::show(const NetworkReading &reading, Hold hold)
 {
     const Loading loading(*this);
-    NetworkReading reading;
-    const OpResult op = readNetworkSettings(m_host.access(), reading);
-    // Whatever arrived before a failed block is shown.
     if (reading.addresses) {
         for (std::size_t i = 0; i < boxes.size(); ++i)
             boxes[i]->setText(octetText((*reading.addresses)[i]));
-        holdValues(boxes);
+        if (hold == Hold::Shown)
+            holdValues(boxes);
     }
     if (const std::optional<ProductInfo> &product = reading.product) {
         Label3->setText(firmwareLabel(product->productCode, product->firmware));
@@ -144,8 +148,42 @@ void NetworkPage::GetNetworkSettings()
     }
     if (reading.lockWord) {
         CheckBox3->setChecked(configViaNetworkAllowed(*reading.lockWord));
-        holdValue(CheckBox3);
+        if (hold == Hold::Shown)
+            holdValue(CheckBox3);
     }
+}
+
+bool NetworkPage::holdsAllEntries() const
+{
+    return holdsAll(boxes) && holds(CheckBox3);
+}
+
+NetworkEntries NetworkPage::entries() const
+{
+    NetworkEntries entries;
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        entries.addresses[i] = boxes[i]->text();
+    entries.allowConfigViaNetwork = CheckBox3->isChecked();
+    return entries;
+}
+
+bool NetworkPage::editTo(const NetworkReading &reading)
+{
+    const NetworkEntries before = entries();
+    show(reading, Hold::Shown);
+    if (entries() == before)
+        return false;
+    markUnsent();
+    return true;
+}
+
+void NetworkPage::GetNetworkSettings()
+{
+    const Loading loading(*this);
+    NetworkReading reading;
+    const OpResult op = readNetworkSettings(m_host.access(), reading);
+    // Whatever arrived before a failed block is shown.
+    show(reading, Hold::Shown);
     finishRequest(Finish::Get, op.ok(), QString(),
                   QStringLiteral("Error Retrieving Network Settings."));
 }
@@ -176,7 +214,7 @@ void NetworkPage::SendNetworkSettings()
         op = writeNetworkAddresses(m_host.access(), addresses);
     // The lock register is written whether or not its box is shown.
     if (op.ok() && lockHeld)
-        op = writeConfigLock(m_host.access(), CheckBox3->isChecked());
+        op = writeConfigLock(m_host.access(), entries().allowConfigViaNetwork);
     QString sent = QStringLiteral("Network Settings Transmitted OK.\rPlease restart the unit for "
                                   "these changes to take effect.");
     if (!lockHeld)

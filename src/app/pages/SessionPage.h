@@ -98,6 +98,16 @@ public:
     // A session ends or the displays are reset: the page holds nothing.
     virtual void releaseValues() { m_held.clear(); }
 
+    // What a page's show() does about holding: a good read, an opened file
+    // and an import hold every value they put on the page (Hold::Shown); a
+    // display alone leaves the page holding what it held (Hold::None), so a
+    // later send still leaves those blocks alone.
+    enum class Hold
+    {
+        Shown,
+        None
+    };
+
 signals:
     void unsentChanged(bool unsent);
 

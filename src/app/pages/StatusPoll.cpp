@@ -3,15 +3,9 @@
 #include "DiagnosticsPage.h"
 #include "G50Page.h"
 #include "PageHost.h"
-#include "PageKit.h"
 #include "RegisterAccess.h"
-#include "StatusTexts.h"
 #include "UiSupport.h"
 #include "UnitOps.h"
-
-#include <QLabel>
-
-using namespace PageKit;
 
 StatusPoll::StatusPoll(PageHost &host, G50Page &g50, DiagnosticsPage &diagnostics)
     : m_host(host), m_g50(g50), m_diagnostics(diagnostics)
@@ -76,12 +70,5 @@ void StatusPoll::countFailure(RegisterResult result)
 
 void showG50StatusLines(G50Page &page, const StatusBlock &status)
 {
-    QLabel *link = page.Label32;
-    QLabel *mnet = page.Label31;
-    link->setText(g50LinkText(status));
-    mnet->setText(mnetText(status));
-    // Without the G50 link the Mnet state read from the unit means nothing:
-    // both lines maroon.
-    setTextColour(link, status.G50LinkState ? Green : Maroon);
-    setTextColour(mnet, !status.G50LinkState ? Maroon : status.MnetState ? Green : Navy);
+    page.showLinkState(status);
 }

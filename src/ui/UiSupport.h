@@ -54,13 +54,6 @@ void EnableChildControls(QWidget *container);
 // else the icon theme's; null in a build tree without either.
 QIcon applicationIcon(const QString &programFolder);
 
-// The operating system's version class: the Windows version code on Windows,
-// 0 elsewhere.
-int GetWindowsVersionCode();
-// Whether the COM port search button is offered: by version code on Windows;
-// always on other systems, whose serial devices come and go (USB adapters).
-bool portSearchOffered();
-
 // The single saved-cursor slot: save() remembers the current cursor and shows
 // the hourglass; restore() puts the remembered cursor back. A save while a
 // saved cursor waits for its restore keeps the first one. Uses the

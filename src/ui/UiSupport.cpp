@@ -1,7 +1,5 @@
 #include "UiSupport.h"
 
-#include "AppSettings.h"
-
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
@@ -9,7 +7,6 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
-#include <QOperatingSystemVersion>
 #include <QTimer>
 #include <QWidget>
 
@@ -113,25 +110,6 @@ void EnableChildControls(QWidget *container)
         child->setEnabled(enabled);
         EnableChildControls(child);
     }
-}
-
-int GetWindowsVersionCode()
-{
-#ifdef Q_OS_WIN
-    const auto v = QOperatingSystemVersion::current();
-    return classifyWindowsVersion(OsPlatform::WinNT, v.majorVersion(), v.minorVersion(), {});
-#else
-    return 0;
-#endif
-}
-
-bool portSearchOffered()
-{
-#ifdef Q_OS_WIN
-    return portSearchOfferedFor(GetWindowsVersionCode());
-#else
-    return true;
-#endif
 }
 
 void CursorSlot::save()
