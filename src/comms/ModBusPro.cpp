@@ -17,8 +17,6 @@ constexpr int RequestBufferSize = 50;
 constexpr int ReplyBufferSize = 256;
 // The exception reply from the function code on: code, exception code, CRC.
 constexpr std::uint16_t ExceptionTail = 4;
-// A write reply from the function code on: 4 echoed bytes and the CRC.
-constexpr std::uint16_t WriteReplyTail = 7;
 
 using ModbusPdu::putWord;
 
