@@ -22,8 +22,7 @@ namespace CtlFiles {
 
 void usageError(const QString &message)
 {
-    std::fprintf(stderr, "ravelinctl: %s\n(ravelinctl --help lists the commands)\n",
-                 terminalSafe(message).constData());
+    std::fprintf(stderr, "ravelinctl: %s\n%s\n", terminalSafe(message).constData(), UsageHint);
     std::exit(ExitUsage);
 }
 

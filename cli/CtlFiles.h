@@ -51,6 +51,9 @@ int runSurvey(const QStringList &arguments, std::uint16_t defaultPort, std::uint
 
 namespace CtlFiles {
 
+// The line after every usage error, in place of the whole help text.
+inline constexpr const char *UsageHint = "(ravelinctl --help lists the commands)";
+// Prints "ravelinctl: message" and the hint line, and exits with ExitUsage.
 [[noreturn]] void usageError(const QString &message);
 // Prints "ravelinctl: FILE: message" lines and exits with ExitBadFile.
 [[noreturn]] void refuseFile(const QString &path, const QStringList &messages);

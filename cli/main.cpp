@@ -97,10 +97,26 @@ struct Invocation
     QStringList arguments;
 };
 
-[[noreturn]] void usageError(const QString &message)
+using CtlFiles::usageError;
+
+// What a usage error lists as expected in place of an unknown word.
+const char *const OptionList =
+    "--host, --tcp-port, --com, --device, --timeout, --json, --trace, --version, --help";
+const char *const CommandList = "identify, show, names, read, write, write1, restart, backup, "
+                                "restore, set-names, report, survey, get, set";
+
+// The value an option takes, as the help text names it.
+QString valueName(const QString &option)
 {
-    std::fprintf(stderr, "ravelinctl: %s\n\n%s", terminalSafe(message).constData(), Usage);
-    std::exit(ExitUsage);
+    if (option == QLatin1String("--host"))
+        return QStringLiteral("ADDRESS");
+    if (option == QLatin1String("--tcp-port"))
+        return QStringLiteral("PORT");
+    if (option == QLatin1String("--com"))
+        return QStringLiteral("N");
+    if (option == QLatin1String("--device"))
+        return QStringLiteral("PATH");
+    return QStringLiteral("SECONDS");
 }
 
 // A number in [min, max] by the tool's number-entry rule, or a usage error.
@@ -124,7 +140,7 @@ Invocation parseArguments(const QStringList &args)
         const QString &option = args[i];
         const auto value = [&]() -> QString {
             if (i + 1 >= args.size())
-                usageError(QStringLiteral("%1 needs a value").arg(option));
+                usageError(QStringLiteral("%1 needs a value (%1 %2)").arg(option, valueName(option)));
             return args[++i];
         };
         if (option == QLatin1String("--host"))
@@ -148,10 +164,11 @@ Invocation parseArguments(const QStringList &args)
             std::printf("ravelinctl %s\n", RavelinVersion::VersionText);
             std::exit(ExitOk);
         } else
-            usageError(QStringLiteral("unknown option %1").arg(option));
+            usageError(QStringLiteral("unknown option \"%1\"; options are %2")
+                           .arg(option, QLatin1String(OptionList)));
     }
     if (i >= args.size())
-        usageError(QStringLiteral("no command given"));
+        usageError(QStringLiteral("no command given; commands are %1").arg(QLatin1String(CommandList)));
     inv.command = args[i];
     inv.arguments = args.mid(i + 1);
     if (inv.host.trimmed().isEmpty())
@@ -250,7 +267,8 @@ std::function<CtlOutput(CtlSession &)> prepare(Invocation inv)
             return CtlFiles::ravelinOnly(std::move(config.run), context);
         return config.run;
     }
-    usageError(QStringLiteral("unknown command \"%1\"").arg(inv.command));
+    usageError(QStringLiteral("unknown command \"%1\"; commands are %2")
+                   .arg(inv.command, QLatin1String(CommandList)));
 }
 
 // The one-line message of a failure, as written on standard error.
@@ -277,6 +295,10 @@ int print(const Invocation &inv, const CtlOutput &out)
             std::fprintf(stream, "%s%s\n", failed ? "ravelinctl: " : "",
                          terminalSafe(line).constData());
     }
+    // A value refused once the unit's own values are known is a usage error
+    // all the same, and ends the same way.
+    if (out.exitCode == ExitUsage)
+        std::fprintf(stderr, "%s\n", CtlFiles::UsageHint);
     return out.exitCode;
 }
 

@@ -43,6 +43,8 @@ private slots:
     void showAndNames();
     void refusedBeforeSending_data();
     void refusedBeforeSending();
+    void usageErrorIsOneLineAndAHint_data();
+    void usageErrorIsOneLineAndAHint();
     void failuresHaveTheirOwnStatus();
     void hostileRepliesAreFailures_data();
     void hostileRepliesAreFailures();
@@ -137,9 +139,44 @@ void TstRavelinCtl::refusedBeforeSending()
     const Run run =
         ctl(m_sim.port(), command.isEmpty() ? QStringList{} : command.split(QLatin1Char(' ')));
     QCOMPARE(run.exitCode, 64);
-    QVERIFY(run.err.contains(QStringLiteral("Usage:")));
+    QVERIFY(run.err.contains(QStringLiteral("ravelinctl --help lists the commands")));
     QTest::qWait(100);
     QCOMPARE(int(m_sim.output().count(QStringLiteral(" RX unit="))), requestsBefore);
+}
+
+void TstRavelinCtl::usageErrorIsOneLineAndAHint_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("badWord");  // the line names it
+    QTest::addColumn<QString>("expected"); // and what was expected instead
+
+    QTest::newRow("misspelt command") << "identfy" << "\"identfy\"" << "identify, show";
+    QTest::newRow("misspelt option") << "--tcp-prot 502 identify" << "\"--tcp-prot\""
+                                     << "--tcp-port";
+    QTest::newRow("unknown set key") << "set bacnet instnace=5" << "\"instnace\"" << "instance";
+    QTest::newRow("no command") << "" << "no command" << "identify";
+    QTest::newRow("option without value") << "--device" << "--device" << "PATH";
+    QTest::newRow("unit id out of range") << "read 256 107 0 1" << "\"256\"" << "0 to 255";
+    QTest::newRow("extra argument") << "identify now" << "identify" << "0 argument";
+    QTest::newRow("report file type") << "report unit.txt" << "unit.txt" << "FILE.html";
+    QTest::newRow("survey without hosts") << "survey" << "survey" << "--hosts FILE";
+}
+
+void TstRavelinCtl::usageErrorIsOneLineAndAHint()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, badWord);
+    QFETCH(QString, expected);
+    const Run run =
+        ctl(m_sim.port(), command.isEmpty() ? QStringList{} : command.split(QLatin1Char(' ')));
+    QCOMPARE(run.exitCode, 64);
+    QCOMPARE(run.out, QString());
+    const QStringList lines = run.err.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 3); // two lines and the final newline
+    QVERIFY2(lines[0].startsWith(QStringLiteral("ravelinctl: ")), qPrintable(run.err));
+    QVERIFY2(lines[0].contains(badWord), qPrintable(lines[0]));
+    QVERIFY2(lines[0].contains(expected), qPrintable(lines[0]));
+    QCOMPARE(lines[1], QStringLiteral("(ravelinctl --help lists the commands)"));
 }
 
 void TstRavelinCtl::failuresHaveTheirOwnStatus()
