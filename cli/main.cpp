@@ -25,7 +25,8 @@ const char *const Usage =
     "Usage: ravelinctl [options] COMMAND [ARGUMENTS]\n"
     "\n"
     "Options:\n"
-    "  --host ADDRESS     unit address (default 127.0.0.1)\n"
+    "  --host ADDRESS[:PORT]\n"
+    "                     unit address (default 127.0.0.1), and its port if given\n"
     "  --tcp-port PORT    Modbus TCP port (default 502)\n"
     "  --com N            Modbus RTU at 9600 8N1 over COM port N (see below)\n"
     "  --device PATH      Modbus RTU at 9600 8N1 over this serial device\n"
@@ -109,7 +110,7 @@ const char *const CommandList = "identify, show, names, read, write, write1, res
 QString valueName(const QString &option)
 {
     if (option == QLatin1String("--host"))
-        return QStringLiteral("ADDRESS");
+        return QStringLiteral("ADDRESS[:PORT]");
     if (option == QLatin1String("--tcp-port"))
         return QStringLiteral("PORT");
     if (option == QLatin1String("--com"))
@@ -132,9 +133,27 @@ int number(const QString &text, int min, int max, const char *what)
     return value;
 }
 
+// --host ADDRESS:PORT: the port moves to inv.port. A single colon only, so
+// that an IPv6 address stays whole; the port may be given once, here or with
+// --tcp-port.
+void splitHostPort(Invocation &inv, bool tcpPortGiven)
+{
+    const qsizetype colon = inv.host.indexOf(QLatin1Char(':'));
+    if (colon < 0 || inv.host.lastIndexOf(QLatin1Char(':')) != colon)
+        return;
+    if (tcpPortGiven)
+        usageError(QStringLiteral("the port is given twice, in --host %1 and with --tcp-port %2; "
+                                  "expected one of them")
+                       .arg(inv.host)
+                       .arg(inv.port));
+    inv.port = std::uint16_t(number(inv.host.mid(colon + 1), 1, 65535, "the PORT of --host"));
+    inv.host = inv.host.left(colon);
+}
+
 Invocation parseArguments(const QStringList &args)
 {
     Invocation inv;
+    bool tcpPortGiven = false;
     int i = 1;
     for (; i < args.size() && args[i].startsWith(QLatin1String("--")); ++i) {
         const QString &option = args[i];
@@ -145,8 +164,10 @@ Invocation parseArguments(const QStringList &args)
         };
         if (option == QLatin1String("--host"))
             inv.host = value();
-        else if (option == QLatin1String("--tcp-port"))
+        else if (option == QLatin1String("--tcp-port")) {
             inv.port = std::uint16_t(number(value(), 1, 65535, "--tcp-port"));
+            tcpPortGiven = true;
+        }
         else if (option == QLatin1String("--timeout"))
             inv.timeout = std::uint16_t(number(value(), 1, MaxTimeoutTenths, "--timeout"));
         else if (option == QLatin1String("--com"))
@@ -171,6 +192,7 @@ Invocation parseArguments(const QStringList &args)
         usageError(QStringLiteral("no command given; commands are %1").arg(QLatin1String(CommandList)));
     inv.command = args[i];
     inv.arguments = args.mid(i + 1);
+    splitHostPort(inv, tcpPortGiven);
     if (inv.host.trimmed().isEmpty())
         usageError(QStringLiteral("--host needs an address"));
     if (inv.timeout == 0)

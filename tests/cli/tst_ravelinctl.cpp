@@ -45,6 +45,7 @@ private slots:
     void refusedBeforeSending();
     void usageErrorIsOneLineAndAHint_data();
     void usageErrorIsOneLineAndAHint();
+    void hostTakesAPort();
     void failuresHaveTheirOwnStatus();
     void hostileRepliesAreFailures_data();
     void hostileRepliesAreFailures();
@@ -160,6 +161,18 @@ void TstRavelinCtl::usageErrorIsOneLineAndAHint_data()
     QTest::newRow("extra argument") << "identify now" << "identify" << "0 argument";
     QTest::newRow("report file type") << "report unit.txt" << "unit.txt" << "FILE.html";
     QTest::newRow("survey without hosts") << "survey" << "survey" << "--hosts FILE";
+    QTest::newRow("port in --host and --tcp-port")
+        << "--host 127.0.0.1:40123 --tcp-port 502 identify" << "127.0.0.1:40123" << "one of them";
+    QTest::newRow("--tcp-port first, then a port in --host")
+        << "--tcp-port 502 --host 127.0.0.1:40123 identify" << "--tcp-port 502" << "one of them";
+    QTest::newRow("port zero in --host") << "--host 127.0.0.1:0 identify" << "\"0\""
+                                         << "1 to 65535";
+    QTest::newRow("port above 65535 in --host") << "--host 127.0.0.1:65536 identify"
+                                                << "\"65536\"" << "1 to 65535";
+    QTest::newRow("empty port in --host") << "--host 127.0.0.1: identify" << "PORT of --host"
+                                          << "1 to 65535";
+    QTest::newRow("port without address") << "--host :502 identify" << "--host"
+                                          << "an address";
 }
 
 void TstRavelinCtl::usageErrorIsOneLineAndAHint()
@@ -167,8 +180,7 @@ void TstRavelinCtl::usageErrorIsOneLineAndAHint()
     QFETCH(QString, command);
     QFETCH(QString, badWord);
     QFETCH(QString, expected);
-    const Run run =
-        ctl(m_sim.port(), command.isEmpty() ? QStringList{} : command.split(QLatin1Char(' ')));
+    const Run run = runCtl(command.isEmpty() ? QStringList{} : command.split(QLatin1Char(' ')));
     QCOMPARE(run.exitCode, 64);
     QCOMPARE(run.out, QString());
     const QStringList lines = run.err.split(QLatin1Char('\n'));
@@ -177,6 +189,27 @@ void TstRavelinCtl::usageErrorIsOneLineAndAHint()
     QVERIFY2(lines[0].contains(badWord), qPrintable(lines[0]));
     QVERIFY2(lines[0].contains(expected), qPrintable(lines[0]));
     QCOMPARE(lines[1], QStringLiteral("(ravelinctl --help lists the commands)"));
+}
+
+void TstRavelinCtl::hostTakesAPort()
+{
+    const QString port = QString::number(m_sim.port());
+    const Run run = runCtl({QStringLiteral("--host"), QStringLiteral("127.0.0.1:") + port,
+                            QStringLiteral("identify")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("product 5173 firmware 1.34\n"));
+
+    // The address is the part before the colon: a closed port is a refused
+    // connection to it, not a name that cannot be resolved.
+    SimProcess gone;
+    QVERIFY(gone.start({}));
+    const QString closed = QString::number(gone.port());
+    gone.stop();
+    const Run refused = runCtl({QStringLiteral("--host"), QStringLiteral("127.0.0.1:") + closed,
+                                QStringLiteral("identify")});
+    QCOMPARE(refused.exitCode, 4);
+    QVERIFY2(refused.err.contains(QStringLiteral("cannot connect to 127.0.0.1:%1").arg(closed)),
+             qPrintable(refused.err));
 }
 
 void TstRavelinCtl::failuresHaveTheirOwnStatus()
