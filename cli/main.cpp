@@ -30,8 +30,8 @@ const char *const Usage =
     "  --tcp-port PORT    Modbus TCP port (default 502)\n"
     "  --com N            Modbus RTU at 9600 8N1 over COM port N (see below)\n"
     "  --device PATH      Modbus RTU at 9600 8N1 over this serial device\n"
-    "  --timeout TENTHS   reply timeout in tenths of a second, 1 to 600 (default 70\n"
-    "                     over TCP, 50 over a serial line)\n"
+    "  --timeout SECONDS  reply timeout in seconds, 0.1 to 60 in steps of 0.1\n"
+    "                     (default 7 over TCP, 5 over a serial line)\n"
     "  --json             print the result as one JSON object\n"
     "  --trace            print every frame sent and received on standard error,\n"
     "                     one line each (docs/frame-trace.md)\n"
@@ -84,6 +84,43 @@ const char *const Usage =
 // would take 65535 as "never time out").
 constexpr int MaxTimeoutTenths = 600;
 
+using CtlFiles::usageError;
+
+// --timeout SECONDS: whole seconds or seconds and tenths ("7", "0.5", "2.50"),
+// in tenths of a second, the unit the transports count in. Nothing when the
+// text is no such number or asks for finer than a tenth.
+std::optional<int> timeoutTenths(const QString &text)
+{
+    const qsizetype point = text.indexOf(QLatin1Char('.'));
+    const QString whole = point < 0 ? text : text.left(point);
+    const QString fraction = point < 0 ? QString() : text.mid(point + 1);
+    const auto digits = [](const QString &part) {
+        for (const QChar c : part)
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        return true;
+    };
+    if (whole.isEmpty() || whole.size() > 5 || !digits(whole) || !digits(fraction) ||
+        (point >= 0 && fraction.isEmpty()))
+        return std::nullopt;
+    for (qsizetype k = 1; k < fraction.size(); ++k)
+        if (fraction[k] != QLatin1Char('0'))
+            return std::nullopt;
+    return whole.toInt() * 10 + (fraction.isEmpty() ? 0 : fraction[0].digitValue());
+}
+
+// The --timeout value in tenths of a second, or a usage error.
+std::uint16_t timeoutOption(const QString &text)
+{
+    const std::optional<int> tenths = timeoutTenths(text);
+    if (!tenths || *tenths < 1 || *tenths > MaxTimeoutTenths)
+        usageError(QStringLiteral("--timeout takes seconds from 0.1 to %1 in steps of 0.1, "
+                                  "not \"%2\"")
+                       .arg(MaxTimeoutTenths / 10)
+                       .arg(text));
+    return std::uint16_t(*tenths);
+}
+
 struct Invocation
 {
     QString host = QStringLiteral("127.0.0.1");
@@ -97,8 +134,6 @@ struct Invocation
     QString command;
     QStringList arguments;
 };
-
-using CtlFiles::usageError;
 
 // What a usage error lists as expected in place of an unknown word.
 const char *const OptionList =
@@ -169,7 +204,7 @@ Invocation parseArguments(const QStringList &args)
             tcpPortGiven = true;
         }
         else if (option == QLatin1String("--timeout"))
-            inv.timeout = std::uint16_t(number(value(), 1, MaxTimeoutTenths, "--timeout"));
+            inv.timeout = timeoutOption(value());
         else if (option == QLatin1String("--com"))
             inv.comPort = number(value(), 1, 255, "--com");
         else if (option == QLatin1String("--device"))

@@ -126,7 +126,7 @@ void TstCtlSurvey::siteWithSilentAndRefusingHosts()
     for (SimProcess *sim : {&m_a, &m_b, &m_c})
         before << requestFunctions(*sim).size();
     const CtlRun run =
-        runCtl({QStringLiteral("--timeout"), QStringLiteral("10"), QStringLiteral("survey"),
+        runCtl({QStringLiteral("--timeout"), QStringLiteral("1"), QStringLiteral("survey"),
                 QStringLiteral("--hosts"), m_hosts, QStringLiteral("--json")});
     QCOMPARE(run.exitCode, 1); // findings: unreachable hosts and duplicates
     const QJsonObject survey = run.json();
@@ -167,7 +167,7 @@ void TstCtlSurvey::siteWithSilentAndRefusingHosts()
 
 void TstCtlSurvey::tableAndCsvCarryTheSameRows()
 {
-    const QStringList args{QStringLiteral("--timeout"), QStringLiteral("10"),
+    const QStringList args{QStringLiteral("--timeout"), QStringLiteral("1"),
                            QStringLiteral("survey"), QStringLiteral("--hosts"), m_hosts};
     const CtlRun table = runCtl(args);
     QCOMPARE(table.exitCode, 1);
@@ -237,7 +237,7 @@ void TstCtlSurvey::twentyUnitsTwoSilentTakeOneTimeout()
     constexpr int TimeoutMs = 2000;
     QElapsedTimer clock;
     clock.start();
-    const CtlRun run = runCtl({QStringLiteral("--timeout"), QString::number(TimeoutMs / 100),
+    const CtlRun run = runCtl({QStringLiteral("--timeout"), QString::number(TimeoutMs / 1000.0),
                                QStringLiteral("--json"), QStringLiteral("survey"),
                                QStringLiteral("--hosts"), path});
     const qint64 elapsed = clock.elapsed();

@@ -46,6 +46,8 @@ private slots:
     void usageErrorIsOneLineAndAHint_data();
     void usageErrorIsOneLineAndAHint();
     void hostTakesAPort();
+    void timeoutIsInSeconds_data();
+    void timeoutIsInSeconds();
     void failuresHaveTheirOwnStatus();
     void hostileRepliesAreFailures_data();
     void hostileRepliesAreFailures();
@@ -127,8 +129,8 @@ void TstRavelinCtl::refusedBeforeSending_data()
     QTest::newRow("missing value") << "write1 19 103 29";
     QTest::newRow("trailing blank in a number") << "read 19 107 20  2";
     QTest::newRow("zero timeout") << "--timeout 0 identify";
-    QTest::newRow("timeout above a minute") << "--timeout 601 identify";
-    QTest::newRow("timeout that would never run out") << "--timeout 65535 read 19 107 20 2";
+    QTest::newRow("timeout above a minute") << "--timeout 60.1 identify";
+    QTest::newRow("timeout that would never run out") << "--timeout 6553.5 read 19 107 20 2";
     QTest::newRow("option without value") << "--host";
 }
 
@@ -173,6 +175,22 @@ void TstRavelinCtl::usageErrorIsOneLineAndAHint_data()
                                           << "1 to 65535";
     QTest::newRow("port without address") << "--host :502 identify" << "--host"
                                           << "an address";
+    const char *seconds = "seconds from 0.1 to 60 in steps of 0.1";
+    QTest::newRow("timeout zero") << "--timeout 0 identify" << "\"0\"" << seconds;
+    QTest::newRow("timeout above a minute") << "--timeout 60.1 identify" << "\"60.1\"" << seconds;
+    QTest::newRow("timeout finer than a tenth") << "--timeout 0.25 identify" << "\"0.25\""
+                                                << seconds;
+    QTest::newRow("timeout in tenths, as it once was")
+        << "--timeout 600 identify" << "\"600\"" << seconds;
+    QTest::newRow("timeout with a decimal comma") << "--timeout 5,5 identify" << "\"5,5\""
+                                                  << seconds;
+    QTest::newRow("timeout without whole seconds") << "--timeout .5 identify" << "\".5\""
+                                                   << seconds;
+    QTest::newRow("timeout ending in a point") << "--timeout 5. identify" << "\"5.\"" << seconds;
+    QTest::newRow("negative timeout") << "--timeout -1 identify" << "\"-1\"" << seconds;
+    QTest::newRow("hexadecimal timeout") << "--timeout 0x10 identify" << "\"0x10\"" << seconds;
+    QTest::newRow("huge timeout") << "--timeout 99999999999 identify" << "\"99999999999\""
+                                  << seconds;
 }
 
 void TstRavelinCtl::usageErrorIsOneLineAndAHint()
@@ -212,6 +230,30 @@ void TstRavelinCtl::hostTakesAPort()
              qPrintable(refused.err));
 }
 
+void TstRavelinCtl::timeoutIsInSeconds_data()
+{
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<QString>("waited"); // as the failure reports it
+
+    QTest::newRow("a tenth") << "0.1" << "0.1";
+    QTest::newRow("seconds and tenths") << "0.3" << "0.3";
+    QTest::newRow("trailing zeros") << "0.50" << "0.5";
+    QTest::newRow("whole seconds") << "1" << "1.0";
+}
+
+void TstRavelinCtl::timeoutIsInSeconds()
+{
+    QFETCH(QString, timeout);
+    QFETCH(QString, waited);
+    SimProcess silent;
+    QVERIFY(silent.start({QStringLiteral("--silent")}));
+    const Run run = ctl(silent.port(), {QStringLiteral("--timeout"), timeout,
+                                        QStringLiteral("identify")});
+    QCOMPARE(run.exitCode, 3);
+    QCOMPARE(run.err,
+             QStringLiteral("ravelinctl: identity: no reply within %1 s\n").arg(waited));
+}
+
 void TstRavelinCtl::failuresHaveTheirOwnStatus()
 {
     QCOMPARE(ctl(m_sim.port(), args("read 19 107 60 8")).exitCode, 2); // exception reply
@@ -220,7 +262,7 @@ void TstRavelinCtl::failuresHaveTheirOwnStatus()
     QVERIFY(silent.start({QStringLiteral("--silent")}));
     QElapsedTimer clock;
     clock.start();
-    const Run noReply = ctl(silent.port(), args("--timeout 3 --json identify"));
+    const Run noReply = ctl(silent.port(), args("--timeout 0.3 --json identify"));
     QCOMPARE(noReply.exitCode, 3);
     QCOMPARE(noReply.json().value(QStringLiteral("result")).toInt(), 0);
     QVERIFY(clock.elapsed() < 5000);

@@ -88,7 +88,7 @@ void TstCtlSerial::serialFailures()
     SimProcess sim;
     QVERIFY(sim.startWith(QStringList{QStringLiteral("--serial"), line.a()} + simOptions));
     const Run run =
-        ctl(QStringList{QStringLiteral("--device"), line.b()} + args("--timeout 3 identify"));
+        ctl(QStringList{QStringLiteral("--device"), line.b()} + args("--timeout 0.3 identify"));
     QTEST(run.exitCode, "exitCode");
     QVERIFY(run.out.isEmpty());
     QVERIFY(run.err.startsWith(QStringLiteral("ravelinctl: identity: ")));
@@ -112,7 +112,7 @@ void TstCtlSerial::serialLimitsRefusedBeforeOpening()
     QCOMPARE(ctl(write).exitCode, 64);
     QCOMPARE(ctl(args("--com 0 identify")).exitCode, 64);
     // A serial wait that never runs out is not on offer.
-    QCOMPARE(ctl(args("--device /dev/null --timeout 65535 identify")).exitCode, 64);
+    QCOMPARE(ctl(args("--device /dev/null --timeout 6553.5 identify")).exitCode, 64);
 }
 
 void TstCtlSerial::largestReadBehindStrayBytes()
