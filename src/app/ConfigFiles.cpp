@@ -208,7 +208,7 @@ void ConfigFiles::SaveCurrentConfig()
     if (!readUnit(config))
         return;
     config.toolName = ToolName;
-    config.toolVersion = QString::fromLatin1(RavelinVersion::ProductVersion);
+    config.toolVersion = QString::fromLatin1(RavelinVersion::ProjectVersion);
     config.savedAt = QDateTime::currentDateTimeUtc();
     const QString suggested = config.bacnet
                                   ? QStringLiteral("ravelin-%1.json").arg(config.bacnet->instance)
@@ -236,7 +236,7 @@ void ConfigFiles::SaveCommissioningReport()
         report.status = status;
     report.unitAddress = m_host.unitLocation();
     report.toolName = ToolName;
-    report.toolVersion = QString::fromLatin1(RavelinVersion::ProductVersion);
+    report.toolVersion = QString::fromLatin1(RavelinVersion::ProjectVersion);
     report.madeAt = QDateTime::currentDateTimeUtc();
     const std::optional<FileChoice> choice =
         askForFile(FileDialogKind::SaveReport, QStringLiteral("report.html"), m_parts.window);
@@ -470,7 +470,7 @@ void ConfigFiles::saveUnsentChanges()
         // The identity tells a later opening whether the file is this unit's.
         config.identity = m_host.sessionUnit();
         config.toolName = ToolName;
-        config.toolVersion = QString::fromLatin1(RavelinVersion::ProductVersion);
+        config.toolVersion = QString::fromLatin1(RavelinVersion::ProjectVersion);
         config.savedAt = QDateTime::currentDateTimeUtc();
         const std::optional<FileChoice> choice = askForFile(
             FileDialogKind::SaveConfig, QStringLiteral("unsent-config.json"), m_parts.window);

@@ -222,6 +222,9 @@ void TestConfigFiles::saveThenOpenFillsPagesAndSendsNothing()
         QVERIFY2(config.contains(key), key);
     QCOMPARE(config.value("objectNames").toArray().size(), 100);
     QCOMPARE(config.value("savedBy").toObject().value("tool").toString(), "QuorixIPB_Cfg");
+    // The version --version prints, not the four-part file version.
+    QCOMPARE(config.value("savedBy").toObject().value("version").toString(),
+             QStringLiteral(RAVELIN_TEST_PROJECT_VERSION));
 
     const QString path = b.file("edited.json");
     QVERIFY(writeText(path, QJsonDocument(edited(config, otherUnit)).toJson()));
@@ -430,6 +433,7 @@ void TestConfigFiles::report()
         QVERIFY(html.contains(config.value("identity").toObject().value("mac").toString()));
         QVERIFY(html.contains(config.value("g50").toObject().value("ipAddress").toString()));
         QVERIFY(html.contains("127.0.0.1"));
+        QVERIFY(html.contains(QStringLiteral("QuorixIPB_Cfg " RAVELIN_TEST_PROJECT_VERSION "<")));
     }
 }
 

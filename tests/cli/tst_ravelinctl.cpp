@@ -52,6 +52,7 @@ private slots:
     void hostileRepliesAreFailures_data();
     void hostileRepliesAreFailures();
     void controlCharactersFromTheUnitAreEscaped();
+    void oneVersionEverywhere();
 
 private:
     SimProcess m_sim;
@@ -364,6 +365,34 @@ void TstRavelinCtl::controlCharactersFromTheUnitAreEscaped()
     QCOMPARE(json.exitCode, 0);
     QVERIFY(!json.out.contains(QChar(0x1b)));
     QCOMPARE(json.json().value(QStringLiteral("names")).toArray().first().toString(), name);
+}
+
+// The version --version prints is the one a saved file and a report carry.
+void TstRavelinCtl::oneVersionEverywhere()
+{
+    const Run version = runCtl({QStringLiteral("--version")});
+    QCOMPARE(version.exitCode, 0);
+    const QStringList words = version.out.split(QLatin1Char(' '));
+    QVERIFY2(words.size() > 1 && words[0] == QLatin1String("ravelinctl"), qPrintable(version.out));
+    const QString number = words[1];
+
+    SimProcess plain; // the shared one refuses the BACnet options block
+    QVERIFY(plain.start({QStringLiteral("--no-animate")}));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString backup = dir.filePath(QStringLiteral("unit.json"));
+    const QString report = dir.filePath(QStringLiteral("unit.html"));
+    QCOMPARE(ctl(plain.port(), {QStringLiteral("backup"), backup}).exitCode, 0);
+    QCOMPARE(ctl(plain.port(), {QStringLiteral("report"), report}).exitCode, 0);
+
+    QFile saved(backup);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QJsonObject savedBy =
+        QJsonDocument::fromJson(saved.readAll()).object().value(QStringLiteral("savedBy")).toObject();
+    QCOMPARE(savedBy.value(QStringLiteral("version")).toString(), number);
+    QFile html(report);
+    QVERIFY(html.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(html.readAll()).contains(QStringLiteral("ravelinctl %1<").arg(number)));
 }
 
 QTEST_GUILESS_MAIN(TstRavelinCtl)
