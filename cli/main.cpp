@@ -194,7 +194,8 @@ Invocation parseArguments(const QStringList &args)
         const QString &option = args[i];
         const auto value = [&]() -> QString {
             if (i + 1 >= args.size())
-                usageError(QStringLiteral("%1 needs a value (%1 %2)").arg(option, valueName(option)));
+                usageError(
+                    QStringLiteral("%1 needs a value (%1 %2)").arg(option, valueName(option)));
             return args[++i];
         };
         if (option == QLatin1String("--host"))
@@ -202,8 +203,7 @@ Invocation parseArguments(const QStringList &args)
         else if (option == QLatin1String("--tcp-port")) {
             inv.port = std::uint16_t(number(value(), 1, 65535, "--tcp-port"));
             tcpPortGiven = true;
-        }
-        else if (option == QLatin1String("--timeout"))
+        } else if (option == QLatin1String("--timeout"))
             inv.timeout = timeoutOption(value());
         else if (option == QLatin1String("--com"))
             inv.comPort = number(value(), 1, 255, "--com");
@@ -224,7 +224,8 @@ Invocation parseArguments(const QStringList &args)
                            .arg(option, QLatin1String(OptionList)));
     }
     if (i >= args.size())
-        usageError(QStringLiteral("no command given; commands are %1").arg(QLatin1String(CommandList)));
+        usageError(
+            QStringLiteral("no command given; commands are %1").arg(QLatin1String(CommandList)));
     inv.command = args[i];
     inv.arguments = args.mid(i + 1);
     splitHostPort(inv, tcpPortGiven);

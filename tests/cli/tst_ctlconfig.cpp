@@ -230,7 +230,8 @@ void TstCtlConfig::failedSetSaysWhatWasWritten()
     QFETCH(QString, written);
     Unit unit;
     QVERIFY(unit.start({QStringLiteral("--fail-after"), answered}));
-    const CtlRun run = unit.ctl(QStringList{"--timeout", "0.3"} + arguments.split(QLatin1Char(' ')));
+    const CtlRun run =
+        unit.ctl(QStringList{"--timeout", "0.3"} + arguments.split(QLatin1Char(' ')));
     QCOMPARE(run.exitCode, 3); // no reply
     QVERIFY2(run.err.trimmed().endsWith(written), qPrintable(run.err));
 }

@@ -154,44 +154,74 @@ void TstRavelinCtl::usageErrorIsOneLineAndAHint_data()
     QTest::addColumn<QString>("badWord");  // the line names it
     QTest::addColumn<QString>("expected"); // and what was expected instead
 
-    QTest::newRow("misspelt command") << "identfy" << "\"identfy\"" << "identify, show";
-    QTest::newRow("misspelt option") << "--tcp-prot 502 identify" << "\"--tcp-prot\""
+    QTest::newRow("misspelt command") << "identfy"
+                                      << "\"identfy\""
+                                      << "identify, show";
+    QTest::newRow("misspelt option") << "--tcp-prot 502 identify"
+                                     << "\"--tcp-prot\""
                                      << "--tcp-port";
-    QTest::newRow("unknown set key") << "set bacnet instnace=5" << "\"instnace\"" << "instance";
-    QTest::newRow("no command") << "" << "no command" << "identify";
-    QTest::newRow("option without value") << "--device" << "--device" << "PATH";
-    QTest::newRow("unit id out of range") << "read 256 107 0 1" << "\"256\"" << "0 to 255";
-    QTest::newRow("extra argument") << "identify now" << "identify" << "0 argument";
-    QTest::newRow("report file type") << "report unit.txt" << "unit.txt" << "FILE.html";
-    QTest::newRow("survey without hosts") << "survey" << "survey" << "--hosts FILE";
+    QTest::newRow("unknown set key") << "set bacnet instnace=5"
+                                     << "\"instnace\""
+                                     << "instance";
+    QTest::newRow("no command") << ""
+                                << "no command"
+                                << "identify";
+    QTest::newRow("option without value") << "--device"
+                                          << "--device"
+                                          << "PATH";
+    QTest::newRow("unit id out of range") << "read 256 107 0 1"
+                                          << "\"256\""
+                                          << "0 to 255";
+    QTest::newRow("extra argument") << "identify now"
+                                    << "identify"
+                                    << "0 argument";
+    QTest::newRow("report file type") << "report unit.txt"
+                                      << "unit.txt"
+                                      << "FILE.html";
+    QTest::newRow("survey without hosts") << "survey"
+                                          << "survey"
+                                          << "--hosts FILE";
     QTest::newRow("port in --host and --tcp-port")
-        << "--host 127.0.0.1:40123 --tcp-port 502 identify" << "127.0.0.1:40123" << "one of them";
+        << "--host 127.0.0.1:40123 --tcp-port 502 identify"
+        << "127.0.0.1:40123"
+        << "one of them";
     QTest::newRow("--tcp-port first, then a port in --host")
-        << "--tcp-port 502 --host 127.0.0.1:40123 identify" << "--tcp-port 502" << "one of them";
-    QTest::newRow("port zero in --host") << "--host 127.0.0.1:0 identify" << "\"0\""
+        << "--tcp-port 502 --host 127.0.0.1:40123 identify"
+        << "--tcp-port 502"
+        << "one of them";
+    QTest::newRow("port zero in --host") << "--host 127.0.0.1:0 identify"
+                                         << "\"0\""
                                          << "1 to 65535";
     QTest::newRow("port above 65535 in --host") << "--host 127.0.0.1:65536 identify"
-                                                << "\"65536\"" << "1 to 65535";
-    QTest::newRow("empty port in --host") << "--host 127.0.0.1: identify" << "PORT of --host"
+                                                << "\"65536\""
+                                                << "1 to 65535";
+    QTest::newRow("empty port in --host") << "--host 127.0.0.1: identify"
+                                          << "PORT of --host"
                                           << "1 to 65535";
-    QTest::newRow("port without address") << "--host :502 identify" << "--host"
+    QTest::newRow("port without address") << "--host :502 identify"
+                                          << "--host"
                                           << "an address";
     const char *seconds = "seconds from 0.1 to 60 in steps of 0.1";
-    QTest::newRow("timeout zero") << "--timeout 0 identify" << "\"0\"" << seconds;
-    QTest::newRow("timeout above a minute") << "--timeout 60.1 identify" << "\"60.1\"" << seconds;
-    QTest::newRow("timeout finer than a tenth") << "--timeout 0.25 identify" << "\"0.25\""
-                                                << seconds;
-    QTest::newRow("timeout in tenths, as it once was")
-        << "--timeout 600 identify" << "\"600\"" << seconds;
-    QTest::newRow("timeout with a decimal comma") << "--timeout 5,5 identify" << "\"5,5\""
-                                                  << seconds;
-    QTest::newRow("timeout without whole seconds") << "--timeout .5 identify" << "\".5\""
-                                                   << seconds;
-    QTest::newRow("timeout ending in a point") << "--timeout 5. identify" << "\"5.\"" << seconds;
-    QTest::newRow("negative timeout") << "--timeout -1 identify" << "\"-1\"" << seconds;
-    QTest::newRow("hexadecimal timeout") << "--timeout 0x10 identify" << "\"0x10\"" << seconds;
-    QTest::newRow("huge timeout") << "--timeout 99999999999 identify" << "\"99999999999\""
-                                  << seconds;
+    QTest::newRow("timeout zero") << "--timeout 0 identify"
+                                  << "\"0\"" << seconds;
+    QTest::newRow("timeout above a minute") << "--timeout 60.1 identify"
+                                            << "\"60.1\"" << seconds;
+    QTest::newRow("timeout finer than a tenth") << "--timeout 0.25 identify"
+                                                << "\"0.25\"" << seconds;
+    QTest::newRow("timeout in tenths, as it once was") << "--timeout 600 identify"
+                                                       << "\"600\"" << seconds;
+    QTest::newRow("timeout with a decimal comma") << "--timeout 5,5 identify"
+                                                  << "\"5,5\"" << seconds;
+    QTest::newRow("timeout without whole seconds") << "--timeout .5 identify"
+                                                   << "\".5\"" << seconds;
+    QTest::newRow("timeout ending in a point") << "--timeout 5. identify"
+                                               << "\"5.\"" << seconds;
+    QTest::newRow("negative timeout") << "--timeout -1 identify"
+                                      << "\"-1\"" << seconds;
+    QTest::newRow("hexadecimal timeout") << "--timeout 0x10 identify"
+                                         << "\"0x10\"" << seconds;
+    QTest::newRow("huge timeout") << "--timeout 99999999999 identify"
+                                  << "\"99999999999\"" << seconds;
 }
 
 void TstRavelinCtl::usageErrorIsOneLineAndAHint()
@@ -236,10 +266,14 @@ void TstRavelinCtl::timeoutIsInSeconds_data()
     QTest::addColumn<QString>("timeout");
     QTest::addColumn<QString>("waited"); // as the failure reports it
 
-    QTest::newRow("a tenth") << "0.1" << "0.1";
-    QTest::newRow("seconds and tenths") << "0.3" << "0.3";
-    QTest::newRow("trailing zeros") << "0.50" << "0.5";
-    QTest::newRow("whole seconds") << "1" << "1.0";
+    QTest::newRow("a tenth") << "0.1"
+                             << "0.1";
+    QTest::newRow("seconds and tenths") << "0.3"
+                                        << "0.3";
+    QTest::newRow("trailing zeros") << "0.50"
+                                    << "0.5";
+    QTest::newRow("whole seconds") << "1"
+                                   << "1.0";
 }
 
 void TstRavelinCtl::timeoutIsInSeconds()
@@ -248,11 +282,10 @@ void TstRavelinCtl::timeoutIsInSeconds()
     QFETCH(QString, waited);
     SimProcess silent;
     QVERIFY(silent.start({QStringLiteral("--silent")}));
-    const Run run = ctl(silent.port(), {QStringLiteral("--timeout"), timeout,
-                                        QStringLiteral("identify")});
+    const Run run =
+        ctl(silent.port(), {QStringLiteral("--timeout"), timeout, QStringLiteral("identify")});
     QCOMPARE(run.exitCode, 3);
-    QCOMPARE(run.err,
-             QStringLiteral("ravelinctl: identity: no reply within %1 s\n").arg(waited));
+    QCOMPARE(run.err, QStringLiteral("ravelinctl: identity: no reply within %1 s\n").arg(waited));
 }
 
 void TstRavelinCtl::failuresHaveTheirOwnStatus()
@@ -387,12 +420,15 @@ void TstRavelinCtl::oneVersionEverywhere()
 
     QFile saved(backup);
     QVERIFY(saved.open(QIODevice::ReadOnly));
-    const QJsonObject savedBy =
-        QJsonDocument::fromJson(saved.readAll()).object().value(QStringLiteral("savedBy")).toObject();
+    const QJsonObject savedBy = QJsonDocument::fromJson(saved.readAll())
+                                    .object()
+                                    .value(QStringLiteral("savedBy"))
+                                    .toObject();
     QCOMPARE(savedBy.value(QStringLiteral("version")).toString(), number);
     QFile html(report);
     QVERIFY(html.open(QIODevice::ReadOnly));
-    QVERIFY(QString::fromUtf8(html.readAll()).contains(QStringLiteral("ravelinctl %1<").arg(number)));
+    QVERIFY(
+        QString::fromUtf8(html.readAll()).contains(QStringLiteral("ravelinctl %1<").arg(number)));
 }
 
 QTEST_GUILESS_MAIN(TstRavelinCtl)
