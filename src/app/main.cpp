@@ -15,13 +15,45 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// What --help prints. The service code itself is never shown: it is given to
+// service staff only.
+constexpr const char HelpText[] =
+    "Usage: QuorixIPB_Cfg [SERVICE-CODE]\n"
+    "       QuorixIPB_Cfg --help | --version\n"
+    "\n"
+    "Configuration tool for the Quorix Ravelin gateway: connects to one unit over\n"
+    "a COM port (Modbus RTU) or the network (Modbus TCP) and reads and changes its\n"
+    "settings.\n"
+    "\n"
+    "  SERVICE-CODE  the 12-character service code as the first argument starts\n"
+    "                the tool in service mode (MAC address programming)\n"
+    "  --help        print this help and leave\n"
+    "  --version     print the version and build and leave\n"
+    "\n"
+    "Environment:\n"
+    "  RAVELIN_COMn=DEVICE     the device COM port n stands for, for example\n"
+    "                          RAVELIN_COM3=/dev/ttyUSB0\n"
+    "  RAVELIN_PALETTE=light|dark\n"
+    "                          the colour scheme (unset: the desktop's)\n"
+    "  RAVELIN_TCP_PORT=N      the Modbus TCP port instead of 502\n"
+    "\n"
+    "Settings are kept in QuorixIPB_Cfg.Ini in the folder the tool starts in.\n";
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
-    // Answered before the application object exists: a terminal without a
-    // display can still ask which version is installed.
+    // Answered before the application object exists and before anything is
+    // read or written: a terminal without a display can still ask.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("QuorixIPB_Cfg %s\n", RavelinVersion::VersionText);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(HelpText, stdout);
             return 0;
         }
     }

@@ -77,6 +77,7 @@ class TestInstall : public QObject
 private slots:
     void versionFlag_data();
     void versionFlag();
+    void helpLeavesNothingBehind();
     void installedTree();
     void desktopEntryValidates();
 };
@@ -110,6 +111,29 @@ void TestInstall::versionFlag()
     // The generated header follows the project's version, not a stale copy.
     QVERIFY2(expected.startsWith(QStringLiteral(RAVELIN_TEST_PROJECT_VERSION " (build ")),
              qPrintable(expected));
+}
+
+void TestInstall::helpLeavesNothingBehind()
+{
+    // --help in an empty folder, with no display: the usage text and nothing
+    // else (no window, no settings file created).
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(folder.path());
+    process.start(QStringLiteral(RAVELIN_TEST_TOOL_PATH), {QStringLiteral("--help")});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(out.startsWith(QStringLiteral("Usage: QuorixIPB_Cfg [SERVICE-CODE]")), qPrintable(out));
+    for (const char *word : {"--version", "RAVELIN_COMn", "RAVELIN_PALETTE", "RAVELIN_TCP_PORT"})
+        QVERIFY2(out.contains(QLatin1String(word)), word);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 void TestInstall::installedTree()
