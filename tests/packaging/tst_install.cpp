@@ -130,7 +130,8 @@ void TestInstall::helpLeavesNothingBehind()
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 0);
     const QString out = QString::fromUtf8(process.readAllStandardOutput());
-    QVERIFY2(out.startsWith(QStringLiteral("Usage: QuorixIPB_Cfg [SERVICE-CODE]")), qPrintable(out));
+    QVERIFY2(out.startsWith(QStringLiteral("Usage: QuorixIPB_Cfg [SERVICE-CODE]")),
+             qPrintable(out));
     for (const char *word : {"--version", "RAVELIN_COMn", "RAVELIN_PALETTE", "RAVELIN_TCP_PORT"})
         QVERIFY2(out.contains(QLatin1String(word)), word);
     QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
