@@ -45,6 +45,28 @@ int codecWidth(Codec codec)
     return 0;
 }
 
+SettingValue zeroSetting(Codec codec)
+{
+    const std::array<std::uint16_t, 16> zeros{};
+    return decodeSetting(codec, zeros.data());
+}
+
+std::optional<long long> settingNumber(const SettingValue &value)
+{
+    if (const auto *word = std::get_if<std::uint16_t>(&value))
+        return *word;
+    if (const auto *instance = std::get_if<std::uint32_t>(&value))
+        return *instance;
+    return std::nullopt;
+}
+
+SettingValue numberSetting(Codec codec, long long n)
+{
+    if (codec == Codec::Instance)
+        return std::uint32_t(n);
+    return std::uint16_t(n);
+}
+
 SettingValue decodeSetting(Codec codec, const std::uint16_t *registers)
 {
     switch (codec) {
