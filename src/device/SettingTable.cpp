@@ -204,22 +204,11 @@ QJsonValue settingCliJson(Codec codec, const SettingValue &value, const SwitchWo
 
 QJsonValue settingFileJson(Codec codec, const SettingValue &value)
 {
-    switch (codec) {
-    case Codec::Word:
-        return int(std::get<std::uint16_t>(value));
-    case Codec::Instance:
-        return qint64(std::get<std::uint32_t>(value));
-    case Codec::BoolAsOne:
-    case Codec::LockWord:
+    // The file holds every switch as true or false, the rest as ravelinctl
+    // gives it.
+    if (codec == Codec::LockWord)
         return std::get<bool>(value);
-    case Codec::Octets:
-    case Codec::Firmware:
-    case Codec::DeviceName:
-    case Codec::ObjectName:
-    case Codec::Mac:
-        break;
-    }
-    return settingText(codec, value, SettingSurface::Cli, {});
+    return settingCliJson(codec, value, {});
 }
 
 std::optional<SettingValue> settingFromCli(Codec codec, const EntryRule &rule,

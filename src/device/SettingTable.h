@@ -160,50 +160,33 @@ template <typename S> struct SettingRow
                          Codec codec_)
         : id(id_), block(block_), offset(offset_), codec(codec_)
     {}
-    constexpr SettingRow entry(EntryRule r) const
-    {
-        SettingRow row = *this;
-        row.rule = r;
-        return row;
-    }
+    constexpr SettingRow entry(EntryRule r) const { return with<&SettingRow::rule>(r); }
     constexpr SettingRow cli(const char *key, SwitchWords words = {}) const
     {
-        SettingRow row = *this;
-        row.cliKey = key;
-        row.cliWords = words;
-        return row;
+        return with<&SettingRow::cliKey>(key).template with<&SettingRow::cliWords>(words);
     }
-    constexpr SettingRow file(const char *key) const
-    {
-        SettingRow row = *this;
-        row.fileKey = key;
-        return row;
-    }
+    constexpr SettingRow file(const char *key) const { return with<&SettingRow::fileKey>(key); }
     constexpr SettingRow report(const char *label, SwitchWords words = {},
                                 const char *format = nullptr) const
     {
-        SettingRow row = *this;
-        row.reportLabel = label;
-        row.reportWords = words;
-        row.reportFormat = format;
-        return row;
+        return with<&SettingRow::reportLabel>(label)
+            .template with<&SettingRow::reportWords>(words)
+            .template with<&SettingRow::reportFormat>(format);
     }
     constexpr SettingRow show(const char *label) const
     {
-        SettingRow row = *this;
-        row.showLabel = label;
-        return row;
+        return with<&SettingRow::showLabel>(label);
     }
     constexpr SettingRow brief(const char *format) const
     {
-        SettingRow row = *this;
-        row.briefFormat = format;
-        return row;
+        return with<&SettingRow::briefFormat>(format);
     }
-    constexpr SettingRow field(SettingField<S> f) const
+    constexpr SettingRow field(SettingField<S> f) const { return with<&SettingRow::access>(f); }
+    // A copy of the row with one part set.
+    template <auto Part, typename T> constexpr SettingRow with(T value) const
     {
         SettingRow row = *this;
-        row.access = f;
+        row.*Part = value;
         return row;
     }
 
