@@ -1,6 +1,7 @@
 #include "BACnetPage.h"
 
 #include "Codecs.h"
+#include "Outcome.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
@@ -220,8 +221,11 @@ void BACnetPage::GetBACnetSettings()
     const OpResult op = readBACnetSettings(m_host.access(), reading);
     // Whatever arrived before a failed block is shown.
     show(reading, Hold::Shown);
+    if (reading.instance || reading.name)
+        emit deviceIdentityRead(reading.instance ? qint64(*reading.instance) : -1,
+                                reading.name ? Edit22->text() : QString());
     finishRequest(Finish::Get, op.ok(), QString(),
-                  QStringLiteral("Error Retrieving BACnet Settings."));
+                  QStringLiteral("Error Retrieving BACnet Settings."), describe(op));
 }
 
 void BACnetPage::SendBACnetSettings()
@@ -278,5 +282,5 @@ void BACnetPage::SendBACnetSettings()
                                   "these changes to take effect.");
     if (!leftOut.isEmpty())
         sent += QLatin1Char('\r') + leftOutLine(leftOut);
-    finishRequest(Finish::Send, op.ok(), sent, errorText);
+    finishRequest(Finish::Send, op.ok(), sent, errorText, describe(op));
 }

@@ -1,6 +1,7 @@
 #include "G50Page.h"
 
 #include "Codecs.h"
+#include "Outcome.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
@@ -120,7 +121,7 @@ void G50Page::GetG50Settings()
     if (address)
         show(*address, Hold::Shown);
     finishRequest(Finish::Get, op.ok(), QString(),
-                  QStringLiteral("Error Retrieving G50 Settings."));
+                  QStringLiteral("Error Retrieving G50 Settings."), describe(op));
 }
 
 void G50Page::SendG50Settings()
@@ -141,5 +142,5 @@ void G50Page::SendG50Settings()
     finishRequest(Finish::Send, op.ok(),
                   QStringLiteral("G50 Settings Transmitted OK.\rPlease restart the unit for "
                                  "these changes to take effect."),
-                  errorText);
+                  errorText, describe(op));
 }

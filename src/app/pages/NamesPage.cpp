@@ -2,6 +2,7 @@
 
 #include "Appearance.h"
 #include "Codecs.h"
+#include "Outcome.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "RegisterAccess.h"
@@ -358,7 +359,7 @@ void NamesPage::ReadObjectNames()
         showReadNames(ObjectNameCount);
         showProgress(ReadBusyText, ObjectNameCount);
     }
-    finishRequest(Finish::Get, op.ok(), ReadOkText, ReadErrorText);
+    finishRequest(Finish::Get, op.ok(), ReadOkText, ReadErrorText, describe(op));
 }
 
 void NamesPage::SendObjectNames()
@@ -408,7 +409,7 @@ void NamesPage::SendObjectNames()
                             .arg(written)
                             .arg(count)
                             .arg(numberRanges(done)));
-    finishRequest(Finish::Send, op.ok(), okText, errorText);
+    finishRequest(Finish::Send, op.ok(), okText, errorText, describe(op));
 }
 
 // --- The overlay editor ---
