@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTcpServer>
 
 namespace {
@@ -89,6 +90,7 @@ private slots:
     void shortcutsRaiseTheShownPagesRequest_data();
     void shortcutsRaiseTheShownPagesRequest();
     void failedGetSaysWhichBlockAndWhy();
+    void everyEntryBoxNamesItsRange();
 };
 
 void TestConnecting::reasons_data()
@@ -333,6 +335,24 @@ void TestConnecting::failedGetSaysWhichBlockAndWhy()
     QCOMPARE(reasons.reasons.value(stated),
              QStringLiteral("G50 address: the unit answered with an exception (code 4: server "
                             "device failure)"));
+}
+
+void TestConnecting::everyEntryBoxNamesItsRange()
+{
+    WorkingFolder folder;
+    auto form = makeMainForm();
+    int boxesSeen = 0;
+    for (int i = 0; i < form->pageControl()->count(); ++i) {
+        for (const QLineEdit *box : form->pageControl()->widget(i)->findChildren<QLineEdit *>()) {
+            ++boxesSeen;
+            QVERIFY2(box->toolTip().contains(QRegularExpression(QStringLiteral("\\d+ to \\d+|up "
+                                                                               "to \\d+"))),
+                     qPrintable(box->objectName() + QLatin1String(": ") + box->toolTip()));
+        }
+    }
+    QVERIFY(boxesSeen >= 29); // 12 Network, 4 G50, 7 BACnet, 5 connection, the names editor
+    QCOMPARE(named<QLineEdit>(form.get(), QStringLiteral("Edit21"))->toolTip(),
+             QStringLiteral("Device ID: 0 to 4194302"));
 }
 
 QTEST_MAIN(TestConnecting)

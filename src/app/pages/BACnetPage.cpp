@@ -90,6 +90,16 @@ BACnetPage::BACnetPage(PageHost &host, QWidget *parent) : SessionPage(host, pare
 
     host.scheduler().setHandler(Request::GetBACnet, [this] { GetBACnetSettings(); });
     host.scheduler().setHandler(Request::SendBACnet, [this] { SendBACnetSettings(); });
+
+    // Each entry box's range, from the setting table's entry rules.
+    const auto range = [](const EntryRule &rule) {
+        return QStringLiteral("%1 to %2").arg(rule.min).arg(rule.max);
+    };
+    Edit21->setToolTip(QStringLiteral("Device ID: ") + range(DeviceInstanceRow.rule));
+    Edit22->setToolTip(QStringLiteral("Device name: up to %1 characters").arg(DeviceNameRow.rule.max));
+    for (QLineEdit *box : bbmdBoxes)
+        box->setToolTip(range(BbmdRow.rule));
+    Edit28->setToolTip(QStringLiteral("Time to live: %1 seconds").arg(range(TimeToLiveRow.rule)));
 }
 
 void BACnetPage::resetDisplay()

@@ -40,6 +40,7 @@ G50Page::G50Page(PageHost &host, QWidget *parent) : SessionPage(host, parent)
     for (QLineEdit *box : boxes) {
         holdOnEdit(box);
         connect(box, &QLineEdit::textChanged, this, &G50Page::G50Change);
+        box->setToolTip(QStringLiteral("0 to %1").arg(OctetMax));
     }
 
     host.scheduler().setHandler(Request::GetG50, [this] { GetG50Settings(); });

@@ -132,6 +132,7 @@ NamesPage::NamesPage(PageHost &host, QWidget *parent) : SessionPage(host, parent
     Edit27->setStyleSheet(QStringLiteral("background-color: palette(button);"));
     Edit27->hide();
     Edit27->installEventFilter(this);
+    Edit27->setToolTip(QStringLiteral("Up to %1 characters").arg(ObjectNameRow.rule.max));
     // The fixed cells and the editor take the button face of a new palette.
     connect(Appearance::PaletteWatch::instance(), &Appearance::PaletteWatch::paletteChanged, this,
             [this] {

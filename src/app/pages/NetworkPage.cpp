@@ -59,6 +59,7 @@ NetworkPage::NetworkPage(PageHost &host, QWidget *parent) : SessionPage(host, pa
     for (QLineEdit *box : boxes) {
         holdOnEdit(box);
         connect(box, &QLineEdit::textChanged, this, &NetworkPage::NetworkChange);
+        box->setToolTip(QStringLiteral("0 to %1").arg(OctetMax));
     }
     holdOnEdit(CheckBox3);
     connect(CheckBox3, &QCheckBox::toggled, this, &NetworkPage::NetworkChange);
