@@ -177,8 +177,7 @@ QList<std::pair<QString, QString>> IniFile::entries(const QString &section) cons
     return out;
 }
 
-void IniFile::setEntries(const QString &section,
-                         const QList<std::pair<QString, QString>> &entries)
+void IniFile::setEntries(const QString &section, const QList<std::pair<QString, QString>> &entries)
 {
     const QByteArray nl = newLineTerminator();
     QByteArray body;

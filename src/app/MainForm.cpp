@@ -454,13 +454,12 @@ QString TMainForm::linkStatus() const
 {
     if (!sessionOpen())
         return QStringLiteral("Not connected");
-    const QString link = viaComPort()
-                             ? QStringLiteral("COM%1").arg(ComPort)
-                             : QStringLiteral("TCP %1:%2").arg(IPAddress).arg(m_tcpPort);
-    const QString poll = m_lastGoodPoll.isValid()
-                             ? QStringLiteral("last poll %1 s ago")
-                                   .arg(m_lastGoodPoll.elapsed() / 1000)
-                             : QStringLiteral("no poll yet");
+    const QString link = viaComPort() ? QStringLiteral("COM%1").arg(ComPort)
+                                      : QStringLiteral("TCP %1:%2").arg(IPAddress).arg(m_tcpPort);
+    const QString poll =
+        m_lastGoodPoll.isValid()
+            ? QStringLiteral("last poll %1 s ago").arg(m_lastGoodPoll.elapsed() / 1000)
+            : QStringLiteral("no poll yet");
     return QStringLiteral("%1 \u00b7 %2").arg(link, poll);
 }
 
@@ -491,10 +490,10 @@ void TMainForm::installShortcuts()
         return action;
     };
     GetShortcut = shortcut("GetShortcut", {QKeySequence(Qt::Key_F5)}, GetCaption);
-    SendShortcut = shortcut("SendShortcut",
-                            {QKeySequence(Qt::CTRL | Qt::Key_Return),
-                             QKeySequence(Qt::CTRL | Qt::Key_Enter)},
-                            SendCaption);
+    SendShortcut =
+        shortcut("SendShortcut",
+                 {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)},
+                 SendCaption);
     SaveCurrentConfig1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     if (m_configFiles && m_configFiles->OpenConfig1)
         m_configFiles->OpenConfig1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));

@@ -143,8 +143,8 @@ void TMainForm::recordReachedUnit(bool serial)
 
 void TMainForm::refuseUnit(quint16 productCode)
 {
-    BeepMessageDlg(productCode == 0 ? NoReplyText : ForeignUnitText, MsgKind::Error,
-                   MsgButtons::Ok, refusedUnitReason(m_identityRead, productCode));
+    BeepMessageDlg(productCode == 0 ? NoReplyText : ForeignUnitText, MsgKind::Error, MsgButtons::Ok,
+                   refusedUnitReason(m_identityRead, productCode));
     BeginClose();
     EndSession();
 }

@@ -31,9 +31,8 @@ class ReasonRecorder
 public:
     ReasonRecorder()
     {
-        setReasonInterceptor([this](const QString &text, const QString &reason) {
-            reasons.insert(text, reason);
-        });
+        setReasonInterceptor(
+            [this](const QString &text, const QString &reason) { reasons.insert(text, reason); });
     }
     ~ReasonRecorder() { setReasonInterceptor({}); }
     ReasonRecorder(const ReasonRecorder &) = delete;
@@ -101,10 +100,10 @@ void TestConnecting::reasons_data()
     QTest::newRow("closed port") << "closed" << NotResponding
                                  << "cannot connect to 127.0.0.1:%1: Connection refused";
     QTest::newRow("silent listener") << "silent" << NoReply << "identity: no reply within 0.5 s";
-    QTest::newRow("other product") << "--product 1234" << Foreign
-                                   << "product code 1234 found where 5173 was expected";
-    QTest::newRow("product code 0") << "--product 0" << NoReply
-                                    << "product code 0 found where 5173 was expected";
+    QTest::newRow("other product")
+        << "--product 1234" << Foreign << "product code 1234 found where 5173 was expected";
+    QTest::newRow("product code 0")
+        << "--product 0" << NoReply << "product code 0 found where 5173 was expected";
 }
 
 void TestConnecting::reasons()
@@ -214,16 +213,26 @@ void TestConnecting::recentUnitsSavedAndReused()
 
 void TestConnecting::typedAndPastedAddresses_data()
 {
-    QTest::addColumn<QString>("typed");   // keys into the focused box, from the first
-    QTest::addColumn<QString>("pasted");  // clipboard text pasted into the third box
+    QTest::addColumn<QString>("typed");    // keys into the focused box, from the first
+    QTest::addColumn<QString>("pasted");   // clipboard text pasted into the third box
     QTest::addColumn<QString>("expected"); // the boxes and the port box afterwards
     const QString seeded = QStringLiteral("192.168.001.001:502");
-    QTest::newRow("typed with dots") << "127.0.0.1" << "" << "127.0.0.1:502";
-    QTest::newRow("typed with spaces") << "10 1 2 3" << "" << "10.1.2.3:502";
-    QTest::newRow("pasted address") << "" << "127.0.0.3" << "127.0.0.3:502";
-    QTest::newRow("pasted with port") << "" << "127.0.0.2:1502" << "127.0.0.2:1502";
-    QTest::newRow("pasted junk") << "" << "127.0.x.1" << seeded;
-    QTest::newRow("pasted bad port") << "" << "127.0.0.2:99999" << seeded;
+    QTest::newRow("typed with dots") << "127.0.0.1"
+                                     << ""
+                                     << "127.0.0.1:502";
+    QTest::newRow("typed with spaces") << "10 1 2 3"
+                                       << ""
+                                       << "10.1.2.3:502";
+    QTest::newRow("pasted address") << ""
+                                    << "127.0.0.3"
+                                    << "127.0.0.3:502";
+    QTest::newRow("pasted with port") << ""
+                                      << "127.0.0.2:1502"
+                                      << "127.0.0.2:1502";
+    QTest::newRow("pasted junk") << ""
+                                 << "127.0.x.1" << seeded;
+    QTest::newRow("pasted bad port") << ""
+                                     << "127.0.0.2:99999" << seeded;
 }
 
 void TestConnecting::typedAndPastedAddresses()
@@ -274,8 +283,7 @@ void TestConnecting::shortcutsRaiseTheShownPagesRequest_data()
     using Tab = TMainForm::Tab;
     const QKeySequence f5(Qt::Key_F5);
     const QKeySequence ctrlEnter(Qt::CTRL | Qt::Key_Return);
-    QTest::newRow("F5 on Network") << int(Tab::Network) << f5 << false
-                                   << int(Request::GetNetwork);
+    QTest::newRow("F5 on Network") << int(Tab::Network) << f5 << false << int(Request::GetNetwork);
     QTest::newRow("F5 on G50") << int(Tab::G50) << f5 << false << int(Request::GetG50);
     QTest::newRow("F5 on BACnet") << int(Tab::BACnet) << f5 << false << int(Request::GetBACnet);
     QTest::newRow("F5 on Unit Names") << int(Tab::Names) << f5 << false << int(Request::GetNames);
@@ -283,8 +291,7 @@ void TestConnecting::shortcutsRaiseTheShownPagesRequest_data()
     QTest::newRow("Ctrl+Enter, G50 edited")
         << int(Tab::G50) << ctrlEnter << true << int(Request::SendG50);
     QTest::newRow("Ctrl+Enter (keypad), G50 edited")
-        << int(Tab::G50) << QKeySequence(Qt::CTRL | Qt::Key_Enter) << true
-        << int(Request::SendG50);
+        << int(Tab::G50) << QKeySequence(Qt::CTRL | Qt::Key_Enter) << true << int(Request::SendG50);
     QTest::newRow("Ctrl+Enter, nothing to send") << int(Tab::G50) << ctrlEnter << false << -1;
     QTest::newRow("Ctrl+S") << int(Tab::Network) << QKeySequence(Qt::CTRL | Qt::Key_S) << false
                             << int(Request::SaveConfig);
@@ -313,7 +320,8 @@ void TestConnecting::shortcutsRaiseTheShownPagesRequest()
     // The menu and the buttons name the keys.
     QCOMPARE(form->SaveCurrentConfig1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
     QCOMPARE(form->configFiles()->OpenConfig1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
-    QVERIFY(form->g50Page()->findChild<QPushButton *>(QStringLiteral("Button5"))
+    QVERIFY(form->g50Page()
+                ->findChild<QPushButton *>(QStringLiteral("Button5"))
                 ->toolTip()
                 .contains(QLatin1String("F5")));
 }
@@ -321,8 +329,8 @@ void TestConnecting::shortcutsRaiseTheShownPagesRequest()
 void TestConnecting::failedGetSaysWhichBlockAndWhy()
 {
     SimProcess sim;
-    QVERIFY(sim.start({QStringLiteral("--no-animate"), QStringLiteral("--exception"),
-                       QStringLiteral("20:19")}));
+    QVERIFY(sim.start(
+        {QStringLiteral("--no-animate"), QStringLiteral("--exception"), QStringLiteral("20:19")}));
     WorkingFolder folder;
     MessageRecorder messages;
     ReasonRecorder reasons;

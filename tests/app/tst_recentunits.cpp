@@ -185,8 +185,8 @@ void TestRecentUnits::sameUnitKeepsItsBACnetIdentity()
         second.mac = {1, 2, 3, 4, 5, std::uint16_t(macLast)};
     list.reached(second);
     QCOMPARE(list.size(), 1);
-    QCOMPARE(list.units().front().instance, kept ? std::optional<std::uint32_t>(1234u)
-                                                 : std::optional<std::uint32_t>());
+    QCOMPARE(list.units().front().instance,
+             kept ? std::optional<std::uint32_t>(1234u) : std::optional<std::uint32_t>());
     QCOMPARE(list.units().front().deviceName, kept ? QStringLiteral("Hall") : QString());
 }
 
@@ -237,10 +237,12 @@ void TestRecentUnits::tcpPortKey_data()
     const QByteArray stated("[Options]\nComms_Port=1\nIP_Address=127.0.0.1\n");
     QTest::newRow("502 adds nothing") << stated << 502 << stated << 502;
     QTest::newRow("port forward") << stated << 1502 << stated + "IP_Port=1502\n" << 1502;
-    QTest::newRow("back to 502 kept") << stated + "IP_Port=1502\n" << 502
-                                      << stated + "IP_Port=502\n" << 502;
-    QTest::newRow("garbled reads 502")
-        << stated + "IP_Port=70000\n" << 1502 << stated + "IP_Port=1502\n" << 1502;
+    QTest::newRow("back to 502 kept") << stated + "IP_Port=1502\n"
+                                      << 502 << stated + "IP_Port=502\n"
+                                      << 502;
+    QTest::newRow("garbled reads 502") << stated + "IP_Port=70000\n"
+                                       << 1502 << stated + "IP_Port=1502\n"
+                                       << 1502;
 }
 
 void TestRecentUnits::tcpPortKey()
@@ -268,18 +270,30 @@ void TestRecentUnits::addressEntry_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("octets"); // empty: refused
     QTest::addColumn<int>("port");       // 0: none given
-    QTest::newRow("address") << "127.0.0.1" << "127.0.0.1" << 0;
-    QTest::newRow("address and port") << " 127.0.0.2:1502 " << "127.0.0.2" << 1502;
-    QTest::newRow("leading zeros") << "010.000.000.001" << "10.0.0.1" << 0;
-    QTest::newRow("highest port") << "127.0.0.1:65535" << "127.0.0.1" << 65535;
-    QTest::newRow("port 0") << "127.0.0.1:0" << "" << 0;
-    QTest::newRow("port too high") << "127.0.0.1:65536" << "" << 0;
-    QTest::newRow("empty port") << "127.0.0.1:" << "" << 0;
-    QTest::newRow("signed port") << "127.0.0.1:+80" << "" << 0;
-    QTest::newRow("three parts") << "127.0.1" << "" << 0;
-    QTest::newRow("octet 256") << "127.0.0.256" << "" << 0;
-    QTest::newRow("words") << "unit.local" << "" << 0;
-    QTest::newRow("hexadecimal") << "0x7f.0.0.1" << "" << 0;
+    QTest::newRow("address") << "127.0.0.1"
+                             << "127.0.0.1" << 0;
+    QTest::newRow("address and port") << " 127.0.0.2:1502 "
+                                      << "127.0.0.2" << 1502;
+    QTest::newRow("leading zeros") << "010.000.000.001"
+                                   << "10.0.0.1" << 0;
+    QTest::newRow("highest port") << "127.0.0.1:65535"
+                                  << "127.0.0.1" << 65535;
+    QTest::newRow("port 0") << "127.0.0.1:0"
+                            << "" << 0;
+    QTest::newRow("port too high") << "127.0.0.1:65536"
+                                   << "" << 0;
+    QTest::newRow("empty port") << "127.0.0.1:"
+                                << "" << 0;
+    QTest::newRow("signed port") << "127.0.0.1:+80"
+                                 << "" << 0;
+    QTest::newRow("three parts") << "127.0.1"
+                                 << "" << 0;
+    QTest::newRow("octet 256") << "127.0.0.256"
+                               << "" << 0;
+    QTest::newRow("words") << "unit.local"
+                           << "" << 0;
+    QTest::newRow("hexadecimal") << "0x7f.0.0.1"
+                                 << "" << 0;
 }
 
 void TestRecentUnits::addressEntry()
@@ -309,10 +323,9 @@ void TestRecentUnits::reasons_data()
     OpResult silent{ResultNoReply, std::nullopt, {}};
     silent.detail.outcome = FrameOutcome::NoReply;
     silent.detail.timeoutTenths = 70;
-    QTest::newRow("no reply") << refusedUnitReason(silent, 0)
-                              << "identity: no reply within 7.0 s";
-    QTest::newRow("product code 0") << refusedUnitReason(OpResult{}, 0)
-                                    << "product code 0 found where 5173 was expected";
+    QTest::newRow("no reply") << refusedUnitReason(silent, 0) << "identity: no reply within 7.0 s";
+    QTest::newRow("product code 0")
+        << refusedUnitReason(OpResult{}, 0) << "product code 0 found where 5173 was expected";
     QTest::newRow("foreign") << refusedUnitReason(OpResult{}, 1234)
                              << "product code 1234 found where 5173 was expected";
     QTest::newRow("no device") << serialOpenReason(40, QString(), {})

@@ -96,7 +96,8 @@ BACnetPage::BACnetPage(PageHost &host, QWidget *parent) : SessionPage(host, pare
         return QStringLiteral("%1 to %2").arg(rule.min).arg(rule.max);
     };
     Edit21->setToolTip(QStringLiteral("Device ID: ") + range(DeviceInstanceRow.rule));
-    Edit22->setToolTip(QStringLiteral("Device name: up to %1 characters").arg(DeviceNameRow.rule.max));
+    Edit22->setToolTip(
+        QStringLiteral("Device name: up to %1 characters").arg(DeviceNameRow.rule.max));
     for (QLineEdit *box : bbmdBoxes)
         box->setToolTip(range(BbmdRow.rule));
     Edit28->setToolTip(QStringLiteral("Time to live: %1 seconds").arg(range(TimeToLiveRow.rule)));

@@ -67,9 +67,7 @@ QToolButton *connectButton(QWidget *parent, const QString &name, const QString &
 class AddressBoxValidator : public QValidator
 {
 public:
-    AddressBoxValidator(ConnectionPage *page, QObject *parent) : QValidator(parent), m_page(page)
-    {
-    }
+    AddressBoxValidator(ConnectionPage *page, QObject *parent) : QValidator(parent), m_page(page) {}
     State validate(QString &input, int &) const override
     {
         if (input.size() <= 3 && !input.contains(QLatin1Char('.')) &&
@@ -98,8 +96,8 @@ std::optional<AddressEntry> parseAddressEntry(const QString &text)
     const qsizetype colon = trimmed.indexOf(QLatin1Char(':'));
     if (colon >= 0) {
         // Decimal digits only after the colon, as a URL writes a port.
-        const std::optional<int> port =
-            parseNumberText(QStringView(trimmed).mid(colon + 1), NumberRules{false, false, false, 5});
+        const std::optional<int> port = parseNumberText(QStringView(trimmed).mid(colon + 1),
+                                                        NumberRules{false, false, false, 5});
         if (!port || *port < 1 || *port > 65535)
             return std::nullopt;
         entry.port = std::uint16_t(*port);
@@ -151,8 +149,7 @@ ConnectionPage::ConnectionPage(PageHost &host, ConnectionHost &connection, QWidg
     auto *removeAction = new QAction(QStringLiteral("Remove"), recentList);
     recentList->addAction(removeAction);
     connect(removeAction, &QAction::triggered, this, &ConnectionPage::removeCurrentRecent);
-    connect(removeRecentButton, &QPushButton::clicked, this,
-            &ConnectionPage::removeCurrentRecent);
+    connect(removeRecentButton, &QPushButton::clicked, this, &ConnectionPage::removeCurrentRecent);
     connect(recentList, &QListWidget::itemClicked, this,
             [this](QListWidgetItem *item) { connectRecent(recentList->row(item)); });
     recentList->installEventFilter(this);

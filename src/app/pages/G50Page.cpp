@@ -121,8 +121,8 @@ void G50Page::GetG50Settings()
     const OpResult op = readG50Address(m_host.access(), address);
     if (address)
         show(*address, Hold::Shown);
-    finishRequest(Finish::Get, op.ok(), QString(),
-                  QStringLiteral("Error Retrieving G50 Settings."), describe(op));
+    finishRequest(Finish::Get, op.ok(), QString(), QStringLiteral("Error Retrieving G50 Settings."),
+                  describe(op));
 }
 
 void G50Page::SendG50Settings()

@@ -151,7 +151,8 @@ void RecentUnits::reached(RecentUnit unit)
         return known.sameLocation(unit);
     });
     if (old != m_units.end()) {
-        if (!unit.instance && unit.deviceName.isEmpty() && unit.macKnown() && old->mac == unit.mac) {
+        if (!unit.instance && unit.deviceName.isEmpty() && unit.macKnown() &&
+            old->mac == unit.mac) {
             unit.instance = old->instance;
             unit.deviceName = old->deviceName;
         }
@@ -197,9 +198,8 @@ void RecentUnits::setEntries(const QStringList &entries)
         const std::optional<RecentUnit> unit = RecentUnit::fromEntry(entry);
         if (!unit)
             continue;
-        const bool known = std::any_of(m_units.begin(), m_units.end(), [&](const RecentUnit &u) {
-            return u.sameLocation(*unit);
-        });
+        const bool known = std::any_of(m_units.begin(), m_units.end(),
+                                       [&](const RecentUnit &u) { return u.sameLocation(*unit); });
         if (!known)
             m_units.append(*unit);
     }
