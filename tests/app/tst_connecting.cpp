@@ -8,6 +8,10 @@
 #include "G50Page.h"
 #include "SimProcess.h"
 #include "SimSession.h"
+#include "VeskComms.h"
+#ifdef Q_OS_UNIX
+#include "PtyPair.h"
+#endif
 
 #include <QAction>
 #include <QApplication>
@@ -83,6 +87,8 @@ private slots:
     void init() { qunsetenv("RAVELIN_TCP_PORT"); }
     void reasons_data();
     void reasons();
+    void serialReasons_data();
+    void serialReasons();
     void recentUnitsSavedAndReused();
     void typedAndPastedAddresses_data();
     void typedAndPastedAddresses();
@@ -140,6 +146,47 @@ void TestConnecting::reasons()
     // A refused unit is no unit reached.
     QVERIFY(form->recentUnits().units().isEmpty());
     QVERIFY(!folder.readIni().contains("[Recent]"));
+}
+
+void TestConnecting::serialReasons_data()
+{
+    QTest::addColumn<QString>("device"); // "pty": a pty another component holds open
+    QTest::addColumn<QString>("reason"); // %1: the device
+    QTest::newRow("missing") << "/nonexistent/ravelin-test-port"
+                             << "cannot open %1: the device is missing (unplugged or never there)";
+#ifdef Q_OS_UNIX
+    QTest::newRow("in use") << "pty"
+                            << "cannot open %1: in use by another program";
+#endif
+}
+
+void TestConnecting::serialReasons()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, reason);
+#ifdef Q_OS_UNIX
+    PtyPair pty;
+    TVeskComms holder;
+    if (device == QLatin1String("pty")) {
+        QVERIFY(pty.isOpen());
+        device = pty.slavePath();
+        holder.DevicePath = device;
+        QVERIFY(holder.OpenPort());
+    }
+#endif
+    qputenv("RAVELIN_COM3", QFile::encodeName(device));
+    WorkingFolder folder;
+    QVERIFY(folder.writeIni("[Options]\nComms_Port=3\nIP_Address=127.0.0.1\n"));
+    MessageRecorder messages;
+    ReasonRecorder reasons;
+    auto form = makeMainForm();
+    form->connectionPage()->BitBtn1->click();
+    qunsetenv("RAVELIN_COM3");
+    const QString stated =
+        QStringLiteral("Unable To Open Comms Port [COM3].\nPlease Select Another.");
+    QCOMPARE(messages.texts(), QStringList{stated});
+    QCOMPARE(reasons.reasons.value(stated), reason.arg(device));
+    QVERIFY(!form->sessionOpen());
 }
 
 void TestConnecting::recentUnitsSavedAndReused()

@@ -246,8 +246,11 @@ void ConnectionPage::showRecentUnits()
 {
     const int current = recentList->currentRow();
     recentList->clear();
-    for (const RecentUnit &unit : m_connection.recentUnits().units())
+    for (const RecentUnit &unit : m_connection.recentUnits().units()) {
         recentList->addItem(unit.text());
+        // The list is narrow: the whole line shows on hovering.
+        recentList->item(recentList->count() - 1)->setToolTip(unit.text());
+    }
     recentList->setCurrentRow(std::min(current, recentList->count() - 1));
     removeRecentButton->setEnabled(recentList->count() > 0);
 }
