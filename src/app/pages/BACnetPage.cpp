@@ -1,6 +1,7 @@
 #include "BACnetPage.h"
 
 #include "Codecs.h"
+#include "Outcome.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
@@ -120,6 +121,17 @@ BACnetPage::BACnetPage(PageHost &host, QWidget *parent) : SessionPage(host, pare
 
     host.scheduler().setHandler(Request::GetBACnet, [this] { GetBACnetSettings(); });
     host.scheduler().setHandler(Request::SendBACnet, [this] { SendBACnetSettings(); });
+
+    // Each entry box's range, from the setting table's entry rules.
+    const auto range = [](const EntryRule &rule) {
+        return QStringLiteral("%1 to %2").arg(rule.min).arg(rule.max);
+    };
+    Edit21->setToolTip(QStringLiteral("Device ID: ") + range(DeviceInstanceRow.rule));
+    Edit22->setToolTip(
+        QStringLiteral("Device name: up to %1 characters").arg(DeviceNameRow.rule.max));
+    for (QLineEdit *box : bbmdBoxes)
+        box->setToolTip(range(BbmdRow.rule));
+    Edit28->setToolTip(QStringLiteral("Time to live: %1 seconds").arg(range(TimeToLiveRow.rule)));
 }
 
 void BACnetPage::resetDisplay()
@@ -281,8 +293,11 @@ void BACnetPage::GetBACnetSettings()
     const OpResult op = readBACnetSettings(m_host.access(), reading);
     // Whatever arrived before a failed block is shown.
     show(reading, Hold::Shown);
+    if (reading.instance || reading.name)
+        emit deviceIdentityRead(reading.instance ? qint64(*reading.instance) : -1,
+                                reading.name ? Edit22->text() : QString());
     finishRequest(Finish::Get, op.ok(), QString(),
-                  QStringLiteral("Error Retrieving BACnet Settings."));
+                  QStringLiteral("Error Retrieving BACnet Settings."), describe(op));
 }
 
 void BACnetPage::SendBACnetSettings()
@@ -321,5 +336,5 @@ void BACnetPage::SendBACnetSettings()
                                   "these changes to take effect.");
     if (!leftOut.isEmpty())
         sent += QLatin1Char('\r') + leftOutLine(leftOut);
-    finishRequest(Finish::Send, op.ok(), sent, errorText);
+    finishRequest(Finish::Send, op.ok(), sent, errorText, describe(op));
 }

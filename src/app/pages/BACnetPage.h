@@ -27,6 +27,12 @@ public:
     // Foreign-device registration exists from version 1.21 on.
     void applyFirmwareGates(int version) override;
 
+signals:
+    // A get read the Device ID or name: the instance (-1 when not read) and
+    // the name as shown (empty when not read).
+    void deviceIdentityRead(qint64 instance, const QString &name);
+
+public:
     void GetBACnetSettings();
     void SendBACnetSettings();
     void Button3Click();
