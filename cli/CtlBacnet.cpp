@@ -9,6 +9,7 @@
 #include "CtlText.h"
 
 #include "BacnetDiscovery.h"
+#include "DeviceList.h"
 #include "Codecs.h"
 #include "DottedQuad.h"
 #include "UnitOps.h"
@@ -133,21 +134,6 @@ BacnetRequest parseBacnetArguments(const QStringList &args, const QString &unitH
     return request;
 }
 
-QString deviceName(const FoundDevice &d)
-{
-    return d.nameRead && d.nameProblem.isEmpty() ? d.name : QString();
-}
-
-QString notes(const FoundDevice &d)
-{
-    QStringList parts;
-    if (d.duplicate)
-        parts << QStringLiteral("DUPLICATE instance");
-    if (!d.nameProblem.isEmpty())
-        parts << QStringLiteral("name: %1").arg(d.nameProblem);
-    return parts.join(QStringLiteral("; "));
-}
-
 QJsonObject jsonOf(const FoundDevice &d)
 {
     QJsonObject o;
@@ -162,27 +148,6 @@ QJsonObject jsonOf(const FoundDevice &d)
         o.insert(QStringLiteral("name_problem"), d.nameProblem);
     o.insert(QStringLiteral("duplicate"), d.duplicate);
     return o;
-}
-
-QStringList rowOf(const FoundDevice &d)
-{
-    return {QString::number(d.iam.device.instance),
-            QStringLiteral("%1:%2").arg(d.address.toString()).arg(d.port),
-            QString::number(d.iam.vendorId),
-            QString::number(d.iam.maxApdu),
-            segmentationText(d.iam.segmentation),
-            deviceName(d),
-            notes(d)};
-}
-
-QString csvField(const QString &text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 void printLine(FILE *stream, const QString &line)
@@ -210,30 +175,25 @@ int discover(const BacnetRequest &request, bool json)
         o.insert(QStringLiteral("malformed"), result.malformed);
         std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
     } else if (request.csv) {
-        printLine(stdout, QStringLiteral("instance,address,vendor_id,max_apdu,segmentation,name,notes"));
-        for (const FoundDevice &d : result.devices) {
-            QStringList fields;
-            for (const QString &f : rowOf(d))
-                fields << csvField(f);
-            printLine(stdout, fields.join(QLatin1Char(',')));
-        }
+        std::printf("%s", terminalSafe(devicesCsv(result.devices)).constData());
     } else {
+        const QStringList h = deviceHeaders();
         printLine(stdout, QStringLiteral("%1  %2  %3  %4  %5  %6  %7")
-                              .arg(QStringLiteral("instance"), -8)
-                              .arg(QStringLiteral("address"), -21)
-                              .arg(QStringLiteral("vendor"), -6)
-                              .arg(QStringLiteral("apdu"), -5)
-                              .arg(QStringLiteral("segm."), -8)
-                              .arg(QStringLiteral("name"), -20)
-                              .arg(QStringLiteral("notes")));
+                              .arg(h[0], -8)
+                              .arg(h[1], -21)
+                              .arg(h[2], -6)
+                              .arg(h[3], -8)
+                              .arg(h[4], -12)
+                              .arg(h[5], -20)
+                              .arg(h[6]));
         for (const FoundDevice &d : result.devices) {
-            const QStringList r = rowOf(d);
+            const QStringList r = deviceRow(d);
             printLine(stdout, QStringLiteral("%1  %2  %3  %4  %5  %6  %7")
                                   .arg(r[0], -8)
                                   .arg(r[1], -21)
                                   .arg(r[2], -6)
-                                  .arg(r[3], -5)
-                                  .arg(r[4], -8)
+                                  .arg(r[3], -8)
+                                  .arg(r[4], -12)
                                   .arg(r[5], -20)
                                   .arg(r[6])
                                   .trimmed());

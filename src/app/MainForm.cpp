@@ -14,6 +14,7 @@
 #include "NetworkPage.h"
 #include "PageKit.h"
 #include "PingForm.h"
+#include "BacnetCheck.h"
 #include "SerialLink.h"
 #include "StatusPoll.h"
 
@@ -225,6 +226,8 @@ void TMainForm::buildMenus()
     CommsPort1 = item(options, "CommsPort1", QStringLiteral("&Comms Port"));
     CommsPort1->setEnabled(false);
     FrameMonitor1 = item(options, "FrameMonitor1", QStringLiteral("&Frame Monitor"));
+    BacnetCheck1 = item(options, "BacnetCheck1", QStringLiteral("&BACnet Check..."));
+    connect(BacnetCheck1, &QAction::triggered, this, &TMainForm::showBacnetCheck);
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     About1 = item(help, "About1", QStringLiteral("&About...."));
 
@@ -521,4 +524,33 @@ void TMainForm::pressPageButton(const QString &caption)
             return;
         }
     }
+}
+
+std::optional<Bacnet::ExpectedUnit> TMainForm::expectedBacnetUnit() const
+{
+    // Only a unit reached over the network has a BACnet/IP address to ask.
+    if (!m_sessionUnit || viaComPort())
+        return std::nullopt;
+    const std::optional<Octets4> octets = dottedOctets(IPAddress);
+    if (!octets)
+        return std::nullopt;
+    Bacnet::ExpectedUnit unit;
+    unit.address = QHostAddress(dottedText(octets->data()));
+    const BACnetEntries entries = m_bacnet->entries();
+    bool ok = false;
+    const uint instance = entries.text(DeviceInstanceRow).toUInt(&ok);
+    if (ok)
+        unit.instance = instance;
+    if (m_bacnet->holdsAllEntries())
+        unit.name = entries.text(DeviceNameRow);
+    return unit;
+}
+
+void TMainForm::showBacnetCheck()
+{
+    if (!m_bacnetCheck)
+        m_bacnetCheck = std::make_unique<BacnetCheck>([this] { return expectedBacnetUnit(); });
+    m_bacnetCheck->prepare();
+    m_bacnetCheck->show();
+    m_bacnetCheck->raise();
 }

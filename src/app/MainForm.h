@@ -7,6 +7,7 @@
 
 #include "ConfigFiles.h"
 #include "ConnectionPage.h"
+#include "DeviceList.h"
 #include "PageHost.h"
 #include "RecentUnits.h"
 #include "RegisterAccess.h"
@@ -33,6 +34,7 @@ class TAboutBox;
 class TMACFrm;
 class TMsg_Frm;
 class TPingForm;
+class BacnetCheck;
 class NetworkPage;
 class G50Page;
 class BACnetPage;
@@ -160,6 +162,12 @@ public:
     TMACFrm *macDialog() const { return m_macFrm.get(); }
     TAboutBox *aboutBox() const { return m_aboutBox.get(); }
     TPingForm *pingForm() const { return m_pingForm.get(); }
+    // Options > BACnet Check: the window, created when first shown.
+    void showBacnetCheck();
+    BacnetCheck *bacnetCheck() const { return m_bacnetCheck.get(); }
+    // What the session's unit should announce on BACnet/IP: its address and
+    // the BACnet page's instance and name; nothing outside a TCP session.
+    std::optional<Bacnet::ExpectedUnit> expectedBacnetUnit() const;
     // The File menu's configuration files, names CSV and report.
     ConfigFiles *configFiles() const { return m_configFiles; }
     // Created the first time the menu opens it; null until then.
@@ -213,6 +221,7 @@ private:
     std::unique_ptr<TMACFrm> m_macFrm;
     std::unique_ptr<TMsg_Frm> m_msgFrm;
     std::unique_ptr<TPingForm> m_pingForm;
+    std::unique_ptr<BacnetCheck> m_bacnetCheck;
     // Declared after Access, so it is gone (and detached) before the facade.
     std::unique_ptr<FrameMonitor> m_frameMonitor;
 
@@ -242,6 +251,7 @@ public:
     QAction *Exit1 = nullptr;
     QAction *CommsPort1 = nullptr;
     QAction *FrameMonitor1 = nullptr;
+    QAction *BacnetCheck1 = nullptr;
     QAction *About1 = nullptr;
     // F5 and Ctrl+Enter: the shown page's "Get From Unit" and "Send To Unit".
     QAction *GetShortcut = nullptr;

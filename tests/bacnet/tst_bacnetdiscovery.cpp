@@ -3,6 +3,7 @@
 // name, and floods of replies that must stay bounded.
 
 #include "BacnetDiscovery.h"
+#include "BacnetFakeDevice.h"
 
 #include <QNetworkDatagram>
 #include <QUdpSocket>
@@ -12,80 +13,9 @@
 
 using namespace Bacnet;
 
+using namespace BacnetTest;
+
 namespace {
-
-QByteArray withLength(QByteArray datagram)
-{
-    datagram[2] = char(datagram.size() >> 8);
-    datagram[3] = char(datagram.size() & 0xff);
-    return datagram;
-}
-
-QByteArray iAm(std::uint32_t instance)
-{
-    QByteArray d = QByteArray::fromHex("810a0000 0100 1000 c4");
-    const std::uint32_t word = (DeviceObjectType << 22) | instance;
-    for (int i = 3; i >= 0; --i)
-        d.append(char(word >> (8 * i)));
-    d.append(QByteArray::fromHex("2205c4 9103 220104"));
-    return withLength(d);
-}
-
-// A device the test plays: answers a Who-Is with its I-Am (and `extra`
-// datagrams first), and a name request with its name or, when `name` is
-// empty, with unknown-property.
-class FakeDevice : public QObject
-{
-public:
-    FakeDevice(const QString &address, std::uint32_t instance, const QByteArray &name)
-        : m_instance(instance), m_name(name)
-    {
-        QVERIFY(m_socket.bind(QHostAddress(address), 0));
-        connect(&m_socket, &QUdpSocket::readyRead, this, &FakeDevice::answer);
-    }
-    std::uint16_t port() const { return m_socket.localPort(); }
-    QList<QByteArray> extra;
-    int asked = 0;
-
-private:
-    void answer()
-    {
-        while (m_socket.hasPendingDatagrams()) {
-            const QNetworkDatagram in = m_socket.receiveDatagram();
-            const QByteArray d = in.data();
-            if (d.size() >= 8 && d[6] == char(0x10) && d[7] == char(0x08)) {
-                for (const QByteArray &x : std::as_const(extra))
-                    m_socket.writeDatagram(x, in.senderAddress(), quint16(in.senderPort()));
-                m_socket.writeDatagram(iAm(m_instance), in.senderAddress(),
-                                       quint16(in.senderPort()));
-            } else if (d.size() >= 10 && d[6] == char(0x00)) {
-                ++asked;
-                const char invokeId = d[8];
-                QByteArray reply = QByteArray::fromHex("810a0000 0100 30");
-                reply.append(invokeId);
-                if (m_name.isEmpty()) {
-                    reply = QByteArray::fromHex("810a0000 0100 50");
-                    reply.append(invokeId);
-                    reply.append(QByteArray::fromHex("0c 9102 9120"));
-                } else {
-                    reply.append(char(0x0c));
-                    reply.append(d.mid(10, 5)); // the object identifier asked for
-                    reply.append(QByteArray::fromHex("194d 3e 75"));
-                    reply.append(char(m_name.size() + 1));
-                    reply.append(char(0));
-                    reply.append(m_name);
-                    reply.append(char(0x3f));
-                }
-                m_socket.writeDatagram(withLength(reply), in.senderAddress(),
-                                       quint16(in.senderPort()));
-            }
-        }
-    }
-
-    QUdpSocket m_socket;
-    std::uint32_t m_instance;
-    QByteArray m_name;
-};
 
 DiscoveryTarget at(const QString &address, std::uint16_t port)
 {
