@@ -321,7 +321,8 @@ bool TMainForm::sessionOpen() const
 
 QString TMainForm::unitLocation() const
 {
-    return viaComPort() ? QStringLiteral("COM%1").arg(ComPort) : IPAddress;
+    return viaComPort() ? QStringLiteral("COM%1").arg(ComPort)
+                        : QStringLiteral("%1:%2").arg(IPAddress).arg(m_tcpPort);
 }
 
 void TMainForm::showSessionTabs(bool show)
