@@ -15,6 +15,7 @@
 #include "PageKit.h"
 #include "PingForm.h"
 #include "SerialLink.h"
+#include "SettingsLocation.h"
 #include "StatusPoll.h"
 
 #include <QCloseEvent>
@@ -236,7 +237,9 @@ void TMainForm::startUp(const QStringList &arguments)
 
 QString TMainForm::settingsPath() const
 {
-    return StartFolder + QLatin1String(SettingsFileName);
+    // The start folder's file when there is one or the tool runs from a build
+    // folder; the per-user folder for an installed tool (SettingsLocation.h).
+    return settingsFilePathIn(StartFolder);
 }
 
 void TMainForm::LoadSettings()

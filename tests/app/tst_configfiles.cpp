@@ -472,11 +472,17 @@ void TestConfigFiles::reportFieldsAreRemembered()
         QVERIFY2(html.contains(expected), qPrintable(expected));
 
     QCOMPARE(b.files().rememberedReportFields(), fields);
+    // The dialog's fields offer them again as they were.
+    QCOMPARE(ReportFieldsBox(b.files().rememberedReportFields()).fields(), fields);
     const QByteArray ini = b.folder.readIni();
     QVERIFY2(ini.startsWith("; kept\n[Options]\nComms_Port=3\n"), ini.constData());
     QVERIFY2(ini.contains("[Commissioning Report]\nSite=Block C \\\\ roof\nEngineer=D. Engineer\n"
                           "Notes=Valve 4 replaced\\nLoop tuned\n"),
              ini.constData());
+    // A backslash before an "n" stays a backslash and an "n".
+    const ReportFields path{QStringLiteral("C:\\new\\"), QString(), QStringLiteral("\\n\n")};
+    QVERIFY(saveReportFields(b.folder.iniPath(), path));
+    QCOMPARE(loadReportFields(b.folder.iniPath()), path);
 }
 
 // Opening a configuration or importing names from something that is not a
