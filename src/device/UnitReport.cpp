@@ -17,7 +17,7 @@ const char *const Style = "body { font-family: sans-serif; font-size: 10pt; }\n"
 // Printed, the layout takes padding in pixels only.
 const char *const PrintStyle = "body { font-size: 9pt; }\n"
                                "h2 { margin-top: 8pt; margin-bottom: 2pt; }\n"
-                               "th, td { padding: 2px 6px; }\n"
+                               "th, td { padding: 1px 6px; }\n"
                                "th.title { font-size: 12pt; font-weight: bold; }\n";
 
 QString escaped(const QString &text)

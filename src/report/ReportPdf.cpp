@@ -23,9 +23,16 @@ namespace {
 // when it has no paint device.
 constexpr qreal LayoutDpi = 96.0;
 
-int pageOf(qreal y, qreal pageHeight)
+// The page a top or a bottom edge is on. The layout's fixed-point positions
+// put the top of a page a fraction below its exact place: a pixel's slack.
+int pageOfTop(qreal y, qreal pageHeight)
 {
-    return int(std::floor(y / pageHeight));
+    return int(std::floor((y + 1) / pageHeight));
+}
+
+int pageOfBottom(qreal y, qreal pageHeight)
+{
+    return int(std::floor((y - 1) / pageHeight));
 }
 
 // Where a row's content starts and ends on the laid-out pages.
@@ -85,18 +92,23 @@ bool breakFirstSplitRow(QTextDocument &document, qreal pageHeight)
         auto *table = qobject_cast<QTextTable *>(frame);
         if (!table)
             continue;
+        // The heading is the text block just before the table, outside any
+        // other table; the title heads the whole page, not the table.
         QTextBlock heading = document.findBlock(table->firstPosition() - 1);
-        if (heading.isValid() && (heading.text().isEmpty() || heading.position() == 0))
-            heading = {}; // the title heads the whole page, not the table
+        if (heading.isValid() && (heading.text().isEmpty() || heading.position() == 0 ||
+                                  QTextCursor(heading).currentTable()))
+            heading = {};
         const qreal tableTop = rowExtent(document, table, 0).first;
-        if (heading.isValid() && pageOf(layout->blockBoundingRect(heading).top(), pageHeight) !=
-                                     pageOf(tableTop, pageHeight)) {
+        if (heading.isValid() &&
+            heading.blockFormat().pageBreakPolicy() == QTextFormat::PageBreak_Auto &&
+            pageOfTop(layout->blockBoundingRect(heading).top(), pageHeight) !=
+                pageOfTop(tableTop, pageHeight)) {
             setBreak(document, heading.position(), QTextFormat::PageBreak_AlwaysBefore);
             return true;
         }
         for (int r = table->format().headerRowCount(); r < table->rows(); ++r) {
             const auto [top, bottom] = rowExtent(document, table, r);
-            if (pageOf(top, pageHeight) == pageOf(bottom - 1, pageHeight) ||
+            if (pageOfTop(top, pageHeight) == pageOfBottom(bottom, pageHeight) ||
                 bottom - top >= pageHeight * 0.9)
                 continue; // on one page, or too tall for any
             moveRowToNextPage(document, table, r, heading);
@@ -123,6 +135,10 @@ void printTo(QPdfWriter &writer, const QString &html)
     // Each break moves what follows; a few passes settle every page.
     for (int pass = 0; pass < 20 && breakFirstSplitRow(document, document.pageSize().height());
          ++pass) {
+        // The layout redoes only part of the page after a format change and
+        // then misplaces what follows a table that spans pages: lay it all out
+        // again.
+        document.markContentsDirty(0, document.characterCount());
     }
     document.print(&writer);
 }
