@@ -23,8 +23,16 @@ enum class ReportKind
     Pdf
 };
 
+// What the engineer adds to the report from the command line.
+struct ReportFields
+{
+    QString site;
+    QString engineer;
+    QString notes;
+};
+
 CtlOutput report(CtlSession &session, const QString &path, ReportKind kind,
-                 const FileCommandContext &context)
+                 const ReportFields &fields, const FileCommandContext &context)
 {
     CtlOutput out;
     if (!checkRavelin(session.access(), context, out))
@@ -45,13 +53,15 @@ CtlOutput report(CtlSession &session, const QString &path, ReportKind kind,
     report.toolName = QStringLiteral("ravelinctl");
     report.toolVersion = toolVersion();
     report.madeAt = QDateTime::currentDateTimeUtc();
-    const QString html = unitReportHtml(report);
+    report.site = fields.site;
+    report.engineer = fields.engineer;
+    report.notes = fields.notes;
     QString error;
     const bool written =
         kind == ReportKind::Html
-            ? writeFileAtomically(path, html.toUtf8(), &error)
-            : writeReportPdf(path, html, QStringLiteral("ravelinctl %1").arg(toolVersion()),
-                             &error);
+            ? writeFileAtomically(path, unitReportHtml(report).toUtf8(), &error)
+            : writeReportPdf(path, unitReportHtml(report, ReportMedium::Print),
+                             QStringLiteral("ravelinctl %1").arg(toolVersion()), &error);
     if (!written) {
         error = QStringLiteral("cannot write %1: %2").arg(path, error);
         out.exitCode = ExitFailure;
@@ -102,9 +112,31 @@ std::unique_ptr<QCoreApplication> makeCtlApplication(int &argc, char **argv)
 std::function<CtlOutput(CtlSession &)> prepareReport(const QStringList &arguments,
                                                      const FileCommandContext &context)
 {
-    if (arguments.size() != 1)
+    ReportFields fields;
+    QStringList files;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &word = arguments[i];
+        QString *field = word == QLatin1String("--site")       ? &fields.site
+                         : word == QLatin1String("--engineer") ? &fields.engineer
+                         : word == QLatin1String("--notes")    ? &fields.notes
+                                                               : nullptr;
+        if (!field) {
+            if (word.startsWith(QLatin1String("--")))
+                usageError(QStringLiteral("report takes --site, --engineer and --notes, not "
+                                          "\"%1\"")
+                               .arg(word));
+            files << word;
+            continue;
+        }
+        if (i + 1 >= arguments.size())
+            usageError(QStringLiteral("%1 needs a value (%1 TEXT)").arg(word));
+        // "\n" in the text starts a new line, so notes can span lines.
+        *field = arguments[++i];
+        field->replace(QLatin1String("\\n"), QLatin1String("\n"));
+    }
+    if (files.size() != 1)
         usageError(QStringLiteral("report takes one file, FILE.html or FILE.pdf"));
-    const QString path = arguments[0];
+    const QString path = files[0];
     const QString suffix = path.section(QLatin1Char('.'), -1).toLower();
     ReportKind kind = ReportKind::Html;
     if (suffix == QLatin1String("pdf"))
@@ -113,7 +145,7 @@ std::function<CtlOutput(CtlSession &)> prepareReport(const QStringList &argument
         usageError(QStringLiteral("report writes FILE.html or FILE.pdf, not \"%1\"").arg(path));
     if (kind == ReportKind::Pdf && !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
         usageError(QStringLiteral("a PDF report needs the report command on the command line"));
-    return [path, kind, context](CtlSession &s) {
-        return report(s, path, kind, context);
+    return [path, kind, fields, context](CtlSession &s) {
+        return report(s, path, kind, fields, context);
     };
 }

@@ -9,6 +9,7 @@
 
 #include "Codecs.h"
 #include "FrameFormat.h"
+#include "FrameRecording.h"
 #include "ModBusPro.h"
 #include "ModBusTCPPro.h"
 #include "RavelinVersion.h"
@@ -36,6 +37,9 @@ const char *const Usage =
     "  --json             print the result as one JSON object\n"
     "  --trace            print every frame sent and received on standard error,\n"
     "                     one line each (docs/frame-trace.md)\n"
+    "  --trace-file FILE  append the same lines to FILE as they happen; the file\n"
+    "                     grows to at most 50 MB, then the trace stops with a\n"
+    "                     message\n"
     "  --version          print the version and build, then leave\n"
     "  --help             print this text, then leave\n"
     "\n"
@@ -58,7 +62,10 @@ const char *const Usage =
     "                                file from another product only with --force)\n"
     "  names --csv                   the 100 object names as CSV\n"
     "  set-names FILE                write the names a CSV file lists\n"
-    "  report FILE.html|FILE.pdf     commissioning report of the unit\n"
+    "  report FILE.html|FILE.pdf [--site TEXT] [--engineer TEXT] [--notes TEXT]\n"
+    "                                commissioning report of the unit with the\n"
+    "                                site, engineer and notes (\\n in TEXT starts\n"
+    "                                a new line)\n"
     "  survey --hosts FILE [--json|--csv] [--parallel N]\n"
     "                                identify every ADDRESS[:PORT] in FILE\n"
     "  bacnet discover [--target ADDRESS[:PORT]]... [--broadcast INTERFACE]\n"
@@ -142,6 +149,7 @@ struct Invocation
     QString device;
     bool json = false;
     bool trace = false;
+    QString traceFile;
     bool serial() const { return comPort > 0 || !device.isEmpty(); }
     QString command;
     QStringList arguments;
@@ -149,7 +157,8 @@ struct Invocation
 
 // What a usage error lists as expected in place of an unknown word.
 const char *const OptionList =
-    "--host, --tcp-port, --com, --device, --timeout, --json, --trace, --version, --help";
+    "--host, --tcp-port, --com, --device, --timeout, --json, --trace, --trace-file, --version, "
+    "--help";
 const char *const CommandList = "identify, show, names, read, write, write1, restart, backup, "
                                 "restore, set-names, report, survey, bacnet, get, set";
 
@@ -164,6 +173,8 @@ QString valueName(const QString &option)
         return QStringLiteral("N");
     if (option == QLatin1String("--device"))
         return QStringLiteral("PATH");
+    if (option == QLatin1String("--trace-file"))
+        return QStringLiteral("FILE");
     return QStringLiteral("SECONDS");
 }
 
@@ -225,6 +236,8 @@ Invocation parseArguments(const QStringList &args)
             inv.json = true;
         else if (option == QLatin1String("--trace"))
             inv.trace = true;
+        else if (option == QLatin1String("--trace-file"))
+            inv.traceFile = value();
         else if (option == QLatin1String("--help")) {
             std::printf("%s", Usage);
             std::exit(ExitOk);
@@ -387,20 +400,42 @@ int main(int argc, char *argv[])
     }
     const auto run = prepare(inv);
 
-    FrameTracePrinter trace(stderr); // outlives the session that reports to it
+    // The taps outlive the session that reports to them.
+    FrameTracePrinter trace(stderr);
+    FrameFileRecorder traceFile;
+    if (!inv.traceFile.isEmpty()) {
+        QString error;
+        if (!traceFile.start(inv.traceFile, FrameFileRecorder::Format::Text,
+                             FrameFileRecorder::DefaultLimit, &error)) {
+            std::fprintf(stderr, "ravelinctl: cannot write the trace to %s: %s\n",
+                         terminalSafe(inv.traceFile).constData(), terminalSafe(error).constData());
+            return ExitFailure;
+        }
+    }
+    FrameTapPair taps(inv.trace ? &trace : nullptr, inv.traceFile.isEmpty() ? nullptr : &traceFile);
     CtlSession session = inv.serial() ? CtlSession(inv.comPort, inv.device, inv.timeout)
                                       : CtlSession(inv.host, inv.port, inv.timeout);
-    if (inv.trace)
-        session.setFrameTap(&trace);
+    if (inv.trace || !inv.traceFile.isEmpty())
+        session.setFrameTap(&taps);
+    // Said once, at the end: the command's own output stays as it is.
+    const auto traceStopped = [&traceFile] {
+        const QString reason = traceFile.stopReason();
+        if (!reason.isEmpty())
+            std::fprintf(stderr, "ravelinctl: %s (%llu frames left out)\n",
+                         terminalSafe(reason).constData(),
+                         static_cast<unsigned long long>(traceFile.framesLeftOut()));
+    };
     QString error;
     if (!session.connect(&error)) {
         CtlOutput out;
         out.exitCode = ExitFailure;
         out.lines << error;
         out.json.insert(QStringLiteral("error"), error);
+        traceStopped();
         return print(inv, out);
     }
     CtlOutput out = run(session);
     session.reportLostConnection(out);
+    traceStopped();
     return print(inv, out);
 }

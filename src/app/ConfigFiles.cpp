@@ -64,7 +64,8 @@ void setFileDialogInterceptor(FileDialogFunction function)
     dialogInterceptor() = std::move(function);
 }
 
-std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggested, QWidget *parent)
+std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggested, QWidget *parent,
+                                     const ReportFields &report)
 {
     if (dialogInterceptor())
         return dialogInterceptor()(kind, suggested);
@@ -75,6 +76,7 @@ std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggest
     dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     QCheckBox *network = nullptr;
     QCheckBox *identity = nullptr;
+    ReportFieldsBox *fields = nullptr;
     switch (kind) {
     case FileDialogKind::SaveConfig:
         dialog.setWindowTitle(QStringLiteral("Save Current Config"));
@@ -109,8 +111,13 @@ std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggest
         break;
     case FileDialogKind::SaveReport:
         dialog.setWindowTitle(QStringLiteral("Save Commissioning Report"));
-        dialog.setNameFilter(QStringLiteral("HTML page (*.html);;PDF document (*.pdf)"));
-        dialog.setDefaultSuffix(QStringLiteral("html"));
+        dialog.setNameFilter(QStringLiteral("PDF document (*.pdf);;HTML page (*.html)"));
+        dialog.setDefaultSuffix(QStringLiteral("pdf"));
+        // The fields need the dialog's own layout, not the system's.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        fields = new ReportFieldsBox(report, &dialog);
+        if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout()))
+            grid->addWidget(fields, grid->rowCount(), 0, 1, -1);
         break;
     }
     if (!suggested.isEmpty())
@@ -121,6 +128,8 @@ std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggest
     choice.path = dialog.selectedFiles().constFirst();
     choice.includeNetwork = network && network->isChecked();
     choice.includeIdentity = identity && identity->isChecked();
+    if (fields)
+        choice.report = fields->fields();
     return choice;
 }
 
@@ -238,25 +247,38 @@ void ConfigFiles::SaveCommissioningReport()
     report.toolName = ToolName;
     report.toolVersion = QString::fromLatin1(RavelinVersion::ProjectVersion);
     report.madeAt = QDateTime::currentDateTimeUtc();
-    const std::optional<FileChoice> choice =
-        askForFile(FileDialogKind::SaveReport, QStringLiteral("report.html"), m_parts.window);
+    const std::optional<std::uint32_t> instance =
+        report.config.bacnet ? std::optional(report.config.bacnet->instance) : std::nullopt;
+    const std::optional<FileChoice> choice = askForFile(
+        FileDialogKind::SaveReport,
+        reportFileName(instance, report.madeAt.toLocalTime().date(), QStringLiteral("pdf")),
+        m_parts.window, rememberedReportFields());
     if (!choice)
         return;
+    saveReportFields(m_host.settingsFile(), choice->report);
+    report.site = choice->report.site;
+    report.engineer = choice->report.engineer;
+    report.notes = choice->report.notes;
     QString path = choice->path;
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix.isEmpty())
         path += QStringLiteral(".html");
-    const QString html = unitReportHtml(report);
     QString error;
-    const bool written = suffix == QLatin1String("pdf")
-                             ? writeReportPdf(path, html, ToolName, &error)
-                             : writeFileAtomically(path, html.toUtf8(), &error);
+    const bool written =
+        suffix == QLatin1String("pdf")
+            ? writeReportPdf(path, unitReportHtml(report, ReportMedium::Print), ToolName, &error)
+            : writeFileAtomically(path, unitReportHtml(report).toUtf8(), &error);
     if (!written) {
         showError(QStringLiteral("The report could not be written to %1:\r%2").arg(path, error));
         return;
     }
     BeepMessageDlg(QStringLiteral("Report written to %1.").arg(path), MsgKind::Information,
                    MsgButtons::Ok);
+}
+
+ReportFields ConfigFiles::rememberedReportFields() const
+{
+    return loadReportFields(m_host.settingsFile());
 }
 
 QStringList ConfigFiles::fillPages(const UnitConfig &config, bool includeNetwork,

@@ -9,6 +9,7 @@
 #include "ConfigFile.h"
 #include "NamesCsv.h"
 #include "PageHost.h"
+#include "ReportFields.h"
 
 #include <QObject>
 #include <QString>
@@ -43,15 +44,19 @@ struct FileChoice
     // Opening a configuration saved from another unit: take its BACnet
     // Device ID and name as well.
     bool includeIdentity = false;
+    // Saving a report: what the engineer put in the dialog's fields.
+    ReportFields report = {};
 };
 
 // Asks for a file (a suggested name for the save kinds); nothing when the
 // engineer cancels. Tests replace the dialog; an empty function restores it.
+// Saving a report, the dialog also holds the report's fields, filled with
+// `report`.
 using FileDialogFunction =
     std::function<std::optional<FileChoice>(FileDialogKind kind, const QString &suggested)>;
 void setFileDialogInterceptor(FileDialogFunction function);
-std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggested,
-                                     QWidget *parent);
+std::optional<FileChoice> askForFile(FileDialogKind kind, const QString &suggested, QWidget *parent,
+                                     const ReportFields &report = {});
 
 // What the file items need of the window that holds them besides its parts:
 // the page services and the session's state.
@@ -64,8 +69,10 @@ public:
     // The unit identified when the session opened; nothing outside a session.
     virtual const std::optional<ProductInfo> &sessionUnit() const = 0;
     // Where the session's unit is reached, for the report: "COMn" or its IP
-    // address.
+    // address and port.
     virtual QString unitLocation() const = 0;
+    // The settings file that remembers the report's fields; none by default.
+    virtual QString settingsFile() const { return {}; }
     // The window usable again (after a read, before a file dialog).
     virtual void EnableControls() = 0;
 };
@@ -109,6 +116,8 @@ public:
     // names the Unit Names page holds as CSV, and each other page whose
     // every value is held as a section of a configuration file.
     void saveUnsentChanges();
+    // The report's fields as the next report's dialog offers them.
+    ReportFields rememberedReportFields() const;
 
     // Fills the pages from a configuration as the engineer's edits, the
     // network page only when asked, the MAC never; the BACnet Device ID and

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
@@ -147,6 +148,7 @@ void FrameTableModel::trimTo(std::size_t rows)
     const int drop = int(m_rows.size() - rows);
     beginRemoveRows({}, 0, drop - 1);
     m_rows.erase(m_rows.begin(), m_rows.begin() + drop);
+    m_keys.erase(m_keys.begin(), m_keys.begin() + drop);
     endRemoveRows();
 }
 
@@ -160,6 +162,12 @@ void FrameTableModel::append(std::vector<FrameRecord> &records)
     trimTo(m_capacity - incoming);
     const int first = int(m_rows.size());
     beginInsertRows({}, first, first + int(incoming) - 1);
+    // Every record passes the key maker, so a reply finds its request.
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const FrameExchangeKey key = m_keyMaker.next(records[i]);
+        if (i >= skip)
+            m_keys.push_back(key);
+    }
     std::move(records.begin() + long(skip), records.end(), std::back_inserter(m_rows));
     endInsertRows();
 }
@@ -168,6 +176,7 @@ void FrameTableModel::clear()
 {
     beginResetModel();
     m_rows.clear();
+    m_keys.clear();
     endResetModel();
 }
 
@@ -179,19 +188,20 @@ void FrameTableModel::setCapacity(std::size_t capacity)
 
 void FrameOutcomeFilter::setOutcome(int outcome)
 {
-    m_outcome = outcome;
+    m_settings.outcome = outcome;
     invalidateFilter();
 }
 
-bool FrameOutcomeFilter::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
+void FrameOutcomeFilter::setSettings(const FrameFilterSettings &settings)
 {
-    if (m_outcome == AllFrames)
-        return true;
-    const int outcome =
-        sourceModel()->index(sourceRow, 0, sourceParent).data(FrameTableModel::OutcomeRole).toInt();
-    if (m_outcome == AllFailures)
-        return outcome != int(FrameOutcome::Good);
-    return outcome == m_outcome;
+    m_settings = settings;
+    invalidateFilter();
+}
+
+bool FrameOutcomeFilter::filterAcceptsRow(int sourceRow, const QModelIndex &) const
+{
+    const auto *model = static_cast<const FrameTableModel *>(sourceModel());
+    return frameRowShown(model->record(sourceRow), model->exchangeKey(sourceRow), m_settings);
 }
 
 FrameMonitor::FrameMonitor(RegisterAccess &access, QWidget *parent)
@@ -218,6 +228,50 @@ FrameMonitor::~FrameMonitor()
         m_access.setFrameTap(nullptr);
 }
 
+void FrameMonitor::buildFilterBar(QHBoxLayout *bar)
+{
+    // -1 shows as "any": every unit id and function code is a filter value.
+    const auto anyBox = [this, bar](const char *name, const QString &label, int max) {
+        bar->addWidget(new QLabel(label, this));
+        auto *box = new QSpinBox(this);
+        box->setObjectName(QLatin1String(name));
+        box->setRange(-1, max);
+        box->setValue(-1);
+        box->setSpecialValueText(QStringLiteral("any"));
+        connect(box, &QSpinBox::valueChanged, this, &FrameMonitor::applyFilters);
+        bar->addWidget(box);
+        return box;
+    };
+    m_unitBox = anyBox("UnitFilter", QStringLiteral("Unit:"), 255);
+    m_functionBox = anyBox("FunctionFilter", QStringLiteral("Fn:"), 127);
+    bar->addWidget(new QLabel(QStringLiteral("Dir:"), this));
+    m_directionBox = new QComboBox(this);
+    m_directionBox->setObjectName(QStringLiteral("DirectionFilter"));
+    m_directionBox->addItem(QStringLiteral("all"), -1);
+    for (FrameDirection d : {FrameDirection::Tx, FrameDirection::Rx, FrameDirection::Discarded})
+        m_directionBox->addItem(QLatin1String(frameDirectionToken(d)), int(d));
+    connect(m_directionBox, &QComboBox::currentIndexChanged, this, &FrameMonitor::applyFilters);
+    bar->addWidget(m_directionBox);
+    m_hidePolls = new QCheckBox(QStringLiteral("&Hide status polls"), this);
+    m_hidePolls->setObjectName(QStringLiteral("HideStatusPolls"));
+    m_hidePolls->setFocusPolicy(Qt::NoFocus);
+    connect(m_hidePolls, &QCheckBox::toggled, this, &FrameMonitor::applyFilters);
+    bar->addWidget(m_hidePolls);
+    bar->addStretch();
+}
+
+void FrameMonitor::applyFilters()
+{
+    FrameFilterSettings settings = m_filter.settings();
+    settings.unit = m_unitBox->value();
+    settings.function = m_functionBox->value();
+    const int direction = m_directionBox->currentData().toInt();
+    settings.direction =
+        direction < 0 ? std::nullopt : std::optional<FrameDirection>(FrameDirection(direction));
+    settings.hideStatusPolls = m_hidePolls->isChecked();
+    m_filter.setSettings(settings);
+}
+
 void FrameMonitor::buildWindow()
 {
     auto *layout = new QVBoxLayout(this);
@@ -239,6 +293,9 @@ void FrameMonitor::buildWindow()
             &FrameMonitor::copySelection);
     connect(button("SaveButton", QStringLiteral("&Save As...")), &QPushButton::clicked, this,
             &FrameMonitor::saveWithDialog);
+    m_record = button("RecordButton", QStringLiteral("&Record to File..."));
+    m_record->setCheckable(true);
+    connect(m_record, &QPushButton::clicked, this, &FrameMonitor::recordWithDialog);
 
     bar->addWidget(new QLabel(QStringLiteral("Show:"), this));
     m_outcomeBox = new QComboBox(this);
@@ -265,6 +322,9 @@ void FrameMonitor::buildWindow()
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("FrameStatus"));
     bar->addWidget(m_status);
+    auto *filters = new QHBoxLayout;
+    layout->addLayout(filters);
+    buildFilterBar(filters);
 
     m_view = new QTableView(this);
     m_view->setObjectName(QStringLiteral("FrameTable"));
@@ -277,11 +337,11 @@ void FrameMonitor::buildWindow()
     m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 4);
     m_view->verticalHeader()->hide();
-    m_view->horizontalHeader()->setStretchLastSection(true);
-    const int widths[FrameTableModel::ColumnCount] = {90, 40, 50,  45, 40, 40, 50,
-                                                      45, 50, 220, 70, 40, 300};
+    // Columns start as wide as their titles and grow with what they show;
+    // the bytes, the widest, scroll sideways rather than being cut.
+    m_view->horizontalHeader()->setStretchLastSection(false);
     for (int c = 0; c < FrameTableModel::ColumnCount; ++c)
-        m_view->setColumnWidth(c, widths[c]);
+        m_view->setColumnWidth(c, m_view->horizontalHeader()->sectionSizeHint(c));
     auto *copy = new QAction(m_view);
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
@@ -292,29 +352,118 @@ void FrameMonitor::buildWindow()
 
 bool FrameMonitor::listening() const
 {
-    return m_access.frameTap() == &m_log;
+    return m_access.frameTap() == &m_taps;
 }
 
 void FrameMonitor::showEvent(QShowEvent *event)
 {
-    m_access.setFrameTap(&m_log);
-    m_timer.start();
+    updateTap();
     QWidget::showEvent(event);
 }
 
 void FrameMonitor::hideEvent(QHideEvent *event)
 {
-    // Nobody looks: the exchanges go back to recording nothing.
-    if (listening())
-        m_access.setFrameTap(nullptr);
     refresh();
-    m_timer.stop();
     QWidget::hideEvent(event);
+    // Nobody looks and nothing records: the exchanges go back to recording
+    // nothing.
+    updateTap();
+}
+
+void FrameMonitor::updateTap()
+{
+    const bool wanted = isVisible() || m_recorder.recording();
+    if (wanted) {
+        m_access.setFrameTap(&m_taps);
+        if (!m_timer.isActive())
+            m_timer.start();
+    } else {
+        if (listening())
+            m_access.setFrameTap(nullptr);
+        m_timer.stop();
+    }
+}
+
+bool FrameMonitor::startRecording(const QString &path, SaveFormat format, QString *error,
+                                  qint64 limit)
+{
+    const bool started =
+        m_recorder.start(path,
+                         format == SaveFormat::Csv ? FrameFileRecorder::Format::Csv
+                                                   : FrameFileRecorder::Format::Text,
+                         limit, error);
+    m_record->setChecked(started);
+    updateTap();
+    updateStatus();
+    return started;
+}
+
+void FrameMonitor::stopRecording()
+{
+    m_recorder.stop();
+    m_record->setChecked(false);
+    updateTap();
+    updateStatus();
+}
+
+void FrameMonitor::checkRecording()
+{
+    const QString reason = m_recorder.stopReason();
+    if (reason.isEmpty())
+        return;
+    const std::uint64_t leftOut = m_recorder.framesLeftOut();
+    stopRecording();
+    BeepMessageDlg(QStringLiteral("%1\r%2 frames were not recorded.").arg(reason).arg(leftOut),
+                   MsgKind::Warning, MsgButtons::Ok);
+}
+
+void FrameMonitor::recordWithDialog(bool start)
+{
+    if (!start) {
+        stopRecording();
+        return;
+    }
+    QString filter;
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Record Frames To"), QString(),
+        QStringLiteral("Text, one line per frame (*.txt);;CSV (*.csv)"), &filter,
+        QFileDialog::DontConfirmOverwrite); // a recording appends
+    const bool csv = filter.contains(QLatin1String("csv")) ||
+                     path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
+    QString error;
+    if (path.isEmpty())
+        m_record->setChecked(false);
+    else if (!startRecording(path, csv ? SaveFormat::Csv : SaveFormat::Text, &error))
+        BeepMessageDlg(QStringLiteral("Could not record to %1:\r%2").arg(path, error),
+                       MsgKind::Error, MsgButtons::Ok);
+}
+
+void FrameMonitor::fitColumns(int first, int last)
+{
+    const QFontMetrics metrics = m_view->fontMetrics();
+    for (int c = 0; c < FrameTableModel::ColumnCount; ++c) {
+        int &chars = m_columnChars[c];
+        QString widest;
+        for (int row = first; row <= last; ++row) {
+            const QString text = m_model.index(row, c).data().toString();
+            if (text.size() > chars) {
+                chars = int(text.size());
+                widest = text;
+            }
+        }
+        if (widest.isEmpty())
+            continue;
+        // Room for the cell's margins on either side of the text.
+        const int width = metrics.horizontalAdvance(widest) + 2 * metrics.averageCharWidth();
+        if (width > m_view->columnWidth(c))
+            m_view->setColumnWidth(c, width);
+    }
 }
 
 void FrameMonitor::refresh()
 {
     if (m_paused) {
+        checkRecording();
         updateStatus(); // how many frames wait for the resume
         return;
     }
@@ -327,9 +476,13 @@ void FrameMonitor::refresh()
         const QScrollBar *bar = m_view->verticalScrollBar();
         const bool following = bar->value() == bar->maximum();
         m_model.append(m_incoming);
+        // The oldest rows may have made room: the new ones are at the end.
+        const int added = std::min<int>(m_model.rowCount(), int(m_incoming.size()));
+        fitColumns(m_model.rowCount() - added, m_model.rowCount() - 1);
         if (following)
             m_view->scrollToBottom();
     }
+    checkRecording();
     updateStatus();
 }
 
@@ -370,6 +523,8 @@ void FrameMonitor::updateStatus()
     }
     if (m_lost > 0)
         text += QStringLiteral(", %1 not shown (overwritten while paused)").arg(m_lost);
+    if (m_recorder.recording())
+        text += QStringLiteral(", recording (%1 kB)").arg(m_recorder.fileSize() / 1024);
     m_status->setText(text);
 }
 

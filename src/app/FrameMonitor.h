@@ -9,7 +9,9 @@
 // exchanges costs one repaint. Pausing freezes the table while the ring goes
 // on recording; frames the ring lost meanwhile are counted, not shown.
 
+#include "FrameFilter.h"
 #include "FrameLog.h"
+#include "FrameRecording.h"
 
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
@@ -18,7 +20,9 @@
 
 #include <deque>
 
+class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -66,6 +70,8 @@ public:
     void setCapacity(std::size_t capacity);
     std::size_t capacity() const { return m_capacity; }
     const FrameRecord &record(int row) const { return m_rows[std::size_t(row)]; }
+    // The exchange row `row` belongs to, for the filters.
+    const FrameExchangeKey &exchangeKey(int row) const { return m_keys[std::size_t(row)]; }
     // The text colour of the rows of failed exchanges in the current palette.
     static QColor failedRowColour();
 
@@ -73,28 +79,33 @@ private:
     void trimTo(std::size_t rows);
 
     std::deque<FrameRecord> m_rows;
+    std::deque<FrameExchangeKey> m_keys; // one per row
+    FrameExchangeKeys m_keyMaker;
     std::size_t m_capacity;
 };
 
-// Shows all rows, only failed exchanges, or one outcome.
+// Shows the rows frameRowShown() accepts: all, failed exchanges or one
+// outcome, of one unit, function and direction, without the status polls.
 class FrameOutcomeFilter : public QSortFilterProxyModel
 {
     Q_OBJECT
 
 public:
-    static constexpr int AllFrames = -1;
-    static constexpr int AllFailures = -2;
+    static constexpr int AllFrames = FrameFilterSettings::AllFrames;
+    static constexpr int AllFailures = FrameFilterSettings::AllFailures;
 
     using QSortFilterProxyModel::QSortFilterProxyModel;
     // AllFrames, AllFailures or an int(FrameOutcome).
     void setOutcome(int outcome);
-    int outcome() const { return m_outcome; }
+    int outcome() const { return m_settings.outcome; }
+    void setSettings(const FrameFilterSettings &settings);
+    const FrameFilterSettings &settings() const { return m_settings; }
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
 
 private:
-    int m_outcome = AllFrames;
+    FrameFilterSettings m_settings;
 };
 
 class FrameMonitor : public QWidget
@@ -135,19 +146,38 @@ public:
     QString copySelection() const;
     bool listening() const;
 
+    // Records every frame to `path` as it happens, hidden or shown, paused or
+    // not, until stopped or until the file reaches `limit` bytes (then a
+    // message says so). False with a reason when the file cannot be used.
+    bool startRecording(const QString &path, SaveFormat format, QString *error = nullptr,
+                        qint64 limit = FrameFileRecorder::DefaultLimit);
+    void stopRecording();
+    const FrameFileRecorder &recorder() const { return m_recorder; }
+
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
 private:
     void buildWindow();
+    void buildFilterBar(QHBoxLayout *bar);
+    void applyFilters();
     void saveWithDialog();
+    void recordWithDialog(bool start);
     void updateStatus();
+    // Listening while the window shows or a recording runs.
+    void updateTap();
+    // Tells the engineer once when the recording stopped by itself.
+    void checkRecording();
+    // Widens the columns to the texts of rows [first, last] of the model.
+    void fitColumns(int first, int last);
 
     RegisterAccess &m_access;
     FrameLog m_log;
     FrameTableModel m_model;
     FrameOutcomeFilter m_filter;
+    FrameFileRecorder m_recorder;
+    FrameTapPair m_taps{&m_log, &m_recorder};
     QTimer m_timer;
     std::uint64_t m_shownUpTo = 0; // sequence number of the newest record taken
     std::uint64_t m_lost = 0;
@@ -158,5 +188,11 @@ private:
     QPushButton *m_pause = nullptr;
     QComboBox *m_outcomeBox = nullptr;
     QSpinBox *m_capacityBox = nullptr;
+    QSpinBox *m_unitBox = nullptr;
+    QSpinBox *m_functionBox = nullptr;
+    QComboBox *m_directionBox = nullptr;
+    QCheckBox *m_hidePolls = nullptr;
+    QPushButton *m_record = nullptr;
     QLabel *m_status = nullptr;
+    int m_columnChars[FrameTableModel::ColumnCount] = {};
 };

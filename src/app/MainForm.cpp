@@ -16,6 +16,7 @@
 #include "PingForm.h"
 #include "BacnetCheck.h"
 #include "SerialLink.h"
+#include "SettingsLocation.h"
 #include "StatusPoll.h"
 
 #include <QAction>
@@ -273,7 +274,9 @@ void TMainForm::startUp(const QStringList &arguments)
 
 QString TMainForm::settingsPath() const
 {
-    return StartFolder + QLatin1String(SettingsFileName);
+    // The start folder's file when there is one or the tool runs from a build
+    // folder; the per-user folder for an installed tool (SettingsLocation.h).
+    return settingsFilePathIn(StartFolder);
 }
 
 void TMainForm::LoadSettings()
@@ -360,7 +363,8 @@ bool TMainForm::sessionOpen() const
 
 QString TMainForm::unitLocation() const
 {
-    return viaComPort() ? QStringLiteral("COM%1").arg(ComPort) : IPAddress;
+    return viaComPort() ? QStringLiteral("COM%1").arg(ComPort)
+                        : QStringLiteral("%1:%2").arg(IPAddress).arg(m_tcpPort);
 }
 
 void TMainForm::showSessionTabs(bool show)

@@ -102,6 +102,7 @@ public:
     // The unit identified when the session opened; nothing outside a session.
     const std::optional<ProductInfo> &sessionUnit() const override { return m_sessionUnit; }
     QString unitLocation() const override;
+    QString settingsFile() const override { return settingsPath(); }
 
     // ConnectionHost.
     int comPort() const override { return ComPort; }

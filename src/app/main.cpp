@@ -39,7 +39,10 @@ constexpr const char HelpText[] =
     "                          the colour scheme (unset: the desktop's)\n"
     "  RAVELIN_TCP_PORT=N      the Modbus TCP port instead of 502\n"
     "\n"
-    "Settings are kept in QuorixIPB_Cfg.Ini in the folder the tool starts in.\n";
+    "Settings are kept in QuorixIPB_Cfg.Ini in the folder the tool starts in\n"
+    "when that folder has one or the tool runs from a build folder; otherwise\n"
+    "an installed tool keeps it in $XDG_CONFIG_HOME/quorix-ravelin-config/\n"
+    "(~/.config/quorix-ravelin-config/).\n";
 
 } // namespace
 

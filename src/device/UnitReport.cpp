@@ -14,36 +14,59 @@ const char *const Style = "body { font-family: sans-serif; font-size: 10pt; }\n"
                           "th, td { border: 1px solid #999; padding: 2pt 6pt; text-align: left;"
                           " vertical-align: top; }\n"
                           "th { background: #eee; font-weight: normal; }\n";
+// Printed, the layout takes padding in pixels only.
+const char *const PrintStyle = "body { font-size: 9pt; }\n"
+                               "h2 { margin-top: 8pt; margin-bottom: 2pt; }\n"
+                               "th, td { padding: 1px 6px; }\n"
+                               "th.title { font-size: 12pt; font-weight: bold; }\n";
 
 QString escaped(const QString &text)
 {
     return text.toHtmlEscaped();
 }
 
-// Builds the page one table at a time.
+// Builds the page one table at a time. Printed tables span the page and
+// carry more padding: the PDF's layout takes the table attributes, not the
+// style sheet's padding.
 class Page
 {
 public:
+    explicit Page(ReportMedium medium) : m_medium(medium) {}
+    ReportMedium medium() const { return m_medium; }
     void heading(const QString &text)
     {
         m_html += QStringLiteral("<h2>%1</h2>\n").arg(escaped(text));
     }
-    void beginTable()
+    void beginTable(const QString &cls = {})
     {
-        m_html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\">\n");
+        m_html += QStringLiteral("<table%1 border=\"1\" cellspacing=\"0\" cellpadding=\"%2\"%3>\n")
+                      .arg(cls.isEmpty() ? QString() : QStringLiteral(" class=\"%1\"").arg(cls))
+                      .arg(m_medium == ReportMedium::Print ? 5 : 3)
+                      .arg(m_medium == ReportMedium::Print ? QStringLiteral(" width=\"100%\"")
+                                                           : QString());
     }
     void endTable() { m_html += QStringLiteral("</table>\n"); }
     void row(const QString &label, const QString &value)
     {
-        // Line breaks inside a value (the switch meanings) become <br/>.
-        QString cell = escaped(value);
-        cell.replace(QLatin1Char('\n'), QStringLiteral("<br/>"));
-        m_html += QStringLiteral("<tr><th>%1</th><td>%2</td></tr>\n").arg(escaped(label), cell);
+        // Printed, every table's labels take the same share of the width.
+        m_html +=
+            QStringLiteral("<tr><th%1>%2</th><td>%3</td></tr>\n")
+                .arg(m_medium == ReportMedium::Print ? QStringLiteral(" width=\"35%\"") : QString(),
+                     escaped(label), cell(value));
     }
     void raw(const QString &html) { m_html += html; }
     QString html() const { return m_html; }
 
+    // Line breaks inside a value (the switch meanings, notes) become <br/>.
+    static QString cell(const QString &value)
+    {
+        QString text = escaped(value);
+        text.replace(QLatin1Char('\n'), QStringLiteral("<br/>"));
+        return text;
+    }
+
 private:
+    ReportMedium m_medium;
     QString m_html;
 };
 
@@ -137,14 +160,54 @@ void statusSection(Page &page, const StatusBlock &s)
     page.endTable();
 }
 
+// Printed, the names stand in NameColumns pairs of columns, read down each
+// pair: 34 rows instead of 100, so the table fits a page. The title is the
+// table's first header row, repeated on a following page, so it never stays
+// behind alone at the foot of a page.
+constexpr int NameColumns = 3;
+
 void namesSection(Page &page, const ObjectNameList &names)
 {
-    page.heading(QStringLiteral("Object names"));
-    page.raw(QStringLiteral("<table class=\"names\" border=\"1\" cellspacing=\"0\" "
-                            "cellpadding=\"3\">\n<tr><th>Address</th><th>Name</th></tr>\n"));
-    for (int n = 1; n <= ObjectNameCount; ++n)
-        page.raw(QStringLiteral("<tr><td>%1</td><td>%2</td></tr>\n")
-                     .arg(octetText(n), escaped(printableName(names[std::size_t(n - 1)]))));
+    const bool print = page.medium() == ReportMedium::Print;
+    const int columns = print ? NameColumns : 1;
+    const int rows = (ObjectNameCount + columns - 1) / columns;
+    if (!print)
+        page.heading(QStringLiteral("Object names"));
+    page.beginTable(QStringLiteral("names"));
+    page.raw(QStringLiteral("<thead>"));
+    if (print)
+        page.raw(QStringLiteral("<tr><th class=\"title\" colspan=\"%1\">Object names</th></tr>")
+                     .arg(2 * columns));
+    page.raw(QStringLiteral("<tr>"));
+    for (int c = 0; c < columns; ++c)
+        page.raw(QStringLiteral("<th>Address</th><th>Name</th>"));
+    page.raw(QStringLiteral("</tr></thead>\n"));
+    for (int r = 0; r < rows; ++r) {
+        page.raw(QStringLiteral("<tr>"));
+        for (int c = 0; c < columns; ++c) {
+            const int n = c * rows + r + 1;
+            if (n > ObjectNameCount)
+                page.raw(QStringLiteral("<td></td><td></td>"));
+            else
+                page.raw(QStringLiteral("<td>%1</td><td>%2</td>")
+                             .arg(octetText(n), escaped(printableName(names[std::size_t(n - 1)]))));
+        }
+        page.raw(QStringLiteral("</tr>\n"));
+    }
+    page.endTable();
+}
+
+// The engineer's lines at the end: name (blank to be written in), the date
+// and room for a signature.
+void signOffSection(Page &page, const UnitReport &report)
+{
+    page.heading(QStringLiteral("Sign-off"));
+    page.beginTable(QStringLiteral("signoff"));
+    page.row(QStringLiteral("Engineer"), report.engineer);
+    page.row(QStringLiteral("Date"), report.madeAt.toLocalTime().date().toString(Qt::ISODate));
+    // Lines of a no-break space, not empty lines: the layout keeps a row
+    // of them together on one page.
+    page.row(QStringLiteral("Signature"), QStringLiteral("\u00A0\n\u00A0\n\u00A0\n\u00A0"));
     page.endTable();
 }
 
@@ -163,15 +226,21 @@ QString printableName(const QByteArray &name)
     return text;
 }
 
-QString unitReportHtml(const UnitReport &report)
+QString unitReportHtml(const UnitReport &report, ReportMedium medium)
 {
     const UnitConfig &c = report.config;
-    Page page;
+    Page page(medium);
     page.beginTable();
+    if (!report.site.isEmpty())
+        page.row(QStringLiteral("Site"), report.site);
     page.row(QStringLiteral("Unit reached at"), report.unitAddress);
     page.row(QStringLiteral("Report made"),
              report.madeAt.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'")));
     page.row(QStringLiteral("Made with"), report.toolName + QLatin1Char(' ') + report.toolVersion);
+    if (!report.engineer.isEmpty())
+        page.row(QStringLiteral("Engineer"), report.engineer);
+    if (!report.notes.isEmpty())
+        page.row(QStringLiteral("Notes"), report.notes);
     page.endTable();
     if (c.identity)
         identitySection(page, *c.identity);
@@ -185,6 +254,7 @@ QString unitReportHtml(const UnitReport &report)
         statusSection(page, *report.status);
     if (c.objectNames)
         namesSection(page, *c.objectNames);
+    signOffSection(page, report);
 
     const QString title =
         c.bacnet ? QStringLiteral("Commissioning report: %1").arg(printableName(c.bacnet->name))
@@ -192,5 +262,16 @@ QString unitReportHtml(const UnitReport &report)
     return QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n"
                           "<title>%1</title>\n<style>\n%2</style>\n</head>\n<body>\n<h1>%1</h1>\n"
                           "%3</body>\n</html>\n")
-        .arg(escaped(title), QLatin1String(Style), page.html());
+        .arg(escaped(title),
+             QLatin1String(Style) +
+                 (medium == ReportMedium::Print ? QLatin1String(PrintStyle) : QLatin1String()),
+             page.html());
+}
+
+QString reportFileName(std::optional<std::uint32_t> instance, const QDate &date,
+                       const QString &suffix)
+{
+    const QString day = date.toString(Qt::ISODate);
+    return instance ? QStringLiteral("ravelin-%1-%2.%3").arg(*instance).arg(day, suffix)
+                    : QStringLiteral("ravelin-%1.%2").arg(day, suffix);
 }

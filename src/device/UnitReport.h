@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 
 struct UnitReport
@@ -22,9 +23,29 @@ struct UnitReport
     QString toolName;
     QString toolVersion;
     QDateTime madeAt;
+    // The engineer's own words: rows that are empty are left out of the
+    // head of the page; the sign-off block always has its lines.
+    QString site;
+    QString engineer;
+    QString notes; // may span lines
 };
 
-QString unitReportHtml(const UnitReport &report);
+// Where the page is read. On screen the names are one long table; printed,
+// they stand in columns so that they fill at most two pages, and every table
+// spans the page's width.
+enum class ReportMedium
+{
+    Screen,
+    Print
+};
+
+QString unitReportHtml(const UnitReport &report, ReportMedium medium = ReportMedium::Screen);
+
+// The file name offered for the report of the unit with this BACnet device
+// instance: "ravelin-<instance>-<YYYY-MM-DD>.<suffix>"; without an instance
+// (nothing read) "ravelin-<YYYY-MM-DD>.<suffix>".
+QString reportFileName(std::optional<std::uint32_t> instance, const QDate &date,
+                       const QString &suffix);
 
 // A name as a report shows it: control characters, which no page can show,
 // as \xNN.

@@ -32,12 +32,14 @@ struct Bench
     MessageRecorder messages;
     std::unique_ptr<TMainForm> form;
     QList<FileDialogKind> asked;
-    FileChoice next; // what the replaced dialog answers
+    FileChoice next;   // what the replaced dialog answers
+    QString suggested; // the name the last dialog offered
 
     Bench()
     {
-        setFileDialogInterceptor([this](FileDialogKind kind, const QString &) {
+        setFileDialogInterceptor([this](FileDialogKind kind, const QString &name) {
             asked << kind;
+            suggested = name;
             return next.path.isEmpty() ? std::nullopt : std::optional<FileChoice>(next);
         });
     }
@@ -161,6 +163,7 @@ private slots:
     void namesCsv();
     void report_data();
     void report();
+    void reportFieldsAreRemembered();
     void inputsThatAreNotFilesAreRefused_data();
     void inputsThatAreNotFilesAreRefused();
     void outputsThatAreNotFilesAreLeftAlone_data();
@@ -435,6 +438,51 @@ void TestConfigFiles::report()
         QVERIFY(html.contains("127.0.0.1"));
         QVERIFY(html.contains(QStringLiteral("QuorixIPB_Cfg " RAVELIN_TEST_PROJECT_VERSION "<")));
     }
+}
+
+// The engineer's fields go into the report and into the settings file's own
+// section, and the next report offers them again; the name offered carries
+// the unit's instance and the day.
+void TestConfigFiles::reportFieldsAreRemembered()
+{
+    Bench b;
+    QVERIFY(b.open());
+    QVERIFY(b.folder.writeIni("; kept\n[Options]\nComms_Port=3\nIP_Address=127.0.0.1\n"));
+    const ReportFields fields{QStringLiteral("Block C \\ roof"), QStringLiteral("D. Engineer"),
+                              QStringLiteral("Valve 4 replaced\nLoop tuned")};
+    b.next = {b.file("fields.html"), false};
+    b.next.report = fields;
+    b.request(b.files().SaveReport1);
+    QCOMPARE(b.messages.texts(), QStringList{"Report written to " + b.next.path + "."});
+    const QRegularExpressionMatch name =
+        QRegularExpression(QStringLiteral("^ravelin-(\\d+)-%1\\.pdf$")
+                               .arg(QDate::currentDate().toString(Qt::ISODate)))
+            .match(b.suggested);
+    QVERIFY2(name.hasMatch(), qPrintable(b.suggested));
+
+    QFile f(b.next.path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(f.readAll());
+    for (const QString &expected :
+         {QStringLiteral("<th>Site</th><td>Block C \\ roof</td>"),
+          QStringLiteral("<th>Engineer</th><td>D. Engineer</td>"),
+          QStringLiteral("<th>Notes</th><td>Valve 4 replaced<br/>Loop tuned</td>"),
+          QStringLiteral("<th>Unit reached at</th><td>127.0.0.1:%1</td>").arg(b.sim.port()),
+          QStringLiteral("<th>Device instance</th><td>%1</td>").arg(name.captured(1))})
+        QVERIFY2(html.contains(expected), qPrintable(expected));
+
+    QCOMPARE(b.files().rememberedReportFields(), fields);
+    // The dialog's fields offer them again as they were.
+    QCOMPARE(ReportFieldsBox(b.files().rememberedReportFields()).fields(), fields);
+    const QByteArray ini = b.folder.readIni();
+    QVERIFY2(ini.startsWith("; kept\n[Options]\nComms_Port=3\n"), ini.constData());
+    QVERIFY2(ini.contains("[Commissioning Report]\nSite=Block C \\\\ roof\nEngineer=D. Engineer\n"
+                          "Notes=Valve 4 replaced\\nLoop tuned\n"),
+             ini.constData());
+    // A backslash before an "n" stays a backslash and an "n".
+    const ReportFields path{QStringLiteral("C:\\new\\"), QString(), QStringLiteral("\\n\n")};
+    QVERIFY(saveReportFields(b.folder.iniPath(), path));
+    QCOMPARE(loadReportFields(b.folder.iniPath()), path);
 }
 
 // Opening a configuration or importing names from something that is not a

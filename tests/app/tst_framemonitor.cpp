@@ -24,7 +24,7 @@ namespace {
 
 // Exchange i: a read of unit 21 whose reply is good, an exception every
 // tenth time and missing every seventh.
-void feed(FrameLog &log, int first, int n)
+void feed(FrameTap &log, int first, int n)
 {
     for (int i = first; i < first + n; ++i) {
         const std::uint8_t request[12] = {
@@ -63,6 +63,37 @@ int rowsWith(const FrameMonitor &m, FrameOutcome outcome)
     return n;
 }
 
+// One TCP exchange: the request's unit, function and the two words after
+// the start register, and what came back (nothing, or a reply's PDU).
+void exchange(FrameLog &log, std::uint8_t unit, std::uint8_t fn, std::uint16_t start,
+              std::uint16_t word, const QByteArray &replyPdu, FrameOutcome outcome)
+{
+    const std::uint8_t request[12] = {0,
+                                      1,
+                                      0,
+                                      0,
+                                      0,
+                                      6,
+                                      unit,
+                                      fn,
+                                      std::uint8_t(start >> 8),
+                                      std::uint8_t(start),
+                                      std::uint8_t(word >> 8),
+                                      std::uint8_t(word)};
+    QByteArray reply = QByteArray::fromHex("000100000000") + char(unit) + replyPdu;
+    reply[5] = char(1 + replyPdu.size());
+    FrameExchange x;
+    x.request = request;
+    x.requestLength = sizeof request;
+    x.reply = reinterpret_cast<const std::uint8_t *>(reply.constData());
+    x.replyLength = replyPdu.isEmpty() ? 0 : std::size_t(reply.size());
+    x.replyAt = replyPdu.isEmpty() ? -1 : 0;
+    x.outcome = outcome;
+    x.kind = fn == 107 ? FrameKind::Read : FrameKind::WriteOne;
+    x.sent = std::chrono::system_clock::now();
+    log.exchanged(x);
+}
+
 QStringList readLines(const QString &path)
 {
     QFile file(path);
@@ -88,6 +119,9 @@ private slots:
     void saveLeavesNodesAlone_data();
     void saveLeavesNodesAlone();
     void menuItemAcrossSessions();
+    void filters_data();
+    void filters();
+    void recordingStopsAtItsBound();
 };
 
 void TestFrameMonitor::thousandsOfRowsInBatches()
@@ -308,6 +342,127 @@ void TestFrameMonitor::menuItemAcrossSessions()
     QVERIFY2(messages.messages.isEmpty(), qPrintable(messages.texts().join(QLatin1Char('|'))));
     form.reset(); // with the monitor open
     sim.stop();
+}
+
+// The rows of a session in miniature, each named "exchange:direction":
+// 1 a status poll read, 2 its write-back, 3 a read of unit 20 left without
+// a reply, 4 discarded bytes then a read of unit 22 answered with an
+// exception, 5 a write of unit 19.
+void TestFrameMonitor::filters_data()
+{
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("unit");
+    QTest::addColumn<int>("function");
+    QTest::addColumn<int>("direction");
+    QTest::addColumn<bool>("hidePolls");
+    QTest::addColumn<QStringList>("shown");
+
+    const int any = -1;
+    const QStringList all{"1:TX",   "1:RX", "2:TX", "2:RX", "3:TX", "3:RX",
+                          "4:DROP", "4:TX", "4:RX", "5:TX", "5:RX"};
+    QTest::newRow("everything") << any << any << any << any << false << all;
+    QTest::newRow("status polls hidden, read and write-back")
+        << any << any << any << any << true
+        << QStringList{"3:TX", "3:RX", "4:DROP", "4:TX", "4:RX", "5:TX", "5:RX"};
+    // A reply that carries no unit still goes with its request; bytes of no
+    // known exchange pass.
+    QTest::newRow("unit 20: no-reply row kept, write-back too")
+        << any << 20 << any << any << false
+        << QStringList{"2:TX", "2:RX", "3:TX", "3:RX", "4:DROP"};
+    QTest::newRow("function 107 takes the exception reply 235")
+        << any << any << 107 << any << false
+        << QStringList{"1:TX", "1:RX", "3:TX", "3:RX", "4:DROP", "4:TX", "4:RX"};
+    QTest::newRow("received only, polls hidden") << any << any << any << int(FrameDirection::Rx)
+                                                 << true << QStringList{"3:RX", "4:RX", "5:RX"};
+    QTest::newRow("discarded only")
+        << any << any << any << int(FrameDirection::Discarded) << false << QStringList{"4:DROP"};
+    QTest::newRow("failures of unit 22") << FrameOutcomeFilter::AllFailures << 22 << any << any
+                                         << false << QStringList{"4:DROP", "4:TX", "4:RX"};
+    QTest::newRow("unit and function that never met")
+        << any << 19 << 107 << any << false << QStringList{"4:DROP"};
+}
+
+void TestFrameMonitor::filters()
+{
+    QFETCH(int, outcome);
+    QFETCH(int, unit);
+    QFETCH(int, function);
+    QFETCH(int, direction);
+    QFETCH(bool, hidePolls);
+    QFETCH(QStringList, shown);
+
+    FrameLog log;
+    QByteArray status(81, '\0');
+    status[0] = 107;
+    status[1] = 80;
+    exchange(log, 21, 107, 0, 40, status, FrameOutcome::Good);
+    exchange(log, 20, 108, 29, 0xFFFF, QByteArray::fromHex("6c001dffff"), FrameOutcome::Good);
+    exchange(log, 20, 107, 7, 12, {}, FrameOutcome::NoReply);
+    const std::uint8_t stale[3] = {1, 2, 3};
+    log.discarded(FrameLink::Tcp, stale, 3, 3);
+    exchange(log, 22, 107, 0, 3, QByteArray::fromHex("eb02"), FrameOutcome::Exception);
+    exchange(log, 19, 106, 5, 1, QByteArray::fromHex("6a00050001"), FrameOutcome::Good);
+    std::vector<FrameRecord> records;
+    log.copySince(0, records);
+
+    FrameFilterSettings settings;
+    settings.outcome = outcome;
+    settings.unit = unit;
+    settings.function = function;
+    if (direction >= 0)
+        settings.direction = FrameDirection(direction);
+    settings.hideStatusPolls = hidePolls;
+    FrameExchangeKeys keys;
+    QStringList rows;
+    for (const FrameRecord &r : records)
+        if (frameRowShown(r, keys.next(r), settings))
+            rows << QStringLiteral("%1:%2")
+                        .arg(r.exchange)
+                        .arg(QLatin1String(frameDirectionToken(r.direction)));
+    QCOMPARE(rows, shown);
+}
+
+// A recording goes on with the window hidden, stops by itself at its bound
+// with one message, and then lets the exchanges go untapped.
+void TestFrameMonitor::recordingStopsAtItsBound()
+{
+    MessageRecorder messages;
+    RegisterAccess access;
+    FrameMonitor monitor(access);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("frames.csv"));
+    QString error;
+    QVERIFY2(monitor.startRecording(path, FrameMonitor::SaveFormat::Csv, &error, 4000),
+             qPrintable(error));
+    QVERIFY(monitor.listening()); // hidden, yet recording
+    auto *record = named<QPushButton>(&monitor, QStringLiteral("RecordButton"));
+    QVERIFY(record->isChecked());
+    feed(*access.frameTap(), 1, 5);
+    QVERIFY(messages.messages.isEmpty());
+    QVERIFY(QFileInfo(path).size() > 500); // written as it happened, before any refresh
+    feed(*access.frameTap(), 6, 100);
+    monitor.refresh();
+    QCOMPARE(messages.messages.size(), 1);
+    QVERIFY(messages.texts().constFirst().contains(QStringLiteral("size limit")));
+    QVERIFY(!record->isChecked());
+    QVERIFY(!monitor.recorder().recording());
+    QVERIFY(!monitor.listening());
+    QVERIFY(QFileInfo(path).size() <= 4000);
+    const QStringList lines = readLines(path);
+    QCOMPARE(lines.constFirst(), frameCsvHeader());
+    QCOMPARE(std::uint64_t(lines.size() - 1), monitor.recorder().framesWritten());
+    monitor.refresh();
+    QCOMPARE(messages.messages.size(), 1); // said once
+
+    // The table took the frames; no column is narrower than its widest text.
+    QVERIFY(monitor.model().rowCount() > 0);
+    for (int c = 0; c < FrameTableModel::ColumnCount; ++c) {
+        int widest = 0;
+        for (int row = 0; row < monitor.model().rowCount(); ++row)
+            widest = std::max(widest, monitor.view()->fontMetrics().horizontalAdvance(
+                                          monitor.model().index(row, c).data().toString()));
+        QVERIFY2(monitor.view()->columnWidth(c) > widest, qPrintable(QString::number(c)));
+    }
 }
 
 QTEST_MAIN(TestFrameMonitor)

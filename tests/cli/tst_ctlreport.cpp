@@ -2,6 +2,7 @@
 // unit was given, stands alone, and the PDF comes out as a real document.
 
 #include "FileTestKit.h"
+#include "PdfPages.h"
 
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -62,6 +63,8 @@ private slots:
     void htmlHoldsEveryValue();
     void pdfIsADocument();
     void wrongFileKindIsRefusedBeforeConnecting();
+    void engineerFieldsInHtmlAndPdf_data();
+    void engineerFieldsInHtmlAndPdf();
 
 private:
     QTemporaryDir m_dir;
@@ -83,6 +86,10 @@ void TstCtlReport::initTestCase()
     QVERIFY(line.write(BACnetUnitId, 3, encodeDeviceName("R&D <Lab> \xC9t\xE9")));
     QVERIFY(line.writeName(7, "A&B <C>"));
     QVERIFY(line.writeName(8, QByteArray("tab\there\x01")));
+    // The widest names there are: nothing may run out of the printed columns.
+    for (int n = 50; n < 53; ++n)
+        QVERIFY(line.writeName(n, QByteArray(MaxObjectNameLength, 'W')));
+    QVERIFY(line.writeName(53, QByteArray(MaxObjectNameLength, '\x01')));
     // Live status: link down, one G50 step, registration flags, switch 1 off.
     QVERIFY(line.write(StatusUnitId, 0, std::array<std::uint16_t, 4>{1, 0, 0, 0}));
     QVERIFY(line.write(StatusUnitId, 4, std::array<std::uint16_t, 7>{0, 1, 192, 0, 2, 200, 300}));
@@ -191,6 +198,89 @@ void TstCtlReport::wrongFileKindIsRefusedBeforeConnecting()
     QVERIFY(run.err.contains(QStringLiteral("FILE.html or FILE.pdf")));
     QCOMPARE(int(requestFunctions(m_sim).size()), before);
     QVERIFY(!QFile::exists(m_dir.filePath("unit.txt")));
+}
+
+void TstCtlReport::engineerFieldsInHtmlAndPdf_data()
+{
+    QTest::addColumn<QString>("site");
+    QTest::addColumn<QString>("engineer");
+    QTest::addColumn<QStringList>("notes");
+    QTest::addColumn<int>("maxPages");
+
+    QTest::newRow("short") << QStringLiteral("Plant room 3 & roof <B>")
+                           << QStringLiteral("A. Engineer") << QStringList{"Handed over"} << 2;
+    QStringList many;
+    for (int i = 1; i <= 12; ++i)
+        many << QStringLiteral("Riser %1 checked").arg(i, 2, 10, QLatin1Char('0'));
+    QTest::newRow("notes over lines") << QStringLiteral("Site") << QStringLiteral("B") << many << 3;
+    // Notes that cannot stay on the first page: the row moves whole.
+    QStringList tall;
+    for (int i = 1; i <= 44; ++i)
+        tall << QStringLiteral("Damper %1 stroked").arg(i, 2, 10, QLatin1Char('0'));
+    QTest::newRow("notes row past the page") << QString() << QString() << tall << 4;
+}
+
+void TstCtlReport::engineerFieldsInHtmlAndPdf()
+{
+    QFETCH(QString, site);
+    QFETCH(QString, engineer);
+    QFETCH(QStringList, notes);
+    QFETCH(int, maxPages);
+    const QStringList fields{QStringLiteral("--site"),     site,
+                             QStringLiteral("--engineer"), engineer,
+                             QStringLiteral("--notes"),    notes.join(QLatin1String("\\n"))};
+
+    const QString html = m_dir.filePath(QStringLiteral("fields.html"));
+    CtlRun run = ctlAt(m_sim.port(), QStringList{QStringLiteral("report"), html} + fields);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    const ParsedReport r = parseReport(readFile(html));
+    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+    QCOMPARE(r.fields.value(QStringLiteral("Site"), QStringLiteral("(none)")),
+             site.isEmpty() ? QStringLiteral("(none)") : site);
+    QCOMPARE(r.fields.value(QStringLiteral("Engineer")), engineer); // the sign-off's line
+    QCOMPARE(r.fields.value(QStringLiteral("Notes")), notes.join(QLatin1Char('\n')));
+    QCOMPARE(r.fields.value(QStringLiteral("Date")), QDate::currentDate().toString(Qt::ISODate));
+    QVERIFY(r.fields.contains(QStringLiteral("Signature")));
+
+    const QString pdftoppm = PdfPages::tool("pdftoppm");
+    const QString pdftotext = PdfPages::tool("pdftotext");
+    if (pdftoppm.isEmpty() || pdftotext.isEmpty())
+        return;
+    const QString pdf = m_dir.filePath(QStringLiteral("fields.pdf"));
+    run = ctlAt(m_sim.port(), QStringList{QStringLiteral("report"), pdf} + fields);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    constexpr int Dpi = 60;
+    const QList<QImage> pages = PdfPages::render(pdftoppm, pdf, Dpi);
+    QVERIFY(!pages.isEmpty());
+    QVERIFY2(pages.size() <= maxPages, qPrintable(QString::number(pages.size())));
+    QStringList texts;
+    for (int p = 0; p < pages.size(); ++p) {
+        // The margins are 15 mm: ink in the outer 12 mm ran over the page.
+        QCOMPARE(PdfPages::inkInMargins(pages[p], Dpi, 12), 0);
+        texts << PdfPages::text(pdftotext, pdf, p + 1);
+    }
+    const QString all = texts.join(QLatin1Char('\n'));
+    for (const QString &expected :
+         QStringList{site, engineer, QStringLiteral("Sign-off"), QStringLiteral("Unit reached at")})
+        QVERIFY2(all.contains(expected), qPrintable(expected));
+    // A row is never split across pages: every line of the notes on one page.
+    const auto pageOf = [&texts](const QString &needle) {
+        for (int p = 0; p < texts.size(); ++p)
+            if (texts[p].contains(needle))
+                return p;
+        return -1;
+    };
+    const int notesPage = pageOf(notes.first());
+    QVERIFY(notesPage >= 0);
+    for (const QString &line : notes)
+        QCOMPARE(pageOf(line), notesPage);
+    // The names stand in columns: at most two pages hold them.
+    QSet<int> namePages;
+    for (int n = 1; n <= 100; ++n)
+        if (n != 7 && n != 8 && (n < 50 || n > 53))
+            namePages << pageOf(QStringLiteral("Unit%1").arg(n, 3, 10, QLatin1Char('0')));
+    QVERIFY(!namePages.contains(-1));
+    QVERIFY(namePages.size() <= 2);
 }
 
 QTEST_GUILESS_MAIN(TstCtlReport)

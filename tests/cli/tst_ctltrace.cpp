@@ -71,6 +71,7 @@ private slots:
     void everyFrameOfAManyBlockCommand();
     void simulatorTraceReadsBesideTheClients_data();
     void simulatorTraceReadsBesideTheClients();
+    void traceFileAppendsTheSameLines();
 };
 
 void TstCtlTrace::everyFrameOfAManyBlockCommand()
@@ -99,6 +100,36 @@ void TstCtlTrace::everyFrameOfAManyBlockCommand()
                      (lines[i - 2].fields[QStringLiteral("tid")] + 1) & 0xFFFF);
     }
     QCOMPARE(run.err.count(QLatin1Char('\n')), lines.size()); // nothing but frames
+}
+
+// --trace-file appends the very lines --trace prints, run after run, and a
+// file that cannot be written ends the command before anything is sent.
+void TstCtlTrace::traceFileAppendsTheSameLines()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--no-animate")}));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("trace.txt"));
+    const QStringList args{
+        QStringLiteral("--trace"),    QStringLiteral("--trace-file"), path,
+        QStringLiteral("--tcp-port"), QString::number(sim.port()),    QStringLiteral("identify")};
+    const CtlRun first = runCtl(args);
+    const CtlRun second = runCtl(args);
+    const CtlRun refused =
+        runCtl({QStringLiteral("--trace-file"), dir.path(), QStringLiteral("--tcp-port"),
+                QString::number(sim.port()), QStringLiteral("identify")});
+    sim.stop();
+    QCOMPARE(first.exitCode, 0);
+    QCOMPARE(second.exitCode, 0);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QString written = QString::fromUtf8(file.readAll());
+    QVERIFY(!first.err.isEmpty());
+    QCOMPARE(written, first.err + second.err);
+    QCOMPARE(frames(written).size(), 2 * frames(first.err).size());
+    QCOMPARE(refused.exitCode, 4);
+    QVERIFY2(refused.err.contains(QStringLiteral("cannot write the trace to")),
+             qPrintable(refused.err));
 }
 
 void TstCtlTrace::simulatorTraceReadsBesideTheClients_data()
