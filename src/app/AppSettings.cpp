@@ -12,6 +12,14 @@ namespace {
 const QString Section = QStringLiteral("Options");
 const QString PortKey = QStringLiteral("Comms_Port");
 const QString AddressKey = QStringLiteral("IP_Address");
+const QString ReadPagesKey = QStringLiteral("Read_Pages_On_Connect");
+
+bool switchedOff(const QString &value)
+{
+    const QString v = value.trimmed().toLower();
+    return v == QLatin1String("0") || v == QLatin1String("false") || v == QLatin1String("no") ||
+           v == QLatin1String("off");
+}
 } // namespace
 
 int parseCommsPort(const QString &text)
@@ -37,6 +45,8 @@ AppSettings loadSettings(const QString &path)
         s.comPort = parseCommsPort(*port);
     if (const auto address = ini.value(Section, AddressKey))
         s.ipAddress = *address;
+    if (const auto readPages = ini.value(Section, ReadPagesKey))
+        s.readPagesOnConnect = !switchedOff(*readPages);
     int octets[4] = {};
     if (!ParseIPAddress(s.ipAddress, octets)) {
         s.ipAddress = QString::fromLatin1(DefaultIPAddress);
@@ -54,6 +64,15 @@ bool saveSettings(const QString &path, int comPort, const QString &ipAddress)
         return false; // never replace a file we could not read: its content would be lost
     ini.setValue(Section, PortKey, QString::number(comPort));
     ini.setValue(Section, AddressKey, ipAddress);
+    return ini.save(path);
+}
+
+bool saveReadPagesOnConnect(const QString &path, bool on)
+{
+    IniFile ini;
+    if (!ini.load(path))
+        return false;
+    ini.setValue(Section, ReadPagesKey, on ? QStringLiteral("1") : QStringLiteral("0"));
     return ini.save(path);
 }
 

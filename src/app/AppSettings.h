@@ -1,6 +1,7 @@
 #pragma once
 
-// The settings file QuorixIPB_Cfg.Ini: the last COM port and unit address.
+// The settings file QuorixIPB_Cfg.Ini: the last COM port and unit address,
+// and whether the pages are read from the unit as a session opens.
 // Pure file logic, no widgets; the main window calls it at start-up, when a
 // port is picked and when a network connection succeeds.
 
@@ -16,6 +17,8 @@ struct AppSettings
     int comPort = 1;
     QString ipAddress = QString::fromLatin1(DefaultIPAddress);
     std::array<int, 4> ipOctets{192, 168, 1, 1};
+    // Read_Pages_On_Connect: on unless the file says 0 (or false, no, off).
+    bool readPagesOnConnect = true;
 };
 
 // Comms_Port as read: an optionally signed decimal integer that fits 32 bits,
@@ -32,6 +35,10 @@ AppSettings loadSettings(const QString &path);
 // Writes Comms_Port then IP_Address into [Options], leaving every other line of
 // the file alone. False when the file could not be read or written.
 bool saveSettings(const QString &path, int comPort, const QString &ipAddress);
+
+// Writes Read_Pages_On_Connect (1 or 0) into [Options], leaving every other
+// line alone; the key is written only once the engineer has chosen.
+bool saveReadPagesOnConnect(const QString &path, bool on);
 
 // True when the first command-line argument is the service code, ignoring case.
 bool isServiceCode(const QString &argument);

@@ -26,6 +26,7 @@ class QAction;
 class QLabel;
 class QStatusBar;
 class QTabWidget;
+class ConnectRead;
 class TAboutBox;
 class TMACFrm;
 class TMsg_Frm;
@@ -88,6 +89,9 @@ public:
     void saveCursor() override { m_cursor.save(); }
     void restoreCursor() override { m_cursor.restore(); }
     void BeginClose() override;
+    void offerCancel() override;
+    bool cancelRequested() override;
+    bool readingOnConnect() const override;
     UnitCheck confirmSessionUnit() override;
     void leaveOtherUnit() override;
     void sessionUnitMacChanged(const std::array<std::uint16_t, 6> &mac) override;
@@ -116,6 +120,12 @@ public:
     void setSerialLinkFactory(std::function<std::unique_ptr<SerialLink>()> factory);
 
     // Sessions.
+    // Raises the gets of the Network, G50, BACnet and Unit Names pages, served
+    // one per tick with the busy window and Cancel; what a session opening
+    // does when "Read Pages On Connect" is ticked, and what a reconnect may
+    // call to fill the pages again.
+    void readPagesFromUnit();
+    bool readPagesOnConnect() const;
     quint16 InterrogateUnit();
     void CloseConnection1Click();
     void EndSession();
@@ -184,6 +194,7 @@ private:
     DiagnosticsPage *m_diagnostics = nullptr;
     std::unique_ptr<StatusPoll> m_statusPoll;
     ConfigFiles *m_configFiles = nullptr; // a child of the window
+    ConnectRead *m_connectRead = nullptr; // a child of the window
 
     std::unique_ptr<TAboutBox> m_aboutBox;
     std::unique_ptr<TMACFrm> m_macFrm;
@@ -209,5 +220,6 @@ public:
     QAction *Exit1 = nullptr;
     QAction *CommsPort1 = nullptr;
     QAction *FrameMonitor1 = nullptr;
+    QAction *ReadPagesOnConnect1 = nullptr;
     QAction *About1 = nullptr;
 };

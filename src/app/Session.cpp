@@ -104,6 +104,8 @@ void TMainForm::acceptUnit(bool serial)
     m_scheduler->startTimers();
     UpgradeSeparator->setVisible(!serial);
     UpgradeFirmware1->setVisible(!serial);
+    if (readPagesOnConnect())
+        readPagesFromUnit();
 }
 
 void TMainForm::refuseUnit(quint16 productCode)
