@@ -373,30 +373,29 @@ void NamesPage::ReadObjectNames()
     // Name by name, so that Cancel stops between two exchanges: before the
     // exchange of name n, names 1 to n - 1 have arrived.
     OpResult op;
-    int n = 1;
     bool cancelled = false;
-    for (; n <= ObjectNameCount && op.ok(); ++n) {
+    for (int n = 1; n <= ObjectNameCount && op.ok(); ++n) {
         showReadNames(n - 1);
         showProgress(ReadBusyText, n);
         if ((cancelled = m_host.cancelRequested()))
             break;
         op = readObjectName(m_host.access(), n, names[std::size_t(n - 1)]);
     }
+    if (op.ok() && !cancelled) {
+        showReadNames(ObjectNameCount);
+        showProgress(ReadBusyText, ObjectNameCount);
+    }
+    // The names after the last one that arrived keep what they showed.
+    showNotRead(shown < ObjectNameCount ? shown + 1 : 0);
     if (cancelled) {
-        showNotRead(n);
         commonTail();
         BeepMessageDlg(QStringLiteral("Read %1 of %2 names; cancelled.\rNames %3 were not read: "
                                       "their cells keep what they showed before.")
-                           .arg(n - 1)
+                           .arg(shown)
                            .arg(ObjectNameCount)
-                           .arg(numberRanges(rangeFrom(n))),
+                           .arg(numberRanges(rangeFrom(shown + 1))),
                        MsgKind::Information, MsgButtons::Ok);
         return;
-    }
-    if (op.ok()) {
-        showReadNames(ObjectNameCount);
-        showProgress(ReadBusyText, ObjectNameCount);
-        showNotRead(0);
     }
     // Read as the session opened, the filled page says it all.
     const bool announce = !m_host.readingOnConnect();
