@@ -1,5 +1,6 @@
 #include "ConnectRead.h"
 
+#include "FrameTap.h"
 #include "MainForm.h"
 #include "MsgFrm.h"
 
@@ -77,8 +78,16 @@ void ConnectRead::served(Request request)
     m_serving = false;
     m_left.erase(std::find(m_left.begin(), m_left.end(), request));
     m_read << captionOf(request);
+    // A unit that stopped answering would make each get left wait out its
+    // timeout and show its own error; an exception reply concerns one page.
+    const ExchangeDetail &last = m_window.Access.lastExchange();
+    const bool unanswered = !last.sent() || last.outcome == FrameOutcome::NoReply ||
+                            last.outcome == FrameOutcome::LinkClosed;
     if (m_cancelled)
-        finishCancelled();
+        finishEarly(QStringLiteral("Reading the pages from the unit was cancelled."));
+    else if (unanswered)
+        finishEarly(QStringLiteral("Reading the pages from the unit stopped: the unit did not "
+                                   "answer."));
     else if (m_left.empty())
         forget();
 }
@@ -89,7 +98,7 @@ void ConnectRead::cancel()
         m_cancelled = true;
 }
 
-void ConnectRead::finishCancelled()
+void ConnectRead::finishEarly(const QString &why)
 {
     QStringList notRead;
     for (Request request : m_left) {
@@ -98,11 +107,12 @@ void ConnectRead::finishCancelled()
     }
     const QStringList read = m_read;
     forget();
-    // Cancelled during the last get: that page has said what it kept.
+    // Ended during the last get: that page has said what it kept.
     if (notRead.isEmpty())
         return;
-    BeepMessageDlg(QStringLiteral("Reading the pages from the unit was cancelled.\rRead: %1.\r"
-                                  "Not read: %2. Use \"Get From Unit\" on those pages.")
-                       .arg(read.join(QStringLiteral(", ")), notRead.join(QStringLiteral(", "))),
-                   MsgKind::Information, MsgButtons::Ok);
+    BeepMessageDlg(
+        QStringLiteral("%1\rRead: %2.\rNot read: %3. Use \"Get From Unit\" on those "
+                       "pages.")
+            .arg(why, read.join(QStringLiteral(", ")), notRead.join(QStringLiteral(", "))),
+        MsgKind::Information, MsgButtons::Ok);
 }

@@ -48,7 +48,8 @@ public:
 
 private:
     bool ours(Request request) const;
-    void finishCancelled();
+    // Drops the gets left and says which pages were read and which not.
+    void finishEarly(const QString &why);
 
     TMainForm &m_window;
     std::vector<Request> m_left;

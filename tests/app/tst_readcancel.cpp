@@ -99,7 +99,7 @@ struct Bench
         sim.stop();
         qunsetenv("RAVELIN_COM3");
     }
-    bool open(bool serial, bool readPages)
+    bool open(bool serial, bool readPages, const QStringList &simArguments = {})
     {
         if (!folder.writeIni(SeededIni))
             return false;
@@ -108,7 +108,7 @@ struct Bench
                 !sim.startWith({"--serial", line.a(), "--no-animate", "--verbose"}))
                 return false;
             qputenv("RAVELIN_COM3", QFile::encodeName(line.b()));
-        } else if (!sim.start({"--no-animate", "--verbose"})) {
+        } else if (!sim.start(QStringList{"--no-animate", "--verbose"} + simArguments)) {
             return false;
         }
         qputenv("RAVELIN_TCP_PORT", QByteArray::number(sim.port()));
@@ -222,38 +222,53 @@ void TestReadCancel::readPagesSetting()
 void TestReadCancel::readOnConnect_data()
 {
     QTest::addColumn<bool>("readPages");
+    QTest::addColumn<QStringList>("simArguments");
     QTest::addColumn<QString>("cancelAt");   // busy text at which Cancel is pressed
     QTest::addColumn<QStringList>("filled"); // pages holding the unit's values
     QTest::addColumn<int>("namesRead");
-    QTest::addColumn<QString>("message"); // the first line of the one message, if any
+    QTest::addColumn<QString>("message"); // the first line of the first message, if any
 
     const QStringList all{"Network", "G50", "BACnet"};
+    const QStringList none;
     QTest::newRow("off: nothing beyond the identity")
-        << false << QString() << QStringList{} << 0 << QString();
-    QTest::newRow("on: every page, names last") << true << QString() << all << 100 << QString();
+        << false << none << QString() << none << 0 << QString();
+    QTest::newRow("on: every page, names last")
+        << true << none << QString() << all << 100 << QString();
     QTest::newRow("on, cancelled during the G50 get")
-        << true << "Retrieving G50 Settings...." << QStringList{"Network", "G50"} << 0
+        << true << none << "Retrieving G50 Settings...." << QStringList{"Network", "G50"} << 0
         << "Reading the pages from the unit was cancelled.";
-    QTest::newRow("on, cancelled at name 40") << true << "Retrieving Object Names....40%" << all
-                                              << 39 << "Read 39 of 100 names; cancelled.";
+    QTest::newRow("on, cancelled at name 40") << true << none << "Retrieving Object Names....40%"
+                                              << all << 39 << "Read 39 of 100 names; cancelled.";
+    // The identity and the product block answered, then nothing: one error,
+    // not one per page, and no page waits out its timeout.
+    QTest::newRow("on, the unit stops answering")
+        << true << QStringList{"--fail-after", "2"} << QString() << none << 0
+        << "Error Retrieving Network Settings.";
 }
 
 void TestReadCancel::readOnConnect()
 {
     QFETCH(bool, readPages);
+    QFETCH(QStringList, simArguments);
     QFETCH(QString, cancelAt);
     QFETCH(QStringList, filled);
     QFETCH(int, namesRead);
     QFETCH(QString, message);
     Bench b;
-    QVERIFY(b.open(false, readPages));
+    QVERIFY(b.open(false, readPages, simArguments));
     CancelAt cancel(*b.form, cancelAt);
     // More ticks than the four gets: a get left over would run in them.
     b.ticks(8);
 
-    QCOMPARE(b.messages.texts().size(), message.isEmpty() ? 0 : 1);
+    const bool silent = !simArguments.isEmpty();
+    QCOMPARE(b.messages.texts().size(), message.isEmpty() ? 0 : silent ? 2 : 1);
     if (!message.isEmpty())
         QCOMPARE(b.messages.texts().first().section('\n', 0, 0), message);
+    if (silent)
+        QCOMPARE(b.messages.texts().last(),
+                 QStringLiteral("Reading the pages from the unit stopped: the unit did not "
+                                "answer.\nRead: Network.\nNot read: G50, BACnet, Unit Names. Use "
+                                "\"Get From Unit\" on those pages."));
     QCOMPARE(b.form->networkPage()->entries().addresses[0],
              filled.contains("Network") ? "192" : "");
     QCOMPARE(b.form->g50Page()->entries()[3], filled.contains("G50") ? "020" : "");
@@ -285,6 +300,7 @@ void TestReadCancel::readOnConnect()
         QVERIFY(!cancel.offered);
     } else {
         QCOMPARE(requests.contains(at(Blocks::DeviceObjectId)), filled.contains("BACnet"));
+        QCOMPARE(requests.contains(at(Blocks::G50Address)), !silent);
     }
 }
 
