@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QToolButton>
 
@@ -63,11 +64,7 @@ QStringList nameRequests(int first, int last)
 
 QStringList namesOnly(const QStringList &requests)
 {
-    QStringList names;
-    for (const QString &request : requests)
-        if (request.startsWith(QStringLiteral("%1:").arg(NamesUnitId)))
-            names << request;
-    return names;
+    return requests.filter(QRegularExpression(QStringLiteral("^%1:").arg(NamesUnitId)));
 }
 
 // The unit on the other end of the window: the simulator over TCP, or over

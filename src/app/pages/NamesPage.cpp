@@ -14,13 +14,12 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QValidator>
-
-#include <QLabel>
 
 #include <algorithm>
 #include <numeric>
@@ -156,7 +155,7 @@ NamesPage::NamesPage(PageHost &host, QWidget *parent) : SessionPage(host, parent
 
     BitBtn3 = button(group, QStringLiteral("BitBtn3"), QStringLiteral("Load\nDefaults"),
                      QRect(288, 24, 70, 52));
-    // The names a cancelled read left out, until a read gets them all.
+    // The names a cancelled or failed read left out, until a read gets them all.
     NotReadNote = new QLabel(group);
     NotReadNote->setObjectName(QStringLiteral("NotReadNote"));
     NotReadNote->setGeometry(288, 84, 72, 60);

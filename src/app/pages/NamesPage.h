@@ -97,7 +97,7 @@ public:
     QPushButton *BitBtn3 = nullptr;
     QPushButton *Button9 = nullptr;
     QPushButton *Button10 = nullptr;
-    QLabel *NotReadNote = nullptr; // the addresses a cancelled read left out
+    QLabel *NotReadNote = nullptr; // the addresses the last read left out
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
