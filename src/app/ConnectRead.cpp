@@ -65,8 +65,7 @@ void ConnectRead::starting(Request request)
     m_window.showBusy(QString::fromLatin1(requestRow(request).busyText));
     m_window.saveCursor();
     if (TMsg_Frm *busy = m_window.busyWindow()) {
-        if (!m_cancelled)
-            busy->offerCancel();
+        busy->offerCancel();
         busy->setDetail(progressLine(int(Reads.size() - m_left.size()) + 1));
     }
 }
