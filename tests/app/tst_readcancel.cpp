@@ -275,7 +275,7 @@ void TestReadCancel::readOnConnect()
     QCOMPARE(b.form->networkPage()->entries().addresses[0],
              filled.contains("Network") ? "192" : "");
     QCOMPARE(b.form->g50Page()->entries()[3], filled.contains("G50") ? "020" : "");
-    QCOMPARE(b.form->bacnetPage()->entries().name, filled.contains("BACnet") ? "Ravelin-5173" : "");
+    QCOMPARE(b.form->bacnetPage()->Edit22->text(), filled.contains("BACnet") ? "Ravelin-5173" : "");
     QCOMPARE(b.namesShown(), namesRead);
     if (namesRead > 0)
         QCOMPARE(b.names().cellText(namesRead, 1), QString::asprintf("Unit%03d", namesRead));

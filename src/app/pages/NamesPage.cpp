@@ -2,6 +2,7 @@
 
 #include "Appearance.h"
 #include "Codecs.h"
+#include "Outcome.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "RegisterAccess.h"
@@ -142,6 +143,7 @@ NamesPage::NamesPage(PageHost &host, QWidget *parent) : SessionPage(host, parent
     Edit27->setStyleSheet(QStringLiteral("background-color: palette(button);"));
     Edit27->hide();
     Edit27->installEventFilter(this);
+    Edit27->setToolTip(QStringLiteral("Up to %1 characters").arg(ObjectNameRow.rule.max));
     // The fixed cells and the editor take the button face of a new palette.
     connect(Appearance::PaletteWatch::instance(), &Appearance::PaletteWatch::paletteChanged, this,
             [this] {
@@ -398,7 +400,8 @@ void NamesPage::ReadObjectNames()
     }
     // Read as the session opened, the filled page says it all.
     const bool announce = !m_host.readingOnConnect();
-    finishRequest(Finish::Get, op.ok(), announce ? ReadOkText : QString(), ReadErrorText);
+    finishRequest(Finish::Get, op.ok(), announce ? ReadOkText : QString(), ReadErrorText,
+                  describe(op));
 }
 
 void NamesPage::SendObjectNames()
@@ -472,7 +475,7 @@ void NamesPage::SendObjectNames()
                             .arg(written)
                             .arg(count)
                             .arg(numberRanges(done)));
-    finishRequest(Finish::Send, op.ok(), okText, errorText);
+    finishRequest(Finish::Send, op.ok(), okText, errorText, describe(op));
 }
 
 void NamesPage::showNotRead(int first)

@@ -2,6 +2,7 @@
 
 #include "Codecs.h"
 #include "MacDialog.h"
+#include "Outcome.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
@@ -58,6 +59,7 @@ NetworkPage::NetworkPage(PageHost &host, QWidget *parent) : SessionPage(host, pa
     for (QLineEdit *box : boxes) {
         holdOnEdit(box);
         connect(box, &QLineEdit::textChanged, this, &NetworkPage::NetworkChange);
+        box->setToolTip(QStringLiteral("0 to %1").arg(OctetMax));
     }
     holdOnEdit(CheckBox3);
     connect(CheckBox3, &QCheckBox::toggled, this, &NetworkPage::NetworkChange);
@@ -185,7 +187,7 @@ void NetworkPage::GetNetworkSettings()
     // Whatever arrived before a failed block is shown.
     show(reading, Hold::Shown);
     finishRequest(Finish::Get, op.ok(), QString(),
-                  QStringLiteral("Error Retrieving Network Settings."));
+                  QStringLiteral("Error Retrieving Network Settings."), describe(op));
 }
 
 void NetworkPage::SendNetworkSettings()
@@ -222,7 +224,7 @@ void NetworkPage::SendNetworkSettings()
     else if (!addressesHeld)
         sent += QLatin1Char('\r') +
                 leftOutLine({QStringLiteral("IP address, gateway and subnet mask")});
-    finishRequest(Finish::Send, op.ok(), sent, errorText);
+    finishRequest(Finish::Send, op.ok(), sent, errorText, describe(op));
 }
 
 void NetworkPage::SendRestartCommand()

@@ -57,11 +57,11 @@ void SessionPage::clearUnsent()
 }
 
 void SessionPage::finishRequest(Finish kind, bool ok, const QString &successText,
-                                const QString &errorText)
+                                const QString &errorText, const QString &reason)
 {
     commonTail();
     if (!ok) {
-        BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok);
+        BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok, reason);
         return;
     }
     if (kind == Finish::Send)

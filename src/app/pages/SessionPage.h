@@ -127,7 +127,10 @@ protected:
         Get,
         Send
     };
-    void finishRequest(Finish kind, bool ok, const QString &successText, const QString &errorText);
+    // A failure's reason (the failed block and cause) goes on a line of its
+    // own below the error text.
+    void finishRequest(Finish kind, bool ok, const QString &successText, const QString &errorText,
+                       const QString &reason = QString());
 
     // Validation before a send: the boxes' texts as whole numbers inside
     // [min, max], checked in order. At the first invalid box the send is
