@@ -13,6 +13,7 @@ const QString Section = QStringLiteral("Options");
 const QString PortKey = QStringLiteral("Comms_Port");
 const QString AddressKey = QStringLiteral("IP_Address");
 const QString TcpPortKey = QStringLiteral("IP_Port");
+const QString ReadPagesKey = QStringLiteral("Read_Pages_On_Connect");
 const QString RecentSection = QStringLiteral("Recent");
 const QString RecentKey = QStringLiteral("Unit%1");
 
@@ -21,6 +22,13 @@ std::uint16_t parseTcpPort(const QString &text)
     bool ok = false;
     const int port = text.trimmed().toInt(&ok, 10);
     return ok && port >= 1 && port <= 65535 ? std::uint16_t(port) : DefaultIPPort;
+}
+
+bool switchedOff(const QString &value)
+{
+    const QString v = value.trimmed().toLower();
+    return v == QLatin1String("0") || v == QLatin1String("false") || v == QLatin1String("no") ||
+           v == QLatin1String("off");
 }
 } // namespace
 
@@ -52,6 +60,8 @@ AppSettings loadSettings(const QString &path)
     for (const auto &[key, value] : ini.entries(RecentSection))
         if (key.startsWith(QLatin1String("Unit"), Qt::CaseInsensitive))
             s.recentUnits << value;
+    if (const auto readPages = ini.value(Section, ReadPagesKey))
+        s.readPagesOnConnect = !switchedOff(*readPages);
     int octets[4] = {};
     if (!ParseIPAddress(s.ipAddress, octets)) {
         s.ipAddress = QString::fromLatin1(DefaultIPAddress);
@@ -84,6 +94,15 @@ bool saveRecentUnits(const QString &path, const QStringList &entries)
     for (int i = 0; i < entries.size(); ++i)
         lines.append({RecentKey.arg(i + 1), entries[i]});
     ini.setEntries(RecentSection, lines);
+    return ini.save(path);
+}
+
+bool saveReadPagesOnConnect(const QString &path, bool on)
+{
+    IniFile ini;
+    if (!ini.load(path))
+        return false;
+    ini.setValue(Section, ReadPagesKey, on ? QStringLiteral("1") : QStringLiteral("0"));
     return ini.save(path);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// The settings file QuorixIPB_Cfg.Ini: the last COM port and unit address.
+// The settings file QuorixIPB_Cfg.Ini: the last COM port and unit address,
+// and whether the pages are read from the unit as a session opens.
 // Pure file logic, no widgets; the main window calls it at start-up, when a
 // port is picked and when a network connection succeeds.
 
@@ -26,6 +27,8 @@ struct AppSettings
     std::uint16_t tcpPort = DefaultIPPort;
     // The [Recent] section's entries in order (RecentUnits reads them).
     QStringList recentUnits;
+    // Read_Pages_On_Connect: on unless the file says 0 (or false, no, off).
+    bool readPagesOnConnect = true;
 };
 
 // Comms_Port as read: an optionally signed decimal integer that fits 32 bits,
@@ -50,6 +53,10 @@ bool saveSettings(const QString &path, int comPort, const QString &ipAddress,
 // leaving every other line of the file alone. False when the file could not
 // be read or written.
 bool saveRecentUnits(const QString &path, const QStringList &entries);
+
+// Writes Read_Pages_On_Connect (1 or 0) into [Options], leaving every other
+// line alone; the key is written only once the engineer has chosen.
+bool saveReadPagesOnConnect(const QString &path, bool on);
 
 // True when the first command-line argument is the service code, ignoring case.
 bool isServiceCode(const QString &argument);

@@ -52,6 +52,11 @@ QString failedBlockText(const OpResult &op, const QString &lastBlock, int nameNu
     return QStringLiteral("%1: %2").arg(block, describeCause(op));
 }
 
+// Cancel pressed while the whole unit is read.
+struct ReadCancelled
+{
+};
+
 void showError(const QString &text)
 {
     BeepMessageDlg(text, MsgKind::Error, MsgButtons::Ok);
@@ -186,23 +191,46 @@ void ConfigFiles::endRead()
     m_host.EnableControls();
 }
 
-bool ConfigFiles::readUnit(UnitConfig &config)
+bool ConfigFiles::readUnit(UnitConfig &config, const QString &nothingDone)
 {
     if (!m_pageHost.access().hasTransport()) {
         endRead();
         return false;
     }
+    m_pageHost.offerCancel();
     QString lastBlock;
     int nameNumber = 0;
-    const OpResult op =
-        readUnitConfig(m_pageHost.access(), config, [&](const QString &block, int n) {
+    QStringList done; // the blocks read before the one under way
+    OpResult op;
+    try {
+        op = readUnitConfig(m_pageHost.access(), config, [&](const QString &block, int n) {
+            if (n <= 1 && !lastBlock.isEmpty())
+                done << lastBlock;
             lastBlock = block;
             nameNumber = n;
             m_pageHost.showBusy(n > 0 ? QStringLiteral("Retrieving Object Name %1 of %2....")
                                             .arg(n)
                                             .arg(ObjectNameCount)
                                       : QStringLiteral("Retrieving %1....").arg(block));
+            // Called before each block goes out, never during one: leaving
+            // here stops the read between two exchanges. The whole-unit read
+            // has no stop of its own; the exception never leaves this function.
+            if (m_pageHost.cancelRequested())
+                throw ReadCancelled{};
         });
+    } catch (const ReadCancelled &) {
+        endRead();
+        if (nameNumber > 0)
+            done
+                << QStringLiteral("%1 of %2 object names").arg(nameNumber - 1).arg(ObjectNameCount);
+        BeepMessageDlg(
+            QStringLiteral("Reading the unit was cancelled.\rRead before the cancel: "
+                           "%1.\r%2")
+                .arg(done.isEmpty() ? QStringLiteral("nothing") : done.join(QStringLiteral(", ")),
+                     nothingDone),
+            MsgKind::Information, MsgButtons::Ok);
+        return false;
+    }
     endRead();
     if (op.ok())
         return true;
@@ -214,7 +242,7 @@ bool ConfigFiles::readUnit(UnitConfig &config)
 void ConfigFiles::SaveCurrentConfig()
 {
     UnitConfig config;
-    if (!readUnit(config))
+    if (!readUnit(config, QStringLiteral("Nothing was saved.")))
         return;
     config.toolName = ToolName;
     config.toolVersion = QString::fromLatin1(RavelinVersion::ProjectVersion);
@@ -238,7 +266,7 @@ void ConfigFiles::SaveCurrentConfig()
 void ConfigFiles::SaveCommissioningReport()
 {
     UnitReport report;
-    if (!readUnit(report.config))
+    if (!readUnit(report.config, QStringLiteral("No report was written.")))
         return;
     StatusBlock status;
     if (readStatusBlock(m_pageHost.access(), status).ok())

@@ -136,9 +136,11 @@ private:
     // The sections of the unsent Network, G50 and BACnet pages that hold
     // every value of the section and pass its entry rules.
     UnitConfig unsentSections() const;
-    // Reads the whole unit with the busy window following the blocks; on a
-    // failure the busy window is gone and the error is shown.
-    bool readUnit(UnitConfig &config);
+    // Reads the whole unit with the busy window following the blocks and
+    // offering Cancel; on a failure or a cancel the busy window is gone and
+    // the error, or what was read before the cancel and then nothingDone,
+    // is shown.
+    bool readUnit(UnitConfig &config, const QString &nothingDone);
     void endRead();
 
     ConfigFilesHost &m_host;

@@ -5,6 +5,7 @@
 #include "Appearance.h"
 #include "BACnetPage.h"
 #include "ConfigFiles.h"
+#include "ConnectRead.h"
 #include "DiagnosticsPage.h"
 #include "FrameMonitor.h"
 #include "G50Page.h"
@@ -22,6 +23,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
@@ -69,7 +71,15 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindo
     hooks.recover = [this](const QString &what) {
         recoverFromRequestError(what);
     };
+    m_connectRead = new ConnectRead(*this, this);
+    hooks.starting = [this](Request request) {
+        m_connectRead->starting(request);
+    };
+    hooks.served = [this](Request request) {
+        m_connectRead->served(request);
+    };
     m_scheduler->setHooks(std::move(hooks));
+    connect(m_scheduler, &RequestScheduler::pendingDropped, m_connectRead, &ConnectRead::forget);
     setWindowTitle(QStringLiteral("Quorix Ravelin Configuration....."));
     m_envTcpPort = tcpPortFromEnvironment();
     m_tcpPort = m_envTcpPort.value_or(quint16(DefaultTcpPort));
@@ -102,6 +112,7 @@ void TMainForm::createCompanionWindows()
     m_macFrm = std::make_unique<TMACFrm>(*this, this);
     m_network->letMacDialogWatch(*m_macFrm);
     m_msgFrm = std::make_unique<TMsg_Frm>(this);
+    connect(m_msgFrm.get(), &TMsg_Frm::cancelRequested, m_connectRead, &ConnectRead::cancel);
     m_pingForm = std::make_unique<TPingForm>(&m_cursor);
 }
 
@@ -229,6 +240,10 @@ void TMainForm::buildMenus()
     FrameMonitor1 = item(options, "FrameMonitor1", QStringLiteral("&Frame Monitor"));
     BacnetCheck1 = item(options, "BacnetCheck1", QStringLiteral("&BACnet Check..."));
     connect(BacnetCheck1, &QAction::triggered, this, &TMainForm::showBacnetCheck);
+    ReadPagesOnConnect1 =
+        item(options, "ReadPagesOnConnect1", QStringLiteral("&Read Pages On Connect"));
+    ReadPagesOnConnect1->setCheckable(true);
+    ReadPagesOnConnect1->setChecked(true);
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     About1 = item(help, "About1", QStringLiteral("&About...."));
 
@@ -237,6 +252,11 @@ void TMainForm::buildMenus()
     connect(UpgradeFirmware1, &QAction::triggered, this, [] {
         BeepMessageDlg(QStringLiteral("This feature has not been implemented yet."),
                        MsgKind::Information, MsgButtons::Ok);
+    });
+    // Only the engineer's choice is saved; the state loaded at start-up is not.
+    connect(ReadPagesOnConnect1, &QAction::triggered, this, [this](bool on) {
+        if (!saveReadPagesOnConnect(settingsPath(), on))
+            qWarning("Could not write the settings file %s", qPrintable(settingsPath()));
     });
     connect(FrameMonitor1, &QAction::triggered, this, [this] {
         if (!m_frameMonitor)
@@ -285,6 +305,7 @@ void TMainForm::LoadSettings()
     ComPort = s.comPort;
     IPAddress = s.ipAddress;
     IPOctets = s.ipOctets;
+    ReadPagesOnConnect1->setChecked(s.readPagesOnConnect);
     m_tcpPortSetting = s.tcpPort;
     m_recent.setEntries(s.recentUnits);
 }
@@ -401,6 +422,41 @@ void TMainForm::hideBusy()
 {
     if (m_msgFrm)
         m_msgFrm->hide();
+}
+
+void TMainForm::offerCancel()
+{
+    if (m_msgFrm)
+        m_msgFrm->offerCancel();
+}
+
+bool TMainForm::cancelRequested()
+{
+    if (!m_msgFrm)
+        return false;
+    // A click on Cancel waits in the queue while a reply is awaited (only
+    // painting is served then); between blocks it is let through. The
+    // window itself is disabled, so no other input starts anything.
+    if (m_msgFrm->cancelOffered())
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return m_msgFrm->cancelPressed();
+}
+
+bool TMainForm::readingOnConnect() const
+{
+    return m_connectRead->serving();
+}
+
+void TMainForm::readPagesFromUnit()
+{
+    if (!sessionOpen() || m_scheduler->CloseRequested)
+        return;
+    m_connectRead->start();
+}
+
+bool TMainForm::readPagesOnConnect() const
+{
+    return ReadPagesOnConnect1->isChecked();
 }
 
 void TMainForm::raiseRequest(Request request)

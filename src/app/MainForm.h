@@ -30,6 +30,7 @@ class QLabel;
 class QTimer;
 class QStatusBar;
 class QTabWidget;
+class ConnectRead;
 class TAboutBox;
 class TMACFrm;
 class TMsg_Frm;
@@ -93,6 +94,9 @@ public:
     void saveCursor() override { m_cursor.save(); }
     void restoreCursor() override { m_cursor.restore(); }
     void BeginClose() override;
+    void offerCancel() override;
+    bool cancelRequested() override;
+    bool readingOnConnect() const override;
     UnitCheck confirmSessionUnit() override;
     void leaveOtherUnit() override;
     void sessionUnitMacChanged(const std::array<std::uint16_t, 6> &mac) override;
@@ -131,6 +135,12 @@ public:
     void setSerialLinkFactory(std::function<std::unique_ptr<SerialLink>()> factory);
 
     // Sessions.
+    // Raises the gets of the Network, G50, BACnet and Unit Names pages, served
+    // one per tick with the busy window and Cancel; what a session opening
+    // does when "Read Pages On Connect" is ticked, and what a reconnect may
+    // call to fill the pages again.
+    void readPagesFromUnit();
+    bool readPagesOnConnect() const;
     quint16 InterrogateUnit();
     void CloseConnection1Click();
     void EndSession();
@@ -217,6 +227,7 @@ private:
     DiagnosticsPage *m_diagnostics = nullptr;
     std::unique_ptr<StatusPoll> m_statusPoll;
     ConfigFiles *m_configFiles = nullptr; // a child of the window
+    ConnectRead *m_connectRead = nullptr; // a child of the window
 
     std::unique_ptr<TAboutBox> m_aboutBox;
     std::unique_ptr<TMACFrm> m_macFrm;
@@ -253,6 +264,7 @@ public:
     QAction *CommsPort1 = nullptr;
     QAction *FrameMonitor1 = nullptr;
     QAction *BacnetCheck1 = nullptr;
+    QAction *ReadPagesOnConnect1 = nullptr;
     QAction *About1 = nullptr;
     // F5 and Ctrl+Enter: the shown page's "Get From Unit" and "Send To Unit".
     QAction *GetShortcut = nullptr;

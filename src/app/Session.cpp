@@ -122,6 +122,8 @@ void TMainForm::acceptUnit(bool serial)
     recordReachedUnit(serial);
     m_lastGoodPoll.invalidate();
     refreshLinkStatus();
+    if (readPagesOnConnect())
+        readPagesFromUnit();
 }
 
 void TMainForm::recordReachedUnit(bool serial)

@@ -124,6 +124,8 @@ void RequestScheduler::serve(const RequestRow &row)
         setPending(row.request, false);
     if (m_hooks.observer)
         m_hooks.observer(row.request);
+    if (m_hooks.starting)
+        m_hooks.starting(row.request);
     if (const Handler &handler = m_handlers[std::size_t(row.request)])
         handler();
     if (!row.clearBefore)
@@ -135,6 +137,8 @@ void RequestScheduler::serve(const RequestRow &row)
     // itself has started closing the session.
     if (row.request == Request::StatusPoll && !CloseRequested)
         Timer1.start();
+    if (m_hooks.served)
+        m_hooks.served(row.request);
 }
 
 // An error escaping a request would otherwise leave the window disabled, the
@@ -148,4 +152,6 @@ void RequestScheduler::recover(const RequestRow &row, const QString &what)
         Timer1.start();
     if (m_hooks.recover)
         m_hooks.recover(what);
+    if (m_hooks.served)
+        m_hooks.served(row.request);
 }

@@ -120,7 +120,11 @@ public:
     bool anyPending() const;
     // Lowers every flag: what a session had asked for ends with it, so no
     // request raised in one session is ever served in another.
-    void dropPending() { m_pending.fill(false); }
+    void dropPending()
+    {
+        m_pending.fill(false);
+        emit pendingDropped();
+    }
 
     using Handler = std::function<void()>;
     void setHandler(Request request, Handler handler);
@@ -134,6 +138,10 @@ public:
         std::function<void(const QString &what)> recover;
         // Called with each request just before it runs (tests record the order).
         std::function<void(Request)> observer;
+        // The window's own part around a request: just before its handler
+        // runs, and once it has ended (its flag lowered, the controls back).
+        std::function<void(Request)> starting;
+        std::function<void(Request)> served;
     };
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
     void setRequestObserver(std::function<void(Request)> observer)
@@ -151,6 +159,10 @@ public:
     void Timer1Timer();
     void Timer2Timer();
     void DispatchRequest();
+
+signals:
+    // Every flag was lowered (a session opened or is closing).
+    void pendingDropped();
 
 private:
     void serve(const RequestRow &row);

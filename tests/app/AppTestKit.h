@@ -92,6 +92,9 @@ inline QStringList visibleTabs(TMainForm &form)
 inline std::unique_ptr<TMainForm> makeMainForm(const QStringList &arguments = {})
 {
     auto form = std::make_unique<TMainForm>(arguments);
+    // Window tests start from a session that reads nothing beyond the
+    // identity; the tests of reading the pages on connect tick it again.
+    form->ReadPagesOnConnect1->setChecked(false);
     form->createCompanionWindows();
     form->show();
     return form;

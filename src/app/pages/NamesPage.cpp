@@ -7,6 +7,7 @@
 #include "PageKit.h"
 #include "RegisterAccess.h"
 #include "RegisterMap.h"
+#include "UiSupport.h"
 #include "UnitOps.h"
 
 #include <QEvent>
@@ -14,6 +15,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -21,6 +23,7 @@
 #include <QValidator>
 
 #include <algorithm>
+#include <numeric>
 #include <utility>
 
 using namespace PageKit;
@@ -51,6 +54,14 @@ public:
         return input.size() <= MaxObjectNameLength && nameBytes(input) ? Acceptable : Invalid;
     }
 };
+
+// Addresses first to 100.
+std::vector<int> rangeFrom(int first)
+{
+    std::vector<int> numbers(std::size_t(std::max(0, ObjectNameCount - first + 1)));
+    std::iota(numbers.begin(), numbers.end(), first);
+    return numbers;
+}
 
 // The characters a name may be typed with.
 bool typedNameCharacter(QChar c)
@@ -146,6 +157,13 @@ NamesPage::NamesPage(PageHost &host, QWidget *parent) : SessionPage(host, parent
 
     BitBtn3 = button(group, QStringLiteral("BitBtn3"), QStringLiteral("Load\nDefaults"),
                      QRect(288, 24, 70, 52));
+    // The names a cancelled or failed read left out, until a read gets them all.
+    NotReadNote = new QLabel(group);
+    NotReadNote->setObjectName(QStringLiteral("NotReadNote"));
+    NotReadNote->setGeometry(288, 84, 72, 60);
+    NotReadNote->setWordWrap(true);
+    NotReadNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    NotReadNote->hide();
     const GetSendPair pair = getSendButtons(group, 9, 10);
     Button9 = pair.get;
     Button10 = pair.send;
@@ -175,6 +193,7 @@ NamesPage::NamesPage(PageHost &host, QWidget *parent) : SessionPage(host, parent
 void NamesPage::resetDisplay()
 {
     resetGrid();
+    showNotRead(0);
     BitBtn3->setText(QStringLiteral("Load\nDefaults"));
 }
 
@@ -343,6 +362,7 @@ void NamesPage::ReadObjectNames()
     if (!transportOpen())
         return;
     dropEditor();
+    m_host.offerCancel();
     ObjectNameList names;
     int shown = 0; // names already in the grid
     const auto showReadNames = [&](int upTo) {
@@ -351,16 +371,37 @@ void NamesPage::ReadObjectNames()
             arrived.emplace(shown + 1, names[std::size_t(shown)]);
         show(arrived, Hold::Shown);
     };
-    // Before the exchange of name n, names 1 to n - 1 have arrived.
-    const OpResult op = readObjectNames(m_host.access(), names, [&](int n) {
+    // Name by name, so that Cancel stops between two exchanges: before the
+    // exchange of name n, names 1 to n - 1 have arrived.
+    OpResult op;
+    bool cancelled = false;
+    for (int n = 1; n <= ObjectNameCount && op.ok(); ++n) {
         showReadNames(n - 1);
         showProgress(ReadBusyText, n);
-    });
-    if (op.ok()) {
+        if ((cancelled = m_host.cancelRequested()))
+            break;
+        op = readObjectName(m_host.access(), n, names[std::size_t(n - 1)]);
+    }
+    if (op.ok() && !cancelled) {
         showReadNames(ObjectNameCount);
         showProgress(ReadBusyText, ObjectNameCount);
     }
-    finishRequest(Finish::Get, op.ok(), ReadOkText, ReadErrorText, describe(op));
+    // The names after the last one that arrived keep what they showed.
+    showNotRead(shown < ObjectNameCount ? shown + 1 : 0);
+    if (cancelled) {
+        commonTail();
+        BeepMessageDlg(QStringLiteral("Read %1 of %2 names; cancelled.\rNames %3 were not read: "
+                                      "their cells keep what they showed before.")
+                           .arg(shown)
+                           .arg(ObjectNameCount)
+                           .arg(numberRanges(rangeFrom(shown + 1))),
+                       MsgKind::Information, MsgButtons::Ok);
+        return;
+    }
+    // Read as the session opened, the filled page says it all.
+    const bool announce = !m_host.readingOnConnect();
+    finishRequest(Finish::Get, op.ok(), announce ? ReadOkText : QString(), ReadErrorText,
+                  describe(op));
 }
 
 void NamesPage::SendObjectNames()
@@ -386,15 +427,39 @@ void NamesPage::SendObjectNames()
     }
     if (!confirmUnit(SendErrorText))
         return;
+    m_host.offerCancel();
     const int count = int(held.size());
-    int started = 0;
     int written = 0;
-    const OpResult op = writeSomeObjectNames(m_host.access(), names, held, &written, [&](int) {
-        showProgress(SendBusyText, ++started * ObjectNameCount / count);
-    });
+    bool cancelled = false;
+    OpResult op;
+    // Name by name, so that Cancel stops between two exchanges.
+    for (int row : held) {
+        showProgress(SendBusyText, (written + 1) * ObjectNameCount / count);
+        if ((cancelled = m_host.cancelRequested()))
+            break;
+        op = writeObjectName(m_host.access(), row, names[std::size_t(row - 1)]);
+        if (!op.ok())
+            break;
+        ++written;
+    }
+    const std::vector<int> done(held.begin(), held.begin() + written);
+    const std::vector<int> notDone(held.begin() + written, held.end());
+    if (cancelled) {
+        commonTail();
+        const QString what = written == 0
+                                 ? QStringLiteral("No name was written.")
+                                 : QStringLiteral("%1 of %2 names were written (addresses %3).")
+                                       .arg(written)
+                                       .arg(count)
+                                       .arg(numberRanges(done));
+        BeepMessageDlg(QStringLiteral("Sending the names was cancelled.\r%1\rNot written: "
+                                      "addresses %2.")
+                           .arg(what, numberRanges(notDone)),
+                       MsgKind::Information, MsgButtons::Ok);
+        return;
+    }
     if (op.ok())
         showProgress(SendBusyText, ObjectNameCount);
-    const std::vector<int> done(held.begin(), held.begin() + written);
     QString okText = SendOkText;
     if (count < ObjectNameCount)
         okText = QStringLiteral("%1 Object Names Transmitted OK (addresses %2).\rThe other names "
@@ -411,6 +476,17 @@ void NamesPage::SendObjectNames()
                             .arg(count)
                             .arg(numberRanges(done)));
     finishRequest(Finish::Send, op.ok(), okText, errorText, describe(op));
+}
+
+void NamesPage::showNotRead(int first)
+{
+    if (first <= 0 || first > ObjectNameCount) {
+        NotReadNote->clear();
+        NotReadNote->hide();
+        return;
+    }
+    NotReadNote->setText(QStringLiteral("Not read:\n%1").arg(numberRanges(rangeFrom(first))));
+    NotReadNote->show();
 }
 
 // --- The overlay editor ---

@@ -14,6 +14,7 @@
 #include <map>
 #include <vector>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
@@ -96,6 +97,7 @@ public:
     QPushButton *BitBtn3 = nullptr;
     QPushButton *Button9 = nullptr;
     QPushButton *Button10 = nullptr;
+    QLabel *NotReadNote = nullptr; // the addresses the last read left out
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -112,6 +114,8 @@ private:
     void dropEditor();
     bool Edit27KeyDown(int key, Qt::KeyboardModifiers modifiers);
     void showProgress(const char *text, int n);
+    // Notes the names from address first on as not read; 0 clears the note.
+    void showNotRead(int first);
     bool transportOpen();
 
     int m_editRow = 0;       // the row the editor's text belongs to; 0 when none

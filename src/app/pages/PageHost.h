@@ -35,6 +35,16 @@ public:
     virtual void restoreCursor() = 0;
     virtual void BeginClose() = 0;
 
+    // An operation of many blocks: the busy window offers Cancel until it is
+    // hidden. cancelRequested() lets a click waiting in the queue through and
+    // says whether Cancel was pressed since the offer; operations call it
+    // between blocks, never while a frame is on its way.
+    virtual void offerCancel() {}
+    virtual bool cancelRequested() { return false; }
+    // True while the request running is part of reading the pages as a
+    // session opens: its success goes unannounced.
+    virtual bool readingOnConnect() const { return false; }
+
     // Before a write: the unit's identity read again and compared with the
     // one read when the session opened (product code, firmware, MAC address).
     enum class UnitCheck
