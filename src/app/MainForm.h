@@ -8,8 +8,10 @@
 #include "ConfigFiles.h"
 #include "ConnectionPage.h"
 #include "PageHost.h"
+#include "Reconnect.h"
 #include "RegisterAccess.h"
 #include "RequestScheduler.h"
+#include "SentSettings.h"
 #include "TcpClient.h"
 #include "UiSupport.h"
 #include "UnitOps.h"
@@ -92,6 +94,10 @@ public:
     void leaveOtherUnit() override;
     void sessionUnitMacChanged(const std::array<std::uint16_t, 6> &mac) override;
     void keepUnsentChanges() override;
+    // Restart and return (Session.cpp).
+    void settingsSent(const QList<SentSetting> &sent) override;
+    void restartNow() override;
+    void followRestart() override;
     // ConfigFilesHost.
     PageHost &pageHost() override { return *this; }
     // The unit identified when the session opened; nothing outside a session.
@@ -114,6 +120,14 @@ public:
     void EnableControls() override;
     // Replaces how "Via COM Port" creates its serial link (tests).
     void setSerialLinkFactory(std::function<std::unique_ptr<SerialLink>()> factory);
+
+    // The wait for the unit after a restart; tests shorten it.
+    void setReconnectTiming(const ReconnectTiming &timing) { m_reconnectTiming = timing; }
+    // The window of the last wait for the unit after a restart, shown while
+    // the unit is awaited; null before the first.
+    RestartWaitWindow *restartWaitWindow() const { return m_restartWindow.get(); }
+    // What the pages sent in this session.
+    const SentLedger &sentSettings() const { return m_sent; }
 
     // Sessions.
     quint16 InterrogateUnit();
@@ -170,6 +184,23 @@ private:
     void judgeUnit(bool serial, quint16 productCode);
     void acceptUnit(bool serial);
     void refuseUnit(quint16 productCode);
+
+    // After a restart: the wait for the unit, the reconnect, the check of
+    // what was sent and the pages read again.
+    void followUpAfterSessionEnd();
+    bool reconnectAttempt(bool serial, const QString &address);
+    void restartWaitEnded(RestartWait::Outcome outcome);
+    void raisePageReadsAfterRestart();
+    struct RestartFollowUp
+    {
+        bool serial = false;
+        QString address; // over the network: where the unit is awaited
+        QList<SentSetting> sent;
+    };
+    std::optional<RestartFollowUp> m_followUp;
+    std::unique_ptr<RestartWaitWindow> m_restartWindow;
+    SentLedger m_sent;
+    ReconnectTiming m_reconnectTiming;
 
     // A child of the window, so its timers are found by name like its controls.
     RequestScheduler *m_scheduler = nullptr;

@@ -4,6 +4,7 @@
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
+#include "SentSettings.h"
 #include "UiSupport.h"
 #include "UnitOps.h"
 
@@ -278,5 +279,5 @@ void BACnetPage::SendBACnetSettings()
                                   "these changes to take effect.");
     if (!leftOut.isEmpty())
         sent += QLatin1Char('\r') + leftOutLine(leftOut);
-    finishRequest(Finish::Send, op.ok(), sent, errorText);
+    finishSendBeforeRestart(op.ok(), sent, errorText, sentBACnetSettings(check.settings, parts));
 }
