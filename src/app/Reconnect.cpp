@@ -45,7 +45,11 @@ void RestartWait::tick()
     const qint64 elapsed = m_clock.elapsed();
     if (elapsed >= m_timing.totalMs)
         return end(Outcome::TimedOut);
+    // A modal progress window serves events while it updates: Cancel may
+    // end the wait right here.
     emit progressed(elapsed);
+    if (!m_running)
+        return;
     // The last attempt falls at the end of the time, not an interval short of it.
     m_timer.start(int(std::min<qint64>(m_timing.everyMs, m_timing.totalMs - elapsed)));
 }
