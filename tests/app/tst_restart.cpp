@@ -13,6 +13,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+Q_DECLARE_METATYPE(Request)
+
 namespace {
 
 // Served requests until none of the four page reads is pending, bounded.
@@ -50,6 +52,8 @@ private slots:
     void waitEnds_data();
     void waitEnds();
     void ledgerKeepsTheLastValueSent();
+    void everySendOffersRestartNow_data();
+    void everySendOffersRestartNow();
     void restartNowFollowsTheSentAddress();
     void unitNotBackEndsAtTheConnectionPage_data();
     void unitNotBackEndsAtTheConnectionPage();
@@ -123,6 +127,65 @@ void TestRestart::ledgerKeepsTheLastValueSent()
     // Only the blocks a send wrote are listed.
     QCOMPARE(sentNetworkSettings(first, false, true).size(), 1);
     QCOMPARE(sentBACnetSettings({}, BACnetParts{false, false, false}).size(), 0);
+
+    const SentSetting ip{"ip", "IP address", "127.0.0.2"};
+    const QStringList lines = describeChecks({{ip, "127.0.0.2"}, {ip, "127.0.0.1"}, {ip, ""}});
+    QCOMPARE(lines, (QStringList{"IP address: sent 127.0.0.2, unit has 127.0.0.2 (taken)",
+                                 "IP address: sent 127.0.0.2, unit has 127.0.0.1 (NOT taken)",
+                                 "IP address: sent 127.0.0.2, could not be read back"}));
+}
+
+void TestRestart::everySendOffersRestartNow_data()
+{
+    QTest::addColumn<Request>("get");
+    QTest::addColumn<Request>("send");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("sentKeys");
+    QTest::newRow("Network") << Request::GetNetwork << Request::SendNetwork
+                             << "Network Settings Transmitted OK."
+                             << QStringList{"ip", "gateway", "mask", "config"};
+    QTest::newRow("G50") << Request::GetG50 << Request::SendG50 << "G50 Settings Transmitted OK."
+                         << QStringList{"address"};
+    QTest::newRow("BACnet") << Request::GetBACnet << Request::SendBACnet
+                            << "BACnet Settings Transmitted OK."
+                            << QStringList{"instance", "name", "comparison",
+                                           "foreign",  "bbmd", "ttl"};
+}
+
+void TestRestart::everySendOffersRestartNow()
+{
+    QFETCH(Request, get);
+    QFETCH(Request, send);
+    QFETCH(QString, message);
+    QFETCH(QStringList, sentKeys);
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--no-animate")}));
+    WorkingFolder folder;
+    MessageRecorder messages;
+    auto form = tcpSessionForm(sim.port());
+    QVERIFY(form->sessionOpen());
+    form->raiseRequest(get);
+    form->Timer2->fire();
+    // OK: the message stays as it was, nothing is restarted.
+    form->raiseRequest(send);
+    form->Timer2->fire();
+    QCOMPARE(messages.messages.size(), 1);
+    QVERIFY2(messages.texts().first().startsWith(message + "\nPlease restart the unit for these "
+                                                           "changes to take effect."),
+             qPrintable(messages.texts().first()));
+    QCOMPARE(messages.messages.first().buttons, MsgButtons::OkRestartNow);
+    QVERIFY(!pending(*form, Request::Restart));
+    QStringList keys;
+    for (const SentSetting &s : form->sentSettings().settings())
+        keys << s.key;
+    QCOMPARE(keys, sentKeys);
+    // "Restart Now": the restart's own question, then the restart is raised.
+    messages.answers = {MsgAnswer::RestartNow, MsgAnswer::Yes};
+    form->raiseRequest(send);
+    form->Timer2->fire();
+    QCOMPARE(messages.messages.size(), 3);
+    QVERIFY(messages.texts().last().startsWith(QStringLiteral("Restarting The Unit Will Close")));
+    QVERIFY(pending(*form, Request::Restart));
 }
 
 void TestRestart::restartNowFollowsTheSentAddress()
