@@ -20,16 +20,17 @@ bool isSeconds(const QString &text)
     });
 }
 
-// One connect and identify at `host`: true when a unit answers with its
-// identity (any product: a unit that answers is back).
-bool answers(const SessionFactory &reconnect, const QString &host,
-             std::unique_ptr<CtlSession> &session)
+// One connect and identify at `host`: the session on which a unit answered
+// with its identity (any product: a unit that answers is back), or null.
+CtlSession *answers(const SessionFactory &reconnect, const QString &host, CtlSession &sent,
+                    std::unique_ptr<CtlSession> &fresh)
 {
-    session = reconnect(host);
+    fresh = reconnect(host);
+    CtlSession *session = fresh ? fresh.get() : &sent;
     QString error;
-    if (!session->connect(&error))
-        return false;
-    return session->identify().exitCode == ExitOk;
+    if (fresh && !fresh->connect(&error))
+        return nullptr;
+    return session->identify().exitCode == ExitOk ? session : nullptr;
 }
 
 // The expected values compared with what the unit holds now, one line per
@@ -139,17 +140,17 @@ CtlOutput restartAndWait(CtlSession &session, const RestartPlan &plan, const QSt
     QDeadlineTimer deadline(qint64(plan.waitSeconds) * 1000);
     QElapsedTimer clock;
     clock.start();
-    std::unique_ptr<CtlSession> again;
-    bool back = false;
+    std::unique_ptr<CtlSession> fresh;
+    CtlSession *back = nullptr;
     // The unit leaves a moment after it has acknowledged the command: the
     // first attempt waits one interval, so it never reaches the unit on its
     // way down.
     while (!back && !deadline.hasExpired()) {
         QThread::msleep(ulong(std::min<qint64>(timing.attemptEveryMs, deadline.remainingTime())));
-        back = answers(reconnect, where, again);
+        back = answers(reconnect, where, session, fresh);
     }
     const double seconds = double(clock.elapsed()) / 1000.0;
-    out.json.insert(QStringLiteral("back"), back);
+    out.json.insert(QStringLiteral("back"), back != nullptr);
     out.json.insert(QStringLiteral("waited"), seconds);
     out.json.insert(QStringLiteral("address"), where);
     if (!back) {
@@ -163,6 +164,6 @@ CtlOutput restartAndWait(CtlSession &session, const RestartPlan &plan, const QSt
     out.lines
         << QStringLiteral("the unit is back at %1 after %2 s").arg(where).arg(seconds, 0, 'f', 1);
     if (!plan.expect.isEmpty())
-        compareExpected(*again, plan, out);
+        compareExpected(*back, plan, out);
     return out;
 }

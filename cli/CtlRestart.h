@@ -35,8 +35,9 @@ struct RestartPlan
 // message of a usage error.
 RestartPlan parseRestartArguments(const QStringList &arguments, bool serial, QString *error);
 
-// Where and how to reach the unit again: a new session at the given host
-// (ignored over a serial line), not yet connected.
+// Where and how to reach the unit again: a new session at the given host,
+// not yet connected; null to keep asking on the session that sent the
+// restart (a serial line stays open across it).
 using SessionFactory = std::function<std::unique_ptr<CtlSession>(const QString &host)>;
 
 // How long the wait between attempts lasts (tests of the loop shorten it).

@@ -255,9 +255,10 @@ void expectArguments(const Invocation &inv, int min, int max)
                        .arg(n));
 }
 
-// restart and its wait for the unit: each attempt opens a session of its
-// own, on the same port or line, with a reply wait of at most 2 s so that
-// the attempts stay about a second apart.
+// restart and its wait for the unit: over the network each attempt opens a
+// connection of its own, with a reply wait of at most 2 s so that the
+// attempts stay about a second apart; a serial line stays open and is asked
+// again.
 std::function<CtlOutput(CtlSession &)> prepareRestart(const Invocation &inv,
                                                       const FileCommandContext &context)
 {
@@ -267,11 +268,10 @@ std::function<CtlOutput(CtlSession &)> prepareRestart(const Invocation &inv,
         usageError(error);
     const std::uint16_t pollTimeout = std::min<std::uint16_t>(inv.timeout, 20);
     SessionFactory reconnect = [inv, pollTimeout](const QString &host) {
-        return inv.serial() ? std::make_unique<CtlSession>(inv.comPort, inv.device, pollTimeout)
-                            : std::make_unique<CtlSession>(host, inv.port, pollTimeout);
+        return inv.serial() ? nullptr : std::make_unique<CtlSession>(host, inv.port, pollTimeout);
     };
     return CtlFiles::ravelinOnly(
-        [plan, host = inv.host, reconnect](CtlSession &s) {
+        [plan, host = inv.serial() ? context.unitAddress : inv.host, reconnect](CtlSession &s) {
             return restartAndWait(s, plan, host, reconnect);
         },
         context);
