@@ -187,16 +187,18 @@ private:
 
     // After a restart: the wait for the unit, the reconnect, the check of
     // what was sent and the pages read again.
-    void followUpAfterSessionEnd();
-    bool reconnectAttempt(bool serial, const QString &address);
-    void restartWaitEnded(RestartWait::Outcome outcome);
-    void raisePageReadsAfterRestart();
     struct RestartFollowUp
     {
         bool serial = false;
         QString address; // over the network: where the unit is awaited
         QList<SentSetting> sent;
     };
+    void followUpAfterSessionEnd();
+    QString awaitedAt(const RestartFollowUp &followUp) const;
+    bool reconnectAttempt(bool serial, const QString &address);
+    void restartWaitEnded(RestartWait::Outcome outcome);
+    void reopenAfterRestart(const RestartFollowUp &followUp);
+    void raisePageReadsAfterRestart();
     std::optional<RestartFollowUp> m_followUp;
     std::unique_ptr<RestartWaitWindow> m_restartWindow;
     SentLedger m_sent;

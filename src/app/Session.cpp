@@ -234,9 +234,8 @@ void TMainForm::followUpAfterSessionEnd()
     if (!m_followUp || (m_restartWindow && m_restartWindow->wait().running()))
         return;
     const RestartFollowUp followUp = *m_followUp;
-    const QString where = followUp.serial ? QStringLiteral("COM%1").arg(ComPort) : followUp.address;
     m_restartWindow = std::make_unique<RestartWaitWindow>(
-        where, m_reconnectTiming,
+        awaitedAt(followUp), m_reconnectTiming,
         [this, followUp] { return reconnectAttempt(followUp.serial, followUp.address); }, this);
     connect(&m_restartWindow->wait(), &RestartWait::ended, this, &TMainForm::restartWaitEnded);
     m_restartWindow->show();
@@ -281,26 +280,32 @@ void TMainForm::restartWaitEnded(RestartWait::Outcome outcome)
     m_followUp.reset();
     // Hidden, not deleted: this runs inside the wait's own signal.
     m_restartWindow->hide();
-    if (outcome != RestartWait::Outcome::Back) {
-        Access.closeTransport();
-        if (MBTcpClient.active())
-            MBTcpClient.close();
-        if (outcome == RestartWait::Outcome::TimedOut)
-            BeepMessageDlg(
-                QStringLiteral("The unit did not come back at %1 within %2 seconds.\r"
-                               "Check the unit, then connect again.")
-                    .arg(followUp.serial ? QStringLiteral("COM%1").arg(ComPort) : followUp.address)
-                    .arg(m_reconnectTiming.totalMs / 1000),
-                MsgKind::Error, MsgButtons::Ok);
-        return;
-    }
-    QString where;
+    if (outcome == RestartWait::Outcome::Back)
+        return reopenAfterRestart(followUp);
+    Access.closeTransport();
+    if (MBTcpClient.active())
+        MBTcpClient.close();
+    // Cancel leaves the connection page without a word.
+    if (outcome == RestartWait::Outcome::TimedOut)
+        BeepMessageDlg(QStringLiteral("The unit did not come back at %1 within %2 seconds.\r"
+                                      "Check the unit, then connect again.")
+                           .arg(awaitedAt(followUp))
+                           .arg(m_reconnectTiming.totalMs / 1000),
+                       MsgKind::Error, MsgButtons::Ok);
+}
+
+QString TMainForm::awaitedAt(const RestartFollowUp &followUp) const
+{
+    return followUp.serial ? QStringLiteral("COM%1").arg(ComPort) : followUp.address;
+}
+
+void TMainForm::reopenAfterRestart(const RestartFollowUp &followUp)
+{
     if (followUp.serial) {
-        where = QStringLiteral("COM%1").arg(ComPort);
         setPortStatus(QStringLiteral(" Port: COM%1").arg(ComPort));
     } else {
         // The unit's address from now on, as a connect there would keep it.
-        where = IPAddress = followUp.address;
+        IPAddress = followUp.address;
         const QStringList octets = followUp.address.split(QLatin1Char('.'));
         for (int i = 0; i < 4 && octets.size() == 4; ++i)
             IPOctets[std::size_t(i)] = octets[i].toInt();
@@ -311,7 +316,7 @@ void TMainForm::restartWaitEnded(RestartWait::Outcome outcome)
     judgeUnit(followUp.serial, QuorixProductCode);
     const QList<SettingCheck> checks = checkSentSettings(Access, followUp.sent);
     EnableControls();
-    QString text = QStringLiteral("The unit is back at %1.").arg(where);
+    QString text = QStringLiteral("The unit is back at %1.").arg(awaitedAt(followUp));
     if (!checks.isEmpty())
         text += QStringLiteral("\rSettings sent before the restart:\r") +
                 describeChecks(checks).join(QLatin1Char('\r'));
