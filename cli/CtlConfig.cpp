@@ -243,21 +243,6 @@ CtlOutput getBACnet(CtlSession &session)
     return out;
 }
 
-// A BACnet entry as given or read, for the message that refuses it.
-QString entryText(const BACnetEntries &e, const SettingRow<BACnetSettings> &row)
-{
-    const QLatin1String id(row.id);
-    if (id == QLatin1String(DeviceInstanceRow.id))
-        return e.instance;
-    if (id == QLatin1String(DeviceNameRow.id))
-        return e.name;
-    if (id == QLatin1String(BbmdRow.id))
-        return e.bbmd.join(QLatin1Char('.'));
-    if (id == QLatin1String(TimeToLiveRow.id))
-        return e.timeToLive;
-    return e.others.value(id);
-}
-
 CtlOutput setBACnet(CtlSession &session, const Values &given)
 {
     CtlOutput out;
@@ -266,47 +251,33 @@ CtlOutput setBACnet(CtlSession &session, const Values &given)
         BACnetReading r;
         if (!completed(readBACnetSettings(session.access(), r), out))
             return out;
-        e.instance = QString::number(*r.instance);
-        e.name = nameText(*r.name);
-        e.newSettingComparison = r.options->newSettingComparison;
-        e.foreignDevice = r.options->foreignDevice;
-        for (std::uint16_t octet : r.options->bbmd)
-            e.bbmd << QString::number(octet);
-        e.timeToLive = QString::number(r.options->timeToLive);
-        const BACnetSettings held{*r.instance, *r.name, *r.options};
-        for (const SettingRow<BACnetSettings> &row : BACnetRows)
-            if (!namedBACnetEntry(row))
-                e.others.insert(QLatin1String(row.id), settingText(row, held, SettingSurface::Cli));
+        e = bacnetEntriesFor(BACnetSettings{*r.instance, *r.name, *r.options});
     }
-    const auto on = [&given](const SettingRow<BACnetSettings> &row) {
-        return given.value(keyOf(row)) == QLatin1String(row.cliWords.on);
-    };
-    e.instance = given.value(keyOf(DeviceInstanceRow), e.instance);
-    e.name = given.value(keyOf(DeviceNameRow), e.name);
-    if (given.contains(keyOf(ComparisonRow)))
-        e.newSettingComparison = on(ComparisonRow);
-    if (given.contains(keyOf(ForeignDeviceRow)))
-        e.foreignDevice = on(ForeignDeviceRow);
-    if (given.contains(keyOf(BbmdRow)))
-        e.bbmd = given[keyOf(BbmdRow)].split(QLatin1Char('.'));
-    e.timeToLive = given.value(keyOf(TimeToLiveRow), e.timeToLive);
     for (const SettingRow<BACnetSettings> &row : BACnetRows)
-        if (!namedBACnetEntry(row) && row.cliKey && given.contains(keyOf(row)))
-            e.others.insert(QLatin1String(row.id), given[keyOf(row)]);
-    // The unit keeps no BBMD address while it does not register: an address
-    // would be replaced by zeros, so it is refused rather than dropped.
-    const std::optional<Octets4> bbmd = dottedOctets(given.value(keyOf(BbmdRow)));
-    if (bbmd && *bbmd != Octets4{} && !e.foreignDevice) {
-        out.exitCode = ExitUsage;
-        out.lines << QStringLiteral("bbmd is kept only with foreign=on");
-        out.json.insert(QStringLiteral("error"), out.lines.first());
-        return out;
+        if (row.cliKey && given.contains(keyOf(row)))
+            e.set(row, given[keyOf(row)]);
+    // The unit keeps no value for an entry sent as zeros while its switch is
+    // off: a value given for it would be dropped, so it is refused.
+    for (const SettingRow<BACnetSettings> &row : BACnetRows) {
+        const SettingRow<BACnetSettings> *gate = gateOf(BACnetRows, row);
+        if (!gate || e.isOn(*gate) || row.rule.whileOff != WhileOff::SentAsZero ||
+            !given.contains(keyOf(row)))
+            continue;
+        const std::optional<SettingValue> value =
+            settingFromCli(row.codec, row.rule, row.cliWords, given[keyOf(row)], nullptr);
+        if (value && *value != zeroSetting(row.codec)) {
+            out.exitCode = ExitUsage;
+            out.lines << QStringLiteral("%1 is kept only with %2=%3")
+                             .arg(keyOf(row), keyOf(*gate), QLatin1String(gate->cliWords.on));
+            out.json.insert(QStringLiteral("error"), out.lines.first());
+            return out;
+        }
     }
     const BACnetEntryCheck check = checkBACnetEntries(e);
     if (!check.ok())
         for (const SettingRow<BACnetSettings> &row : BACnetRows)
             if (row.rule.refusal == check.refused)
-                return unitValueRefused(keyOf(row), entryText(e, row));
+                return unitValueRefused(keyOf(row), e.text(row));
     if (completed(writeBACnetSettings(session.access(), check.settings), out,
                   {Blocks::DeviceObjectId, Blocks::DeviceObjectName, Blocks::BACnetOptions}))
         putRows(out, BACnetRows, check.settings);

@@ -7,7 +7,6 @@
 #include "StatusBlock.h"
 #include "UnitOps.h"
 
-#include <cstring>
 
 namespace {
 
@@ -19,15 +18,21 @@ void add(CtlOutput &out, const QString &label, const QString &value)
     out.json.insert(key, value);
 }
 
-// The foreign-device line carries the BBMD address and the time to live
-// while registration is on.
-QString foreignDeviceText(const BACnetSettings &b)
+// A switch's show line: while it is on, the phrases of the rows it gates
+// that have no line of their own ("BBMD 192.0.2.1, TTL 1800 s"); its word
+// otherwise.
+template <typename S, std::size_t N>
+QString showText(const SettingTable<S, N> &rows, const SettingRow<S> &row, const S &value)
 {
-    if (!b.options.foreignDevice)
-        return settingText(ForeignDeviceRow, b, SettingSurface::Show);
-    return QStringLiteral("BBMD %1, TTL %2 s")
-        .arg(settingText(BbmdRow, b, SettingSurface::Show),
-             settingText(TimeToLiveRow, b, SettingSurface::Show));
+    QStringList phrases;
+    const bool isSwitch = row.codec == Codec::BoolAsOne || row.codec == Codec::LockWord;
+    if (isSwitch && std::get<bool>(row.get(value)))
+        for (const SettingRow<S> &gated : rows)
+            if (gateOf(rows, gated) == &row && !gated.showLabel && gated.briefFormat)
+                phrases << briefText(gated, value);
+    if (phrases.isEmpty())
+        return settingText(row, value, SettingSurface::Show);
+    return phrases.join(QStringLiteral(", "));
 }
 
 // Every row with a show label, in the table's order.
@@ -36,7 +41,7 @@ void addRows(CtlOutput &out, const SettingTable<S, N> &rows, const S &value)
 {
     for (const SettingRow<S> &row : rows)
         if (row.showLabel)
-            add(out, QLatin1String(row.showLabel), settingText(row, value, SettingSurface::Show));
+            add(out, QLatin1String(row.showLabel), showText(rows, row, value));
 }
 
 QString statusSummary(const StatusBlock &s)
@@ -81,13 +86,7 @@ CtlOutput CtlSession::show()
     addRows(out, NetworkRows,
             NetworkConfig{*network.addresses, configViaNetworkAllowed(*network.lockWord)});
     addRows(out, G50Rows, *g50);
-    const BACnetSettings b{*bacnet.instance, *bacnet.name, *bacnet.options};
-    for (const SettingRow<BACnetSettings> &row : BACnetRows)
-        if (row.showLabel)
-            add(out, QLatin1String(row.showLabel),
-                std::strcmp(row.id, ForeignDeviceRow.id) == 0
-                    ? foreignDeviceText(b)
-                    : settingText(row, b, SettingSurface::Show));
+    addRows(out, BACnetRows, BACnetSettings{*bacnet.instance, *bacnet.name, *bacnet.options});
     add(out, QStringLiteral("Status"), statusSummary(status));
     return out;
 }

@@ -1,6 +1,7 @@
 // ravelinctl: reads and writes a Quorix Ravelin unit's registers from the
 // command line, through the same client code as the configuration tool.
 
+#include "CtlBacnet.h"
 #include "CtlConfig.h"
 #include "CtlFiles.h"
 #include "CtlRestart.h"
@@ -67,6 +68,14 @@ const char *const Usage =
     "  report FILE.html|FILE.pdf     commissioning report of the unit\n"
     "  survey --hosts FILE [--json|--csv] [--parallel N]\n"
     "                                identify every ADDRESS[:PORT] in FILE\n"
+    "  bacnet discover [--target ADDRESS[:PORT]]... [--broadcast INTERFACE]\n"
+    "         [--bacnet-port N] [--seconds N] [--csv]\n"
+    "                                BACnet/IP devices answering a Who-Is sent to\n"
+    "                                the unit (or the targets, or one interface's\n"
+    "                                broadcast address), duplicate instances marked\n"
+    "  bacnet check [--target ADDRESS[:PORT]] [--bacnet-port N] [--seconds N]\n"
+    "                                the unit announces the instance and name its\n"
+    "                                registers hold (BACnet port 47808 by default)\n"
     "  get network|g50|bacnet        one page's values as KEY=VALUE lines\n"
     "  set network|g50|bacnet KEY=VALUE...  write them; keys not given keep the\n"
     "                                unit's values (see README)\n"
@@ -84,8 +93,11 @@ const char *const Usage =
     "Exit status: 0 done, 2 exception reply, 3 no reply in time, 4 any other\n"
     "failure (no connection, connection closed, invalid reply, not a Quorix\n"
     "Ravelin unit), 5 input file refused, 64 usage error; survey: 1 when a host\n"
-    "did not answer or a value is duplicated; restart --wait: 1 when an --expect\n"
-    "value differs, 69 when the unit did not answer in time.\n";
+    "did not answer or a value is duplicated; bacnet discover: 1 when instances\n"
+    "are duplicated, 3 when no device answered; bacnet check: 1 when the unit\n"
+    "announces another instance or name than its registers hold, 3 when it does\n"
+    "not answer; restart --wait: 1 when an --expect value differs, 69 when the\n"
+    "unit did not answer in time.\n";
 
 // A reply wait of at most a minute: long enough for any line, short enough
 // that a silent unit never holds a script for good (the serial component
@@ -147,7 +159,7 @@ struct Invocation
 const char *const OptionList =
     "--host, --tcp-port, --com, --device, --timeout, --json, --trace, --version, --help";
 const char *const CommandList = "identify, show, names, read, write, write1, restart, backup, "
-                                "restore, set-names, report, survey, get, set";
+                                "restore, set-names, report, survey, bacnet, get, set";
 
 // The value an option takes, as the help text names it.
 QString valueName(const QString &option)
@@ -396,6 +408,11 @@ int main(int argc, char *argv[])
     const Invocation inv = parseArguments(QCoreApplication::arguments());
     if (inv.command == QLatin1String("survey"))
         return runSurvey(inv.arguments, inv.port, inv.timeout, inv.json, inv.serial());
+    if (inv.command == QLatin1String("bacnet")) {
+        CtlSession session = inv.serial() ? CtlSession(inv.comPort, inv.device, inv.timeout)
+                                          : CtlSession(inv.host, inv.port, inv.timeout);
+        return runBacnet(inv.arguments, session, inv.host, inv.serial(), inv.json);
+    }
     const auto run = prepare(inv);
 
     FrameTracePrinter trace(stderr); // outlives the session that reports to it

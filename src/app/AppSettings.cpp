@@ -12,6 +12,16 @@ namespace {
 const QString Section = QStringLiteral("Options");
 const QString PortKey = QStringLiteral("Comms_Port");
 const QString AddressKey = QStringLiteral("IP_Address");
+const QString TcpPortKey = QStringLiteral("IP_Port");
+const QString RecentSection = QStringLiteral("Recent");
+const QString RecentKey = QStringLiteral("Unit%1");
+
+std::uint16_t parseTcpPort(const QString &text)
+{
+    bool ok = false;
+    const int port = text.trimmed().toInt(&ok, 10);
+    return ok && port >= 1 && port <= 65535 ? std::uint16_t(port) : DefaultIPPort;
+}
 } // namespace
 
 int parseCommsPort(const QString &text)
@@ -37,6 +47,11 @@ AppSettings loadSettings(const QString &path)
         s.comPort = parseCommsPort(*port);
     if (const auto address = ini.value(Section, AddressKey))
         s.ipAddress = *address;
+    if (const auto port = ini.value(Section, TcpPortKey))
+        s.tcpPort = parseTcpPort(*port);
+    for (const auto &[key, value] : ini.entries(RecentSection))
+        if (key.startsWith(QLatin1String("Unit"), Qt::CaseInsensitive))
+            s.recentUnits << value;
     int octets[4] = {};
     if (!ParseIPAddress(s.ipAddress, octets)) {
         s.ipAddress = QString::fromLatin1(DefaultIPAddress);
@@ -47,13 +62,28 @@ AppSettings loadSettings(const QString &path)
     return s;
 }
 
-bool saveSettings(const QString &path, int comPort, const QString &ipAddress)
+bool saveSettings(const QString &path, int comPort, const QString &ipAddress,
+                  std::optional<std::uint16_t> tcpPort)
 {
     IniFile ini;
     if (!ini.load(path))
         return false; // never replace a file we could not read: its content would be lost
     ini.setValue(Section, PortKey, QString::number(comPort));
     ini.setValue(Section, AddressKey, ipAddress);
+    if (tcpPort && (*tcpPort != DefaultIPPort || ini.value(Section, TcpPortKey)))
+        ini.setValue(Section, TcpPortKey, QString::number(*tcpPort));
+    return ini.save(path);
+}
+
+bool saveRecentUnits(const QString &path, const QStringList &entries)
+{
+    IniFile ini;
+    if (!ini.load(path))
+        return false;
+    QList<std::pair<QString, QString>> lines;
+    for (int i = 0; i < entries.size(); ++i)
+        lines.append({RecentKey.arg(i + 1), entries[i]});
+    ini.setEntries(RecentSection, lines);
     return ini.save(path);
 }
 

@@ -156,3 +156,51 @@ void IniFile::setValue(const QString &section, const QString &key, const QString
     else
         m_content.insert(after.end, nl + entry + nl); // only the file's last line lacks one
 }
+
+QList<std::pair<QString, QString>> IniFile::entries(const QString &section) const
+{
+    QList<std::pair<QString, QString>> out;
+    const auto s = findSection(section);
+    if (!s)
+        return out;
+    for (qsizetype pos = s->next; pos < m_content.size();) {
+        const Line line = lineAt(pos);
+        const QByteArray t = text(line);
+        if (isSection(t))
+            break;
+        const qsizetype eq = t.indexOf('=');
+        if (eq > 0 && !t.trimmed().startsWith(';'))
+            out.append({QString::fromUtf8(t.left(eq).trimmed()),
+                        QString::fromUtf8(t.mid(eq + 1).trimmed())});
+        pos = line.next;
+    }
+    return out;
+}
+
+void IniFile::setEntries(const QString &section, const QList<std::pair<QString, QString>> &entries)
+{
+    const QByteArray nl = newLineTerminator();
+    QByteArray body;
+    for (const auto &[key, value] : entries)
+        body += key.toUtf8() + '=' + value.toUtf8() + nl;
+    const auto s = findSection(section);
+    if (!s) {
+        if (entries.isEmpty())
+            return;
+        if (!m_content.isEmpty() && !m_content.endsWith('\n'))
+            m_content += nl;
+        m_content += '[' + section.toUtf8() + ']' + nl + body;
+        return;
+    }
+    const Line last = lastFilledLine(*s);
+    if (last.begin == s->begin) { // nothing below the section line yet
+        if (s->terminated())
+            m_content.insert(s->next, body);
+        else if (!body.isEmpty())
+            m_content.insert(s->end, nl + body);
+        return;
+    }
+    // The old body ends with its last filled line's terminator; a last line
+    // without one is the file's end, and the new body then ends the file.
+    m_content.replace(s->next, last.next - s->next, body);
+}

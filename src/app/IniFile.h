@@ -10,9 +10,11 @@
 // costs no more than any other).
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 class IniFile
 {
@@ -38,6 +40,14 @@ public:
     // Replaces the value of an existing key in place, else adds the key at the
     // end of the section, else adds the section at the end of the file.
     void setValue(const QString &section, const QString &key, const QString &value);
+    // A section's keys in order as (key, value); empty when there is no such
+    // section. Comments and lines without '=' are not entries.
+    QList<std::pair<QString, QString>> entries(const QString &section) const;
+    // Replaces everything the section holds up to its last non-blank line
+    // with the entries (blank separators below it and every other section
+    // stay as they are); adds the section at the end of the file when it is
+    // missing and there is something to write.
+    void setEntries(const QString &section, const QList<std::pair<QString, QString>> &entries);
 
 private:
     // One line of m_content: its text is [begin, end), its terminator ("\n",

@@ -17,6 +17,7 @@
 #include "SerialLink.h"
 #include "StatusPoll.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
@@ -27,20 +28,26 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
 
 namespace {
 
-// Tests and demos run the simulator on a free loopback port; the tool itself
-// always talks to port 502. Read once at start-up.
-quint16 tcpPortFromEnvironment()
+// Tests and demos run the simulator on a free loopback port; set, it wins
+// over the port box. Read once at start-up.
+std::optional<quint16> tcpPortFromEnvironment()
 {
     bool ok = false;
     const int port = qEnvironmentVariableIntValue("RAVELIN_TCP_PORT", &ok);
-    return ok && port > 0 && port <= 65535 ? quint16(port) : quint16(TMainForm::DefaultTcpPort);
+    if (ok && port > 0 && port <= 65535)
+        return quint16(port);
+    return std::nullopt;
 }
+
+const QString GetCaption = QStringLiteral("Get From Unit");
+const QString SendCaption = QStringLiteral("Send To Unit");
 
 } // namespace
 
@@ -62,7 +69,8 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindo
     };
     m_scheduler->setHooks(std::move(hooks));
     setWindowTitle(QStringLiteral("Quorix Ravelin Configuration....."));
-    m_tcpPort = tcpPortFromEnvironment();
+    m_envTcpPort = tcpPortFromEnvironment();
+    m_tcpPort = m_envTcpPort.value_or(quint16(DefaultTcpPort));
     // The window paints while a Modbus TCP reply is awaited, as it does over
     // a serial line: a silent unit no longer freezes it for the reply wait.
     MBTcpClient.setWaitHooks({[this](int waitedMs) { m_waitFeedback.waiting(waitedMs); },
@@ -71,6 +79,8 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindo
                               }});
     buildWindow();
     buildMenus();
+    installShortcuts();
+    watchStatusPolls();
     connect(Appearance::PaletteWatch::instance(), &Appearance::PaletteWatch::paletteChanged, this,
             [this] {
                 for (int i = 0; i < m_pages->count(); ++i)
@@ -128,6 +138,29 @@ void TMainForm::buildWindow()
         m_statusPanels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         StatusBar1()->addWidget(m_statusPanels[i], i == 0 ? 0 : 1);
     }
+    m_linkTimer = new QTimer(this);
+    m_linkTimer->setObjectName(QStringLiteral("LinkStatusTimer"));
+    m_linkTimer->setInterval(1000);
+    connect(m_linkTimer, &QTimer::timeout, this, &TMainForm::refreshLinkStatus);
+    m_linkTimer->start();
+    connect(m_bacnet, &BACnetPage::deviceIdentityRead, this,
+            [this](qint64 instance, const QString &name) {
+                if (!sessionOpen())
+                    return;
+                RecentUnit here;
+                if (!viaComPort()) {
+                    here.address = IPAddress;
+                    here.tcpPort = m_tcpPort;
+                } else {
+                    here.comPort = ComPort;
+                }
+                const std::optional<std::uint32_t> known =
+                    instance >= 0 && instance <= qint64(MaxDeviceInstance)
+                        ? std::optional<std::uint32_t>(std::uint32_t(instance))
+                        : std::nullopt;
+                if (m_recent.setBACnetIdentity(here, known, name))
+                    m_recentChanged = true;
+            });
 }
 
 void TMainForm::addPage(SessionPage *page, Tab tab, const QString &caption)
@@ -231,6 +264,7 @@ void TMainForm::startUp(const QStringList &arguments)
     LoadSettings();
     m_connection->showRememberedPort(ComPort);
     ResetDisplays();
+    refreshLinkStatus();
     setFixedSize(409, menuBar()->sizeHint().height() + 372);
 }
 
@@ -245,11 +279,13 @@ void TMainForm::LoadSettings()
     ComPort = s.comPort;
     IPAddress = s.ipAddress;
     IPOctets = s.ipOctets;
+    m_tcpPortSetting = s.tcpPort;
+    m_recent.setEntries(s.recentUnits);
 }
 
 void TMainForm::SaveSettings()
 {
-    if (!saveSettings(settingsPath(), ComPort, IPAddress))
+    if (!saveSettings(settingsPath(), ComPort, IPAddress, m_tcpPortSetting))
         qWarning("Could not write the settings file %s", qPrintable(settingsPath()));
 }
 
@@ -399,4 +435,90 @@ void TMainForm::recoverFromRequestError(const QString &what)
     EnableControls();
     BeepMessageDlg(QStringLiteral("The request could not be completed:\r%1").arg(what),
                    MsgKind::Error, MsgButtons::Ok);
+}
+
+void TMainForm::removeRecentUnit(int index)
+{
+    if (m_recent.removeAt(index))
+        saveRecentUnits();
+}
+
+void TMainForm::saveRecentUnits()
+{
+    m_recentChanged = false;
+    if (!::saveRecentUnits(settingsPath(), m_recent.entries()))
+        qWarning("Could not write the settings file %s", qPrintable(settingsPath()));
+}
+
+QString TMainForm::linkStatus() const
+{
+    if (!sessionOpen())
+        return QStringLiteral("Not connected");
+    const QString link = viaComPort() ? QStringLiteral("COM%1").arg(ComPort)
+                                      : QStringLiteral("TCP %1:%2").arg(IPAddress).arg(m_tcpPort);
+    const QString poll =
+        m_lastGoodPoll.isValid()
+            ? QStringLiteral("last poll %1 s ago").arg(m_lastGoodPoll.elapsed() / 1000)
+            : QStringLiteral("no poll yet");
+    return QStringLiteral("%1 \u00b7 %2").arg(link, poll);
+}
+
+void TMainForm::refreshLinkStatus()
+{
+    m_statusPanels[1]->setText(QLatin1Char(' ') + linkStatus());
+}
+
+void TMainForm::watchStatusPolls()
+{
+    m_scheduler->setHandler(Request::StatusPoll, [this] {
+        if (m_statusPoll->RunStatusPoll())
+            m_lastGoodPoll.start();
+        refreshLinkStatus();
+    });
+}
+
+void TMainForm::installShortcuts()
+{
+    auto shortcut = [this](const char *name, const QList<QKeySequence> &keys,
+                           const QString &caption) {
+        auto *action = new QAction(this);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        connect(action, &QAction::triggered, this, [this, caption] { pressPageButton(caption); });
+        return action;
+    };
+    GetShortcut = shortcut("GetShortcut", {QKeySequence(Qt::Key_F5)}, GetCaption);
+    SendShortcut =
+        shortcut("SendShortcut",
+                 {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)},
+                 SendCaption);
+    SaveCurrentConfig1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    if (m_configFiles && m_configFiles->OpenConfig1)
+        m_configFiles->OpenConfig1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    for (SessionPage *page : m_tabs) {
+        for (QPushButton *button : page->findChildren<QPushButton *>()) {
+            if (button->text() == GetCaption)
+                button->setToolTip(QStringLiteral("Read this page from the unit (F5)"));
+            else if (button->text() == SendCaption)
+                button->setToolTip(
+                    QStringLiteral("Write this page's changes to the unit (Ctrl+Enter)"));
+        }
+    }
+}
+
+void TMainForm::pressPageButton(const QString &caption)
+{
+    if (!sessionOpen() || !isEnabled())
+        return;
+    const QWidget *shown = m_pages->currentWidget();
+    if (!shown)
+        return;
+    for (QPushButton *button : shown->findChildren<QPushButton *>()) {
+        if (button->text() == caption && button->isVisibleTo(m_pages) && button->isEnabled()) {
+            button->click();
+            return;
+        }
+    }
 }

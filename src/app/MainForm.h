@@ -8,6 +8,7 @@
 #include "ConfigFiles.h"
 #include "ConnectionPage.h"
 #include "PageHost.h"
+#include "RecentUnits.h"
 #include "Reconnect.h"
 #include "RegisterAccess.h"
 #include "RequestScheduler.h"
@@ -16,6 +17,7 @@
 #include "UiSupport.h"
 #include "UnitOps.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -26,6 +28,7 @@
 
 class QAction;
 class QLabel;
+class QTimer;
 class QStatusBar;
 class QTabWidget;
 class TAboutBox;
@@ -111,6 +114,15 @@ public:
     void BitBtn1Click() override;
     void BitBtn2Click() override;
     void showPingTest(const QString &address) override;
+    std::uint16_t tcpPortSetting() const override { return m_tcpPortSetting; }
+    const RecentUnits &recentUnits() const override { return m_recent; }
+    void removeRecentUnit(int index) override;
+
+    // The status bar's second panel: the link and the age of the last good
+    // status poll ("TCP 127.0.0.1:1502 · last poll 2 s ago"), or "Not
+    // connected"; refreshed every second.
+    QString linkStatus() const;
+    void refreshLinkStatus();
 
     // Scheduler: the timers and flags live in the scheduler.
     SchedulerTimer *Timer1 = nullptr;
@@ -144,6 +156,8 @@ public:
     void setTabHighlighted(Tab tab, bool highlighted);
     void setPortStatus(const QString &text);
     QString portStatus() const;
+    // The port of the network session: RAVELIN_TCP_PORT when set, else the
+    // port box's as the last "Via Network" took it.
     quint16 tcpPort() const { return m_tcpPort; }
     bool sessionOpen() const override;
 
@@ -184,6 +198,16 @@ private:
     void judgeUnit(bool serial, quint16 productCode);
     void acceptUnit(bool serial);
     void refuseUnit(quint16 productCode);
+    // The accepted unit goes first in the recent units; the list reaches the
+    // settings file when the session ends (with the BACnet identity read
+    // meanwhile) or when a unit is removed.
+    void recordReachedUnit(bool serial);
+    void saveRecentUnits();
+    // F5, Ctrl+Enter, Ctrl+S and Ctrl+O, and the tooltips that name them.
+    void installShortcuts();
+    void pressPageButton(const QString &caption);
+    // The status poll's handler, wrapped to note when a poll was good.
+    void watchStatusPolls();
 
     // After a restart: the wait for the unit, the reconnect, the check of
     // what was sent and the pages read again.
@@ -229,6 +253,15 @@ private:
     WaitFeedback m_waitFeedback;
     std::function<std::unique_ptr<SerialLink>()> m_serialLinkFactory;
     quint16 m_tcpPort = DefaultTcpPort;
+    std::optional<quint16> m_envTcpPort; // RAVELIN_TCP_PORT, which wins when set
+    quint16 m_tcpPortSetting = DefaultTcpPort;
+    RecentUnits m_recent;
+    bool m_recentChanged = false;
+    // The identity read when the unit was accepted, for the recent units.
+    OpResult m_identityRead;
+    quint16 m_sessionFirmware = 0;
+    QElapsedTimer m_lastGoodPoll;
+    QTimer *m_linkTimer = nullptr;
     std::optional<ProductInfo> m_sessionUnit;
     // What the last check found when it was another unit.
     ProductInfo m_otherUnit;
@@ -243,4 +276,7 @@ public:
     QAction *CommsPort1 = nullptr;
     QAction *FrameMonitor1 = nullptr;
     QAction *About1 = nullptr;
+    // F5 and Ctrl+Enter: the shown page's "Get From Unit" and "Send To Unit".
+    QAction *GetShortcut = nullptr;
+    QAction *SendShortcut = nullptr;
 };

@@ -3,6 +3,7 @@
 
 #include "MainForm.h"
 
+#include "ConnectReasons.h"
 #include "SerialLink.h"
 
 #include <exception>
@@ -26,9 +27,11 @@ void TMainForm::BitBtn1Click()
         return;
     }
     if (!opened) {
+        const QString device = comPortDevice(ComPort);
         BeepMessageDlg(QStringLiteral("Unable To Open Comms Port [COM%1].\rPlease Select Another.")
                            .arg(ComPort),
-                       MsgKind::Warning, MsgButtons::Ok);
+                       MsgKind::Warning, MsgButtons::Ok,
+                       serialOpenReason(ComPort, device, probeSerialDevice(device)));
         EnableControls();
         return;
     }

@@ -6,6 +6,7 @@
 
 #include "Codecs.h"
 #include "ConfigFiles.h"
+#include "ConnectReasons.h"
 #include "ModBusTCPPro.h"
 #include "NetworkPage.h"
 #include "SerialLink.h"
@@ -32,9 +33,19 @@ void TMainForm::BitBtn2Click()
             return;
         }
     }
+    const std::optional<std::uint16_t> port = m_connection->tcpPortEntry();
+    if (!port) {
+        BeepMessageDlg(QStringLiteral("Invalid port: enter a TCP port from 1 to 65535."),
+                       MsgKind::Error, MsgButtons::Ok);
+        return;
+    }
+    m_tcpPortSetting = *port;
+    m_tcpPort = m_envTcpPort.value_or(*port);
     showBusy(QStringLiteral("Attempting To Connect To Quorix Unit...."));
     saveCursor();
-    IPAddress = QString::asprintf("%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]);
+    std::array<std::uint16_t, 4> parts{};
+    std::copy(octets.begin(), octets.end(), parts.begin());
+    IPAddress = dottedText(parts.data());
     MBTcpClient.setRemotePort(m_tcpPort);
     MBTcpClient.setRemoteHost(IPAddress);
     MBTcpClient.open();
@@ -43,7 +54,8 @@ void TMainForm::BitBtn2Click()
     if (!MBTcpClient.connected()) {
         BeepMessageDlg(IPAddress +
                            QStringLiteral(" is not responding. Please Select Another IP Address."),
-                       MsgKind::Error, MsgButtons::Ok);
+                       MsgKind::Error, MsgButtons::Ok,
+                       tcpConnectReason(IPAddress, m_tcpPort, MBTcpClient.lastError()));
         EnableControls();
         return;
     }
@@ -62,10 +74,13 @@ quint16 TMainForm::InterrogateUnit()
     showBusy(QStringLiteral("Interrogating Unit. Please Wait....."));
     std::uint16_t identity[2] = {};
     quint16 product = 0;
-    if (Access.ReadRegisters(SystemUnitId, FnReadBlock, ProductCodeRegister, 2, identity) ==
-        ResultGood) {
+    const RegisterResult result =
+        Access.ReadRegisters(SystemUnitId, FnReadBlock, ProductCodeRegister, 2, identity);
+    m_identityRead = {result, std::nullopt, Access.lastExchange()};
+    if (result == ResultGood) {
         applyFirmwareGates(identity[1]);
         product = identity[0];
+        m_sessionFirmware = identity[1];
     }
     hideBusy();
     return product;
@@ -108,12 +123,32 @@ void TMainForm::acceptUnit(bool serial)
     m_scheduler->startTimers();
     UpgradeSeparator->setVisible(!serial);
     UpgradeFirmware1->setVisible(!serial);
+    recordReachedUnit(serial);
+    m_lastGoodPoll.invalidate();
+    refreshLinkStatus();
+}
+
+void TMainForm::recordReachedUnit(bool serial)
+{
+    RecentUnit unit;
+    if (serial) {
+        unit.comPort = ComPort;
+    } else {
+        unit.address = IPAddress;
+        unit.tcpPort = m_tcpPort;
+    }
+    unit.firmware = m_sessionUnit ? m_sessionUnit->firmware : m_sessionFirmware;
+    if (m_sessionUnit)
+        unit.mac = m_sessionUnit->mac;
+    unit.reached = QDateTime::currentDateTimeUtc();
+    m_recent.reached(unit);
+    m_recentChanged = true;
 }
 
 void TMainForm::refuseUnit(quint16 productCode)
 {
-    BeepMessageDlg(productCode == 0 ? NoReplyText : ForeignUnitText, MsgKind::Error,
-                   MsgButtons::Ok);
+    BeepMessageDlg(productCode == 0 ? NoReplyText : ForeignUnitText, MsgKind::Error, MsgButtons::Ok,
+                   refusedUnitReason(m_identityRead, productCode));
     BeginClose();
     EndSession();
 }
@@ -147,6 +182,9 @@ void TMainForm::EndSession()
     m_scheduler->stopTimers();
     m_scheduler->dropPending();
     m_sessionUnit.reset();
+    m_sessionFirmware = 0;
+    if (m_recentChanged)
+        saveRecentUnits();
     const bool serial = Access.viaComPort();
     Access.closeTransport();
     if (!serial && MBTcpClient.active())
@@ -160,6 +198,7 @@ void TMainForm::EndSession()
     hideBusy();
     EnableControls();
     ResetDisplays();
+    refreshLinkStatus();
     followUpAfterSessionEnd();
 }
 

@@ -59,30 +59,35 @@ inline constexpr SettingRow<BACnetSettings> ComparisonRow =
         .file("newSettingComparison")
         .report("New setting comparison", {"Off", "On"})
         .show("New setting comparison")
+        .brief("comparison %1")
         .field(member<&BACnetSettings::options, &BACnetOptions::newSettingComparison>());
-// Its show line carries the BBMD address and the time to live while on.
+// Its show line carries the phrases of the rows it gates while it is on.
 inline constexpr SettingRow<BACnetSettings> ForeignDeviceRow =
     SettingRow<BACnetSettings>("foreign", Blocks::BACnetOptions, 1, Codec::BoolAsOne)
         .cli("foreign", OnOffWords)
         .file("foreignDevice")
         .report("Register as a foreign device", {"No", "Yes"})
         .show("Foreign device")
+        .brief("foreign device %1")
         .field(member<&BACnetSettings::options, &BACnetOptions::foreignDevice>());
 inline constexpr SettingRow<BACnetSettings> BbmdRow =
     SettingRow<BACnetSettings>("bbmd", Blocks::BACnetOptions, 2, Codec::Octets)
-        .entry({0, 255, BACnetEntry::Bbmd, "foreign", 0})
+        .entry({0, 255, BACnetEntry::Bbmd, "foreign", 0, WhileOff::SentAsZero})
         .cli("bbmd")
         .file("bbmdAddress")
         .report("BBMD IP address")
+        .brief("BBMD %1")
         .field(member<&BACnetSettings::options, &BACnetOptions::bbmd>());
-// While registration is off the page sends what the entry holds, and
-// DefaultTimeToLive for an entry that is no number from 1 to 65535.
+// While registration is off a usable entry is sent as it is, anything else
+// (a 0 from a file, an empty box) as DefaultTimeToLive.
 inline constexpr SettingRow<BACnetSettings> TimeToLiveRow =
     SettingRow<BACnetSettings>("ttl", Blocks::BACnetOptions, 6, Codec::Word)
-        .entry({1, MaxTimeToLive, BACnetEntry::TimeToLive, "foreign", 0})
+        .entry({1, MaxTimeToLive, BACnetEntry::TimeToLive, "foreign", 0, WhileOff::KeptOrFallback,
+                DefaultTimeToLive})
         .cli("ttl")
         .file("timeToLive")
         .report("Time to live", {}, "%1 seconds")
+        .brief("TTL %1 s")
         .field(member<&BACnetSettings::options, &BACnetOptions::timeToLive>());
 
 inline constexpr SettingTable<BACnetSettings, 6> BACnetRows{

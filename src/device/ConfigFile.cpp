@@ -344,9 +344,8 @@ bool readRows(Reader &r, const QJsonObject &root, const SettingTable<S, N> &rows
         if (!row.fileKey)
             continue;
         EntryRule rule = row.rule;
-        if (const SettingRow<S> *gate = rule.gate ? rowWithId(rows, rule.gate) : nullptr)
-            if (!std::get<bool>(gate->get(value)))
-                rule.min = rule.minWhileOff;
+        if (gatedOff(rows, row, value))
+            rule.min = rule.minWhileOff;
         const std::optional<SettingValue> v =
             r.setting(*s, parent, QLatin1String(row.fileKey), row.codec, rule);
         if (!v)

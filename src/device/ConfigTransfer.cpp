@@ -26,14 +26,15 @@ QString quoted(const QByteArray &name)
     return QLatin1Char('"') + nameText(name) + QLatin1Char('"');
 }
 
+// The options block in one sentence: the phrase of each of its rows.
 QString optionsText(const BACnetOptions &o)
 {
     const BACnetSettings s{0, {}, o};
-    const auto text = [&s](const SettingRow<BACnetSettings> &row) {
-        return settingText(row, s, SettingSurface::Cli);
-    };
-    return QStringLiteral("comparison %1, foreign device %2, BBMD %3, TTL %4 s")
-        .arg(text(ComparisonRow), text(ForeignDeviceRow), text(BbmdRow), text(TimeToLiveRow));
+    QStringList phrases;
+    for (const SettingRow<BACnetSettings> &row : BACnetRows)
+        if (row.inBlock(Blocks::BACnetOptions) && row.briefFormat)
+            phrases << briefText(row, s);
+    return phrases.join(QStringLiteral(", "));
 }
 
 QString addressesText(const NetworkAddresses &a)
@@ -198,13 +199,7 @@ std::optional<BACnetSettings> bacnetSettingsFrom(const BACnetReading &reading)
 
 BACnetSettings bacnetSettingsToSend(const BACnetSettings &settings)
 {
-    BACnetSettings send = settings;
-    if (!send.options.foreignDevice) {
-        send.options.bbmd = Octets4{};
-        if (send.options.timeToLive == 0)
-            send.options.timeToLive = DefaultTimeToLive;
-    }
-    return send;
+    return withGatesApplied(BACnetRows, settings);
 }
 
 OpResult readUnitConfig(RegisterAccess &access, UnitConfig &out, const TransferProgress &progress)

@@ -31,9 +31,9 @@
 std::optional<NetworkConfig> networkConfigFrom(const NetworkReading &reading);
 std::optional<BACnetSettings> bacnetSettingsFrom(const BACnetReading &reading);
 
-// The BACnet settings as the BACnet page sends them: with foreign-device
-// registration off the BBMD address is sent as zeros and a time to live
-// outside 1 to 65535 as 1800.
+// The BACnet settings as the BACnet page sends them: a setting gated by a
+// switch that is off comes to what its row says (the BBMD address goes as
+// zeros while foreign-device registration is off, for example).
 BACnetSettings bacnetSettingsToSend(const BACnetSettings &settings);
 
 // --- Reading a whole unit ---

@@ -2,95 +2,108 @@
 
 #include "Codecs.h"
 
-#include <cstring>
 
-bool namedBACnetEntry(const SettingRow<BACnetSettings> &row)
+QStringList BACnetEntries::parts(const SettingRow<BACnetSettings> &row) const
 {
-    for (const SettingRow<BACnetSettings> *named :
-         {&DeviceInstanceRow, &DeviceNameRow, &ComparisonRow, &ForeignDeviceRow, &BbmdRow,
-          &TimeToLiveRow})
-        if (std::strcmp(row.id, named->id) == 0)
-            return true;
-    return false;
+    return byRow.value(QLatin1String(row.id));
 }
 
-std::optional<std::uint32_t> deviceInstanceEntry(const QString &text)
+QString BACnetEntries::text(const SettingRow<BACnetSettings> &row) const
 {
-    const EntryRule &rule = DeviceInstanceRow.rule;
-    const std::optional<int> value = entryNumberInRange(text, int(rule.min), int(rule.max));
-    if (!value)
+    return parts(row).join(QLatin1Char('.'));
+}
+
+void BACnetEntries::set(const SettingRow<BACnetSettings> &row, const QString &text)
+{
+    setParts(row, row.codec == Codec::Octets ? text.split(QLatin1Char('.')) : QStringList{text});
+}
+
+void BACnetEntries::setParts(const SettingRow<BACnetSettings> &row, const QStringList &parts)
+{
+    byRow.insert(QLatin1String(row.id), parts);
+}
+
+bool BACnetEntries::isOn(const SettingRow<BACnetSettings> &row) const
+{
+    return text(row) == QLatin1String(row.cliWords.on);
+}
+
+void BACnetEntries::setOn(const SettingRow<BACnetSettings> &row, bool on)
+{
+    set(row, QLatin1String(on ? row.cliWords.on : row.cliWords.off));
+}
+
+BACnetEntries bacnetEntriesFor(const BACnetSettings &settings)
+{
+    BACnetEntries entries;
+    for (const SettingRow<BACnetSettings> &row : BACnetRows)
+        entries.set(row, settingText(row, settings, SettingSurface::Cli));
+    return entries;
+}
+
+bool partHolds(const BACnetParts &parts, const SettingRow<BACnetSettings> &row)
+{
+    if (row.inBlock(Blocks::DeviceObjectId))
+        return parts.instance;
+    if (row.inBlock(Blocks::DeviceObjectName))
+        return parts.name;
+    return parts.options;
+}
+
+namespace {
+
+// An address entry's four octets, each under the row's range; the index of
+// the first refused part otherwise.
+std::optional<Octets4> octetEntries(const QStringList &parts, const EntryRule &rule, int *refused)
+{
+    Octets4 octets{};
+    for (int i = 0; i < 4; ++i) {
+        const std::optional<int> octet =
+            entryNumberInRange(parts.value(i), int(rule.min), int(rule.max));
+        if (!octet) {
+            *refused = i;
+            return std::nullopt;
+        }
+        octets[std::size_t(i)] = std::uint16_t(*octet);
+    }
+    if (parts.size() > 4) {
+        *refused = 3;
         return std::nullopt;
-    return std::uint32_t(*value);
+    }
+    return octets;
 }
 
-std::optional<QByteArray> deviceNameEntry(const QString &text)
-{
-    if (text.size() > DeviceNameRow.rule.max)
-        return std::nullopt;
-    return nameBytes(text);
-}
+} // namespace
 
-std::optional<std::uint16_t> timeToLiveEntry(const QString &text, bool foreignDevice)
-{
-    const EntryRule &rule = TimeToLiveRow.rule;
-    const std::optional<int> value = entryNumberInRange(text, int(rule.min), int(rule.max));
-    if (value)
-        return std::uint16_t(*value);
-    if (foreignDevice)
-        return std::nullopt;
-    return DefaultTimeToLive;
-}
-
-BACnetEntryCheck checkBACnetEntries(const BACnetEntries &entries)
+BACnetEntryCheck checkBACnetEntries(const BACnetEntries &entries, BACnetParts parts)
 {
     BACnetEntryCheck check;
-    BACnetSettings &s = check.settings;
-    const std::optional<std::uint32_t> instance = deviceInstanceEntry(entries.instance);
-    if (!instance) {
-        check.refused = DeviceInstanceRow.rule.refusal;
-        return check;
-    }
-    s.instance = *instance;
-    const std::optional<QByteArray> name = deviceNameEntry(entries.name);
-    if (!name) {
-        check.refused = DeviceNameRow.rule.refusal;
-        return check;
-    }
-    s.name = *name;
-    s.options.newSettingComparison = entries.newSettingComparison;
-    s.options.foreignDevice = entries.foreignDevice;
-    if (entries.foreignDevice) {
-        for (int i = 0; i < 4; ++i) {
-            const EntryRule &rule = BbmdRow.rule;
-            const std::optional<int> octet =
-                entryNumberInRange(entries.bbmd.value(i), int(rule.min), int(rule.max));
-            if (!octet) {
-                check.refused = rule.refusal;
-                check.bbmdIndex = i;
-                return check;
-            }
-            s.options.bbmd[std::size_t(i)] = std::uint16_t(*octet);
-        }
-    }
-    const std::optional<std::uint16_t> ttl =
-        timeToLiveEntry(entries.timeToLive, entries.foreignDevice);
-    if (!ttl) {
-        check.refused = TimeToLiveRow.rule.refusal;
-        return check;
-    }
-    s.options.timeToLive = *ttl;
     for (const SettingRow<BACnetSettings> &row : BACnetRows) {
-        if (namedBACnetEntry(row))
+        if (!partHolds(parts, row))
             continue;
-        // A row whose entry can be refused names its refusal kind (BACnetTable.h).
-        const std::optional<SettingValue> value =
-            settingFromCli(row.codec, row.rule, row.cliWords,
-                           entries.others.value(QLatin1String(row.id)), nullptr);
+        const SettingRow<BACnetSettings> *gate = gateOf(BACnetRows, row);
+        const bool gatedOff = gate && !entries.isOn(*gate);
+        const EntryRule &rule = row.rule;
+        if (gatedOff && rule.whileOff == WhileOff::SentAsZero) {
+            row.set(check.settings, zeroSetting(row.codec));
+            continue;
+        }
+        std::optional<SettingValue> value;
+        if (row.codec == Codec::BoolAsOne || row.codec == Codec::LockWord)
+            value = entries.isOn(row);
+        else if (row.codec == Codec::Octets)
+            value = octetEntries(entries.parts(row), rule, &check.partIndex);
+        else
+            value = settingFromCli(row.codec, rule, row.cliWords, entries.text(row), nullptr);
+        if (!value && gatedOff && rule.whileOff == WhileOff::KeptOrFallback)
+            value = numberSetting(row.codec, rule.fallback);
         if (!value) {
-            check.refused = row.rule.refusal;
+            // A row whose entry can be refused names its refusal kind (BACnetTable.h).
+            check.refused = rule.refusal;
             return check;
         }
-        row.set(s, *value);
+        row.set(check.settings, *value);
     }
+    check.partIndex = -1;
     return check;
 }

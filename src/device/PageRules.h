@@ -18,36 +18,30 @@
 constexpr int OctetMax = 255;
 
 // The address entries' rule (dottedOctets) and the one written form
-// (dottedText) are the codecs'; DefaultTimeToLive and MaxTimeToLive come
-// with the BACnet table.
+// (dottedText) are the codecs'; the BACnet entries' ranges, defaults and
+// refusals come with the BACnet table's rows.
 
-// A device instance from 0 to MaxDeviceInstance.
-std::optional<std::uint32_t> deviceInstanceEntry(const QString &text);
-// The device name's bytes, one per character; nothing when the text holds
-// more than MaxDeviceNameLength characters or a character without a one-byte
-// code (it could not be sent unaltered).
-std::optional<QByteArray> deviceNameEntry(const QString &text);
-// The time to live while registering as a foreign device: a whole number from
-// 1 to 65535, nothing otherwise. While not registering, such a number is kept
-// and anything else silently becomes DefaultTimeToLive.
-std::optional<std::uint16_t> timeToLiveEntry(const QString &text, bool foreignDevice);
-
-// Everything the BACnet page sends, as entered.
+// Everything the BACnet page sends, as entered: each row's entry under its
+// row id, in the text ravelinctl takes for it ("on" or "off" for a switch),
+// an address as its four octets' texts.
 struct BACnetEntries
 {
-    QString instance;
-    QString name;
-    bool newSettingComparison = false;
-    bool foreignDevice = false;
-    QStringList bbmd; // four octets, looked at only while foreignDevice is set
-    QString timeToLive;
-    // The entries of the other BACnet rows, by row id, in the text ravelinctl
-    // takes for them ("on" or "off" for a switch).
-    QMap<QString, QString> others;
+    QMap<QString, QStringList> byRow;
+
+    // The entry's parts: one text, or four for an address.
+    QStringList parts(const SettingRow<BACnetSettings> &row) const;
+    // The entry as one text ("192.0.2.1" for an address).
+    QString text(const SettingRow<BACnetSettings> &row) const;
+    // Sets the entry from one text; an address is split at its dots.
+    void set(const SettingRow<BACnetSettings> &row, const QString &text);
+    void setParts(const SettingRow<BACnetSettings> &row, const QStringList &parts);
+    // A switch's entry.
+    bool isOn(const SettingRow<BACnetSettings> &row) const;
+    void setOn(const SettingRow<BACnetSettings> &row, bool on);
 };
 
-// True for the rows whose entries BACnetEntries names above.
-bool namedBACnetEntry(const SettingRow<BACnetSettings> &row);
+// The entries that show `settings` ("on"/"off", numbers, octets).
+BACnetEntries bacnetEntriesFor(const BACnetSettings &settings);
 
 // BACnetEntry, the entry that stopped a send, is named by the BACnet rows.
 
@@ -55,12 +49,15 @@ struct BACnetEntryCheck
 {
     BACnetSettings settings; // complete only when nothing was refused
     BACnetEntry refused = BACnetEntry::None;
-    int bbmdIndex = -1; // the refused BBMD octet, 0 to 3
+    int partIndex = -1; // the refused part of an address entry, 0 to 3
     bool ok() const { return refused == BACnetEntry::None; }
 };
 
-// Checks the instance, the name, the BBMD octets, the time to live and then
-// the other rows' entries in the table's order, and stops at the first
-// refused entry. While foreign-device
-// registration is off the BBMD address becomes zeros whatever was entered.
-BACnetEntryCheck checkBACnetEntries(const BACnetEntries &entries);
+// Checks each row's entry in the table's order and stops at the first refused
+// one. A row gated by a switch that is off comes to what its rule says (the
+// BBMD address is not checked and becomes zeros; a time to live that is no
+// usable number becomes the default). Rows outside `parts` are not checked
+// and keep their default values (they are not sent).
+BACnetEntryCheck checkBACnetEntries(const BACnetEntries &entries, BACnetParts parts = {});
+// Whether `parts` includes the block of `row`.
+bool partHolds(const BACnetParts &parts, const SettingRow<BACnetSettings> &row);

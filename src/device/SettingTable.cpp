@@ -45,6 +45,28 @@ int codecWidth(Codec codec)
     return 0;
 }
 
+SettingValue zeroSetting(Codec codec)
+{
+    const std::array<std::uint16_t, 16> zeros{};
+    return decodeSetting(codec, zeros.data());
+}
+
+std::optional<long long> settingNumber(const SettingValue &value)
+{
+    if (const auto *word = std::get_if<std::uint16_t>(&value))
+        return *word;
+    if (const auto *instance = std::get_if<std::uint32_t>(&value))
+        return *instance;
+    return std::nullopt;
+}
+
+SettingValue numberSetting(Codec codec, long long n)
+{
+    if (codec == Codec::Instance)
+        return std::uint32_t(n);
+    return std::uint16_t(n);
+}
+
 SettingValue decodeSetting(Codec codec, const std::uint16_t *registers)
 {
     switch (codec) {
@@ -182,22 +204,11 @@ QJsonValue settingCliJson(Codec codec, const SettingValue &value, const SwitchWo
 
 QJsonValue settingFileJson(Codec codec, const SettingValue &value)
 {
-    switch (codec) {
-    case Codec::Word:
-        return int(std::get<std::uint16_t>(value));
-    case Codec::Instance:
-        return qint64(std::get<std::uint32_t>(value));
-    case Codec::BoolAsOne:
-    case Codec::LockWord:
+    // The file holds every switch as true or false, the rest as ravelinctl
+    // gives it.
+    if (codec == Codec::LockWord)
         return std::get<bool>(value);
-    case Codec::Octets:
-    case Codec::Firmware:
-    case Codec::DeviceName:
-    case Codec::ObjectName:
-    case Codec::Mac:
-        break;
-    }
-    return settingText(codec, value, SettingSurface::Cli, {});
+    return settingCliJson(codec, value, {});
 }
 
 std::optional<SettingValue> settingFromCli(Codec codec, const EntryRule &rule,

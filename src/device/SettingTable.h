@@ -19,6 +19,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <variant>
 
 using MacOctets = std::array<std::uint16_t, 6>;
@@ -56,9 +57,18 @@ bool settingFits(Codec codec, const SettingValue &value);
 // the BACnet rows (BACnetTable.h), None (0) first.
 enum class BACnetEntry;
 
+// What a gated entry (see EntryRule) comes to while its switch is off.
+enum class WhileOff
+{
+    Checked,        // checked as always (the relaxed minimum applies in files)
+    SentAsZero,     // not checked, and sent as zero: the unit keeps no value then
+    KeptOrFallback, // a number in range is kept, anything else becomes `fallback`
+};
+
 // What an entry must be. Numbers lie in [min, max]; a name has at most max
 // characters. When `gate` names a switch row of the same table and that
-// switch is off, any number from minWhileOff is taken instead.
+// switch is off, any number from minWhileOff is taken instead from a file,
+// and a typed entry comes to what `whileOff` says.
 struct EntryRule
 {
     long long min = 0;
@@ -66,6 +76,8 @@ struct EntryRule
     BACnetEntry refusal{}; // the page's message for a refused entry; None by default
     const char *gate = nullptr;
     long long minWhileOff = 0;
+    WhileOff whileOff = WhileOff::Checked;
+    long long fallback = 0;
 };
 
 // Words a switch is shown with, off first.
@@ -89,7 +101,7 @@ template <typename S, typename T> struct MemberOf<T S::*>
     using Type = T;
 };
 
-// A data member: member<&BACnetOptions::timeToLive>().
+// A data member: member<&BACnetSettings::instance>().
 template <auto M> constexpr SettingField<typename MemberOf<decltype(M)>::Struct> member()
 {
     using S = typename MemberOf<decltype(M)>::Struct;
@@ -138,50 +150,43 @@ template <typename S> struct SettingRow
     SwitchWords reportWords;            // a switch's words in the report
     const char *reportFormat = nullptr; // "%1 seconds"; the plain text when null
     const char *showLabel = nullptr;
+    // The value in a short phrase, "TTL %1 s": where a sentence or a line
+    // names several settings of a block (a gated row's phrase goes on its
+    // switch's show line while the switch is on).
+    const char *briefFormat = nullptr;
     SettingField<S> access;
 
     constexpr SettingRow(const char *id_, const RegisterBlock &block_, std::uint16_t offset_,
                          Codec codec_)
         : id(id_), block(block_), offset(offset_), codec(codec_)
     {}
-    constexpr SettingRow entry(EntryRule r) const
-    {
-        SettingRow row = *this;
-        row.rule = r;
-        return row;
-    }
+    constexpr SettingRow entry(EntryRule r) const { return with<&SettingRow::rule>(r); }
     constexpr SettingRow cli(const char *key, SwitchWords words = {}) const
     {
-        SettingRow row = *this;
-        row.cliKey = key;
-        row.cliWords = words;
-        return row;
+        return with<&SettingRow::cliKey>(key).template with<&SettingRow::cliWords>(words);
     }
-    constexpr SettingRow file(const char *key) const
-    {
-        SettingRow row = *this;
-        row.fileKey = key;
-        return row;
-    }
+    constexpr SettingRow file(const char *key) const { return with<&SettingRow::fileKey>(key); }
     constexpr SettingRow report(const char *label, SwitchWords words = {},
                                 const char *format = nullptr) const
     {
-        SettingRow row = *this;
-        row.reportLabel = label;
-        row.reportWords = words;
-        row.reportFormat = format;
-        return row;
+        return with<&SettingRow::reportLabel>(label)
+            .template with<&SettingRow::reportWords>(words)
+            .template with<&SettingRow::reportFormat>(format);
     }
     constexpr SettingRow show(const char *label) const
     {
-        SettingRow row = *this;
-        row.showLabel = label;
-        return row;
+        return with<&SettingRow::showLabel>(label);
     }
-    constexpr SettingRow field(SettingField<S> f) const
+    constexpr SettingRow brief(const char *format) const
+    {
+        return with<&SettingRow::briefFormat>(format);
+    }
+    constexpr SettingRow field(SettingField<S> f) const { return with<&SettingRow::access>(f); }
+    // A copy of the row with one part set.
+    template <auto Part, typename T> constexpr SettingRow with(T value) const
     {
         SettingRow row = *this;
-        row.access = f;
+        row.*Part = value;
         return row;
     }
 
@@ -251,6 +256,46 @@ const SettingRow<S> *rowWithId(const SettingTable<S, N> &rows, const char *id)
     return nullptr;
 }
 
+// The switch row that gates `row`, or null when nothing does.
+template <typename S, std::size_t N>
+const SettingRow<S> *gateOf(const SettingTable<S, N> &rows, const SettingRow<S> &row)
+{
+    return row.rule.gate ? rowWithId(rows, row.rule.gate) : nullptr;
+}
+
+// True when `row` is gated by a switch that is off in `value`.
+template <typename S, std::size_t N>
+bool gatedOff(const SettingTable<S, N> &rows, const SettingRow<S> &row, const S &value)
+{
+    const SettingRow<S> *gate = gateOf(rows, row);
+    return gate && !std::get<bool>(gate->get(value));
+}
+
+// The value a setting of `codec` has when all its registers are 0.
+SettingValue zeroSetting(Codec codec);
+// A number setting's value (Word, Instance, Firmware), or nothing.
+std::optional<long long> settingNumber(const SettingValue &value);
+// `n` as a value of the number codec `codec`.
+SettingValue numberSetting(Codec codec, long long n);
+
+// What `value` sends: every gated row whose switch is off comes to what its
+// rule says (zeros, or its fallback in place of a number below its minimum).
+template <typename S, std::size_t N> S withGatesApplied(const SettingTable<S, N> &rows, S value)
+{
+    for (const SettingRow<S> &row : rows) {
+        if (!gatedOff(rows, row, value))
+            continue;
+        if (row.rule.whileOff == WhileOff::SentAsZero) {
+            row.set(value, zeroSetting(row.codec));
+        } else if (row.rule.whileOff == WhileOff::KeptOrFallback) {
+            const std::optional<long long> n = settingNumber(row.get(value));
+            if (n && *n < row.rule.min)
+                row.set(value, numberSetting(row.codec, row.rule.fallback));
+        }
+    }
+    return value;
+}
+
 // --- Texts ---
 
 // Where a value is shown; each has its own words for a few codecs.
@@ -269,6 +314,12 @@ QString settingText(const SettingRow<S> &row, const S &value, SettingSurface sur
     const SwitchWords &words = surface == SettingSurface::Report ? row.reportWords : row.cliWords;
     return settingText(row.codec, row.get(value), surface, words,
                        surface == SettingSurface::Report ? row.reportFormat : nullptr);
+}
+
+// The row's short phrase ("TTL 1800 s").
+template <typename S> QString briefText(const SettingRow<S> &row, const S &value)
+{
+    return QString::fromLatin1(row.briefFormat).arg(settingText(row, value, SettingSurface::Cli));
 }
 
 // The value in ravelinctl's JSON output.

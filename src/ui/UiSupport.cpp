@@ -60,24 +60,41 @@ void setMessageInterceptor(MessageInterceptor function)
     interceptor() = std::move(function);
 }
 
-MsgAnswer BeepMessageDlg(const QString &text, MsgKind kind, MsgButtons buttons)
+namespace {
+ReasonInterceptor &reasonInterceptor()
+{
+    static ReasonInterceptor function;
+    return function;
+}
+} // namespace
+
+void setReasonInterceptor(ReasonInterceptor function)
+{
+    reasonInterceptor() = std::move(function);
+}
+
+MsgAnswer BeepMessageDlg(const QString &text, MsgKind kind, MsgButtons buttons,
+                         const QString &reason)
 {
     // Qt offers one system sound; every kind uses it.
     if (!interceptor())
         QApplication::beep();
-    return MessageDlg(text, kind, buttons);
+    return MessageDlg(text, kind, buttons, reason);
 }
 
-MsgAnswer MessageDlg(const QString &text, MsgKind kind, MsgButtons buttons)
+MsgAnswer MessageDlg(const QString &text, MsgKind kind, MsgButtons buttons, const QString &reason)
 {
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (!reason.isEmpty() && reasonInterceptor())
+        reasonInterceptor()(shown, reason);
     if (interceptor())
         return interceptor()(shown, kind, buttons);
     QMessageBox box(iconFor(kind), titleFor(kind), shown,
                     buttons == MsgButtons::YesNo ? QMessageBox::Yes | QMessageBox::No
                                                  : QMessageBox::Ok,
                     QApplication::activeWindow());
+    box.setInformativeText(reason);
     QPushButton *restartNow = nullptr;
     if (buttons == MsgButtons::OkRestartNow) {
         restartNow = box.addButton(QStringLiteral("Restart Now"), QMessageBox::AcceptRole);

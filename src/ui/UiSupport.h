@@ -35,14 +35,22 @@ enum class MsgAnswer
 // Plays the kind's sound and shows a modal message box; returns the button
 // pressed. "\r" in text starts a new line. Every message of the tool goes
 // through here.
-MsgAnswer BeepMessageDlg(const QString &text, MsgKind kind, MsgButtons buttons);
+// `reason`, when given, is shown on its own line below the text (what went
+// wrong, in the words of ravelinctl); the text itself stays as it is.
+MsgAnswer BeepMessageDlg(const QString &text, MsgKind kind, MsgButtons buttons,
+                         const QString &reason = QString());
 // The same box without the sound.
-MsgAnswer MessageDlg(const QString &text, MsgKind kind, MsgButtons buttons);
+MsgAnswer MessageDlg(const QString &text, MsgKind kind, MsgButtons buttons,
+                     const QString &reason = QString());
 
 // Replaces the modal box (and the sound): tests record messages and answer them,
 // the screenshot run prints them. An empty function restores the real box.
 using MessageInterceptor = std::function<MsgAnswer(const QString &, MsgKind, MsgButtons)>;
 void setMessageInterceptor(MessageInterceptor interceptor);
+// Sees the reason line of every box that has one, just before the box's text
+// goes to the message interceptor (or the box is shown).
+using ReasonInterceptor = std::function<void(const QString &text, const QString &reason)>;
+void setReasonInterceptor(ReasonInterceptor interceptor);
 
 // Processes window events for the given time, measured on a monotonic clock.
 // Timers, painting and input are served meanwhile.

@@ -288,7 +288,7 @@ void TestConfigFiles::openedFileIsWhatThePagesSend()
     QVERIFY(b.form->g50Page()->holdsAllEntries());
     const BACnetPage &bacnet = *b.form->bacnetPage();
     QCOMPARE(bacnet.holdsAllEntries(), identity);
-    QCOMPARE(bacnet.entries().instance, identity ? "4242" : "");
+    QCOMPARE(bacnet.entries().text(DeviceInstanceRow), identity ? "4242" : "");
     const std::map<int, QString> names = b.form->namesPage()->entries();
     QCOMPARE(names.size(), std::size_t(100));
     QCOMPARE(names.at(3), "Boiler");

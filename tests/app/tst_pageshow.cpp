@@ -157,12 +157,13 @@ void TestPageShow::bacnet()
     page.show(reading, hold);
 
     const BACnetEntries entries = page.entries();
-    QCOMPARE(entries.instance, withIdentity ? QString::number(instance) : QString());
-    QCOMPARE(entries.name, withIdentity ? QStringLiteral("Plant r\u00F6om") : QString());
-    QVERIFY(entries.newSettingComparison);
-    QCOMPARE(entries.foreignDevice, foreignDevice);
-    QCOMPARE(entries.bbmd, (QStringList{"010", "000", "000", "007"}));
-    QCOMPARE(entries.timeToLive, "600");
+    QCOMPARE(entries.text(DeviceInstanceRow), withIdentity ? QString::number(instance) : QString());
+    QCOMPARE(entries.text(DeviceNameRow),
+             withIdentity ? QStringLiteral("Plant r\u00F6om") : QString());
+    QVERIFY(entries.isOn(ComparisonRow));
+    QCOMPARE(entries.isOn(ForeignDeviceRow), foreignDevice);
+    QCOMPARE(entries.parts(BbmdRow), (QStringList{"010", "000", "000", "007"}));
+    QCOMPARE(entries.text(TimeToLiveRow), "600");
     QCOMPARE(page.Label26->isVisibleTo(&page), invalidShown);
     // The BBMD panel follows the registration box, as after a get.
     QCOMPARE(page.Panel2->isEnabledTo(&page), foreignDevice);

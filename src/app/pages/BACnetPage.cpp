@@ -1,6 +1,7 @@
 #include "BACnetPage.h"
 
 #include "Codecs.h"
+#include "Outcome.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
@@ -16,16 +17,36 @@
 #include <QPushButton>
 #include <QToolTip>
 
+#include <algorithm>
+
 using namespace PageKit;
 
 namespace {
+// The message that refuses an entry, by the kind of entry its row names.
+QString refusalText(BACnetEntry refused)
+{
+    switch (refused) {
+    case BACnetEntry::Instance:
+        return QStringLiteral("Unable To Send New BACnet Configuration Due To Invalid Device ID.");
+    case BACnetEntry::Name:
+        // A name is sent as one byte per character and never altered on the way.
+        return QStringLiteral(
+            "Unable To Send New BACnet Configuration Due To Invalid Device Name.\rThe Name Takes Up "
+            "To 19 Characters, Each With A Single-Byte (Latin-1) Code.");
+    case BACnetEntry::Bbmd:
+        return QStringLiteral(
+            "Unable To Send New BACnet configuration Due To Invalid BBMD Address.");
+    case BACnetEntry::TimeToLive:
+        return QStringLiteral("Unable To Send New BACnet Configuration Due To Invalid TTL Entry.");
+    case BACnetEntry::None:
+        break;
+    }
+    return QString();
+}
+
 const QString CheckBox1Hint = QStringLiteral(
     "Tick If You Want To Enable The Comparison Between\nThe Current Setting And The New "
     "Setting.\nEnabling Prevents The G50 From Being Continuously\nUpdated With The Same Value.");
-// A name is sent as one byte per character and never altered on the way.
-const QString InvalidNameText = QStringLiteral(
-    "Unable To Send New BACnet Configuration Due To Invalid Device Name.\rThe Name Takes Up To "
-    "19 Characters, Each With A Single-Byte (Latin-1) Code.");
 } // namespace
 
 BACnetPage::BACnetPage(PageHost &host, QWidget *parent) : SessionPage(host, parent)
@@ -58,6 +79,13 @@ BACnetPage::BACnetPage(PageHost &host, QWidget *parent) : SessionPage(host, pare
     Edit28 = edit(Panel2, QStringLiteral("Edit28"), 5, QRect(140, 40, 55, 23));
     label(Panel2, QStringLiteral("seconds"), QRect(202, 43, 80, 17));
 
+    m_rowEntries = {{&DeviceInstanceRow, {Edit21}},
+                    {&DeviceNameRow, {Edit22}},
+                    {&ComparisonRow, {CheckBox1}},
+                    {&ForeignDeviceRow, {CheckBox2}},
+                    {&BbmdRow, {bbmdBoxes.begin(), bbmdBoxes.end()}},
+                    {&TimeToLiveRow, {Edit28}}};
+
     const GetSendPair pair = getSendButtons(group, 3, 4);
     Button3 = pair.get;
     Button4 = pair.send;
@@ -66,14 +94,18 @@ BACnetPage::BACnetPage(PageHost &host, QWidget *parent) : SessionPage(host, pare
     connect(Button3, &QPushButton::clicked, this, &BACnetPage::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &BACnetPage::Button4Click);
     connect(CheckBox2, &QCheckBox::toggled, this, &BACnetPage::CheckBox2Click);
-    for (QLineEdit *box :
-         {Edit21, Edit22, Edit28, bbmdBoxes[0], bbmdBoxes[1], bbmdBoxes[2], bbmdBoxes[3]}) {
-        holdOnEdit(box);
-        connect(box, &QLineEdit::textChanged, this, &BACnetPage::BACnetChange);
-    }
-    holdOnEdit(CheckBox1);
-    holdOnEdit(CheckBox2);
-    connect(CheckBox1, &QCheckBox::toggled, this, &BACnetPage::BACnetChange);
+    for (const RowEntry &entry : m_rowEntries)
+        for (QWidget *widget : entry.widgets) {
+            if (auto *box = qobject_cast<QLineEdit *>(widget)) {
+                holdOnEdit(box);
+                connect(box, &QLineEdit::textChanged, this, &BACnetPage::BACnetChange);
+            } else if (auto *check = qobject_cast<QCheckBox *>(widget)) {
+                holdOnEdit(check);
+                // CheckBox2's own handling marks the page unsent.
+                if (check != CheckBox2)
+                    connect(check, &QCheckBox::toggled, this, &BACnetPage::BACnetChange);
+            }
+        }
 
     CheckBox1->setToolTip(CheckBox1Hint);
     for (QCheckBox *box : {CheckBox1, CheckBox2}) {
@@ -90,15 +122,53 @@ BACnetPage::BACnetPage(PageHost &host, QWidget *parent) : SessionPage(host, pare
 
     host.scheduler().setHandler(Request::GetBACnet, [this] { GetBACnetSettings(); });
     host.scheduler().setHandler(Request::SendBACnet, [this] { SendBACnetSettings(); });
+
+    // Each entry box's range, from the setting table's entry rules.
+    const auto range = [](const EntryRule &rule) {
+        return QStringLiteral("%1 to %2").arg(rule.min).arg(rule.max);
+    };
+    Edit21->setToolTip(QStringLiteral("Device ID: ") + range(DeviceInstanceRow.rule));
+    Edit22->setToolTip(
+        QStringLiteral("Device name: up to %1 characters").arg(DeviceNameRow.rule.max));
+    for (QLineEdit *box : bbmdBoxes)
+        box->setToolTip(range(BbmdRow.rule));
+    Edit28->setToolTip(QStringLiteral("Time to live: %1 seconds").arg(range(TimeToLiveRow.rule)));
 }
 
 void BACnetPage::resetDisplay()
 {
-    for (QLineEdit *box :
-         {bbmdBoxes[0], bbmdBoxes[1], bbmdBoxes[2], bbmdBoxes[3], Edit21, Edit22, Edit28})
-        box->clear();
-    CheckBox1->setChecked(false);
-    CheckBox2->setChecked(false);
+    for (const RowEntry &entry : m_rowEntries)
+        for (QWidget *widget : entry.widgets)
+            if (auto *box = qobject_cast<QLineEdit *>(widget))
+                box->clear();
+    for (const RowEntry &entry : m_rowEntries)
+        for (QWidget *widget : entry.widgets)
+            if (auto *check = qobject_cast<QCheckBox *>(widget))
+                check->setChecked(false);
+}
+
+QList<const QWidget *> BACnetPage::entryWidgets() const
+{
+    QList<const QWidget *> widgets;
+    for (const RowEntry &entry : m_rowEntries)
+        for (const QWidget *widget : entry.widgets)
+            widgets << widget;
+    return widgets;
+}
+
+bool BACnetPage::holdsBlock(const RegisterBlock &block, const BACnetEntries &entries) const
+{
+    for (const RowEntry &entry : m_rowEntries) {
+        const SettingRow<BACnetSettings> &row = *entry.row;
+        if (!row.inBlock(block))
+            continue;
+        const SettingRow<BACnetSettings> *gate = gateOf(BACnetRows, row);
+        if (gate && !entries.isOn(*gate) && row.rule.whileOff == WhileOff::SentAsZero)
+            continue;
+        if (!holdsAll(entry.widgets))
+            return false;
+    }
+    return true;
 }
 
 void BACnetPage::applyFirmwareGates(int version)
@@ -153,62 +223,65 @@ void BACnetPage::CheckBox1MouseMove(QWidget *box, const QPoint &globalPos)
 void BACnetPage::show(const BACnetReading &reading, Hold hold)
 {
     const Loading loading(*this);
-    const bool holding = hold == Hold::Shown;
-    if (reading.instance) {
-        Edit21->setText(QString::number(*reading.instance));
-        Label26->setVisible(!isValidDeviceInstance(*reading.instance));
-        if (holding)
-            holdValue(Edit21);
-    }
-    if (reading.name) {
-        Edit22->setText(nameText(*reading.name));
-        if (holding)
-            holdValue(Edit22);
-    }
-    if (const std::optional<BACnetOptions> &options = reading.options) {
-        CheckBox1->setChecked(options->newSettingComparison);
-        // A change runs CheckBox2Click, which enables Panel2 to match, even
-        // where the firmware keeps CheckBox2 itself disabled.
-        CheckBox2->setChecked(options->foreignDevice);
-        for (std::size_t i = 0; i < bbmdBoxes.size(); ++i)
-            bbmdBoxes[i]->setText(octetText(options->bbmd[i]));
-        Edit28->setText(QString::number(options->timeToLive));
-        if (holding) {
-            holdValues({CheckBox1, CheckBox2, Edit28});
-            holdValues(bbmdBoxes);
+    const BACnetSettings settings{reading.instance.value_or(0), reading.name.value_or(QByteArray()),
+                                  reading.options.value_or(BACnetOptions())};
+    const auto arrived = [&reading](const SettingRow<BACnetSettings> &row) {
+        return row.inBlock(Blocks::DeviceObjectId)     ? reading.instance.has_value()
+               : row.inBlock(Blocks::DeviceObjectName) ? reading.name.has_value()
+                                                       : reading.options.has_value();
+    };
+    for (const RowEntry &entry : m_rowEntries) {
+        const SettingRow<BACnetSettings> &row = *entry.row;
+        if (!arrived(row))
+            continue;
+        const SettingValue value = row.get(settings);
+        if (row.codec == Codec::Octets) {
+            // The octet boxes show three digits each.
+            const Octets4 &octets = std::get<Octets4>(value);
+            for (int i = 0; i < entry.widgets.size(); ++i)
+                static_cast<QLineEdit *>(entry.widgets[i])
+                    ->setText(octetText(octets[std::size_t(i)]));
+        } else if (auto *check = qobject_cast<QCheckBox *>(entry.widgets.first())) {
+            // CheckBox2's change runs CheckBox2Click, which enables Panel2 to
+            // match, even where the firmware keeps CheckBox2 itself disabled.
+            check->setChecked(std::get<bool>(value));
+        } else {
+            static_cast<QLineEdit *>(entry.widgets.first())
+                ->setText(settingText(row, settings, SettingSurface::Cli));
         }
+        if (hold == Hold::Shown)
+            holdValues(entry.widgets);
     }
+    if (reading.instance)
+        Label26->setVisible(!isValidDeviceInstance(*reading.instance));
 }
 
 BACnetEntries BACnetPage::entries() const
 {
     BACnetEntries entries;
-    entries.instance = Edit21->text();
-    entries.name = Edit22->text();
-    entries.newSettingComparison = CheckBox1->isChecked();
-    entries.foreignDevice = CheckBox2->isChecked();
-    for (const QLineEdit *box : bbmdBoxes)
-        entries.bbmd << box->text();
-    entries.timeToLive = Edit28->text();
+    for (const RowEntry &entry : m_rowEntries) {
+        if (const auto *check = qobject_cast<const QCheckBox *>(entry.widgets.first())) {
+            entries.setOn(*entry.row, check->isChecked());
+            continue;
+        }
+        QStringList parts;
+        for (const QWidget *widget : entry.widgets)
+            parts << static_cast<const QLineEdit *>(widget)->text();
+        entries.setParts(*entry.row, parts);
+    }
     return entries;
 }
 
 bool BACnetPage::holdsAllEntries() const
 {
-    return holdsAll({Edit21, Edit22, CheckBox1, CheckBox2, Edit28}) && holdsAll(bbmdBoxes);
+    return holdsAll(entryWidgets());
 }
 
 bool BACnetPage::editTo(const BACnetReading &reading)
 {
-    const auto texts = [this] {
-        const BACnetEntries e = entries();
-        return QStringList{e.instance, e.name, QString::number(e.newSettingComparison),
-                           QString::number(e.foreignDevice), e.timeToLive}
-               << e.bbmd;
-    };
-    const QStringList before = texts();
+    const BACnetEntries before = entries();
     show(reading, Hold::Shown);
-    if (texts() == before)
+    if (entries().byRow == before.byRow)
         return false;
     markUnsent();
     return true;
@@ -221,49 +294,34 @@ void BACnetPage::GetBACnetSettings()
     const OpResult op = readBACnetSettings(m_host.access(), reading);
     // Whatever arrived before a failed block is shown.
     show(reading, Hold::Shown);
+    if (reading.instance || reading.name)
+        emit deviceIdentityRead(reading.instance ? qint64(*reading.instance) : -1,
+                                reading.name ? Edit22->text() : QString());
     finishRequest(Finish::Get, op.ok(), QString(),
-                  QStringLiteral("Error Retrieving BACnet Settings."));
+                  QStringLiteral("Error Retrieving BACnet Settings."), describe(op));
 }
 
 void BACnetPage::SendBACnetSettings()
 {
     const QString errorText = QStringLiteral("Error Transmitting BACnet Settings.");
-    // A block is written only when the page holds all of it; the BBMD boxes
-    // count only while they are sent.
+    // A block is written only when the page holds all of it; an entry sent
+    // as zeros while its switch is off does not count then.
+    const BACnetEntries entries = this->entries();
     BACnetParts parts;
-    parts.instance = holds(Edit21);
-    parts.name = holds(Edit22);
-    parts.options = holdsAll({CheckBox1, CheckBox2, Edit28}) &&
-                    (!CheckBox2->isChecked() || holdsAll(bbmdBoxes));
+    parts.instance = holdsBlock(Blocks::DeviceObjectId, entries);
+    parts.name = holdsBlock(Blocks::DeviceObjectName, entries);
+    parts.options = holdsBlock(Blocks::BACnetOptions, entries);
     if (!parts.instance && !parts.name && !parts.options)
         return refuseUnheld();
-    BACnetEntries entries = this->entries();
-    // A block left out is not checked either: it stands in with a value
-    // that passes and is never sent.
-    if (!parts.instance)
-        entries.instance = QStringLiteral("0");
-    if (!parts.name)
-        entries.name.clear();
-    entries.foreignDevice = parts.options && entries.foreignDevice;
-    if (!parts.options)
-        entries.timeToLive.clear();
-    // Everything is checked before anything is written.
-    const BACnetEntryCheck check = checkBACnetEntries(entries);
-    switch (check.refused) {
-    case BACnetEntry::None:
-        break;
-    case BACnetEntry::Instance:
-        return refuseEntry(Edit21, QStringLiteral("Unable To Send New BACnet Configuration Due To "
-                                                  "Invalid Device ID."));
-    case BACnetEntry::Name:
-        return refuseEntry(Edit22, InvalidNameText);
-    case BACnetEntry::Bbmd:
-        return refuseEntry(bbmdBoxes[std::size_t(check.bbmdIndex)],
-                           QStringLiteral("Unable To Send New BACnet configuration Due To Invalid "
-                                          "BBMD Address."));
-    case BACnetEntry::TimeToLive:
-        return refuseEntry(Edit28, QStringLiteral("Unable To Send New BACnet Configuration Due To "
-                                                  "Invalid TTL Entry."));
+    // Everything is checked before anything is written; a block left out is
+    // neither checked nor sent.
+    const BACnetEntryCheck check = checkBACnetEntries(entries, parts);
+    if (!check.ok()) {
+        for (const RowEntry &entry : m_rowEntries)
+            if (entry.row->rule.refusal == check.refused)
+                return refuseEntry(qobject_cast<QLineEdit *>(
+                                       entry.widgets.value(std::max(check.partIndex, 0))),
+                                   refusalText(check.refused));
     }
     if (!confirmUnit(errorText))
         return;
@@ -279,5 +337,6 @@ void BACnetPage::SendBACnetSettings()
                                   "these changes to take effect.");
     if (!leftOut.isEmpty())
         sent += QLatin1Char('\r') + leftOutLine(leftOut);
-    finishSendBeforeRestart(op.ok(), sent, errorText, sentBACnetSettings(check.settings, parts));
+    finishSendBeforeRestart(op.ok(), sent, errorText, describe(op),
+                            sentBACnetSettings(check.settings, parts));
 }

@@ -7,7 +7,10 @@
 #include "SessionPage.h"
 #include "UnitOps.h"
 
+#include <QList>
+
 #include <array>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -24,6 +27,12 @@ public:
     // Foreign-device registration exists from version 1.21 on.
     void applyFirmwareGates(int version) override;
 
+signals:
+    // A get read the Device ID or name: the instance (-1 when not read) and
+    // the name as shown (empty when not read).
+    void deviceIdentityRead(qint64 instance, const QString &name);
+
+public:
     void GetBACnetSettings();
     void SendBACnetSettings();
     void Button3Click();
@@ -61,6 +70,20 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Each BACnet row's entry on this page: a check box, a line edit, or the
+    // four octet boxes of an address.
+    struct RowEntry
+    {
+        const SettingRow<BACnetSettings> *row;
+        QList<QWidget *> widgets;
+    };
+    QList<const QWidget *> entryWidgets() const;
+    // The block of each row is sent only when the page holds every entry of
+    // it that is sent (an entry sent as zeros while its switch is off does
+    // not count then).
+    bool holdsBlock(const RegisterBlock &block, const BACnetEntries &entries) const;
+
+    std::vector<RowEntry> m_rowEntries;
     // The firmware registers as a foreign device (1.21 on); Panel2 is usable
     // only then.
     bool m_foreignDeviceAllowed = true;

@@ -1,19 +1,27 @@
 #include "ConnectionPage.h"
 
 #include "Codecs.h"
+#include "DottedQuad.h"
 #include "PageKit.h"
+#include "RecentUnits.h"
 #include "SerialLink.h"
 #include "UiSupport.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
 #include <QFrame>
 #include <QGroupBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QStyle>
 #include <QToolButton>
+#include <QValidator>
 
 using namespace PageKit;
 
@@ -53,7 +61,52 @@ QToolButton *connectButton(QWidget *parent, const QString &name, const QString &
     return b;
 }
 
+// An address box takes up to three characters as before; text that holds a
+// whole address (a paste or a drop) fills every box instead, and anything
+// else longer is refused.
+class AddressBoxValidator : public QValidator
+{
+public:
+    AddressBoxValidator(ConnectionPage *page, QObject *parent) : QValidator(parent), m_page(page) {}
+    State validate(QString &input, int &) const override
+    {
+        if (input.size() <= 3 && !input.contains(QLatin1Char('.')) &&
+            !input.contains(QLatin1Char(':')))
+            return Acceptable;
+        if (const std::optional<AddressEntry> entry = parseAddressEntry(input)) {
+            // Not inside the box's own edit: once it has refused the text.
+            QMetaObject::invokeMethod(
+                m_page, [page = m_page, e = *entry] { page->showAddress(e); },
+                Qt::QueuedConnection);
+        }
+        return Invalid;
+    }
+
+private:
+    ConnectionPage *m_page;
+};
+
 } // namespace
+
+std::optional<AddressEntry> parseAddressEntry(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    AddressEntry entry;
+    QString address = trimmed;
+    const qsizetype colon = trimmed.indexOf(QLatin1Char(':'));
+    if (colon >= 0) {
+        // Decimal digits only after the colon, as a URL writes a port.
+        const std::optional<int> port = parseNumberText(QStringView(trimmed).mid(colon + 1),
+                                                        NumberRules{false, false, false, 5});
+        if (!port || *port < 1 || *port > 65535)
+            return std::nullopt;
+        entry.port = std::uint16_t(*port);
+        address = trimmed.left(colon);
+    }
+    if (parseDottedQuad(address, StrictAddressRules, entry.octets) != DottedQuadResult::Good)
+        return std::nullopt;
+    return entry;
+}
 
 ConnectionPage::ConnectionPage(PageHost &host, ConnectionHost &connection, QWidget *parent)
     : SessionPage(host, parent), m_connection(connection)
@@ -85,6 +138,33 @@ ConnectionPage::ConnectionPage(PageHost &host, ConnectionHost &connection, QWidg
     addressBoxes = octetRow(group, QString(), 23, 160, 112);
     Button8 =
         button(group, QStringLiteral("Button8"), QStringLiteral("Ping"), QRect(296, 158, 58, 27));
+    label(group, QStringLiteral("Port"), QRect(112, 191, 40, 17));
+    portBox = edit(group, QStringLiteral("PortEdit"), 5, QRect(157, 188, 45, 23));
+    recentList = new QListWidget(group);
+    recentList->setObjectName(QStringLiteral("RecentUnits"));
+    recentList->setGeometry(16, 216, 272, 66);
+    recentList->setContextMenuPolicy(Qt::ActionsContextMenu);
+    removeRecentButton = button(group, QStringLiteral("RemoveRecent"), QStringLiteral("Remove"),
+                                QRect(296, 216, 58, 27));
+    auto *removeAction = new QAction(QStringLiteral("Remove"), recentList);
+    recentList->addAction(removeAction);
+    connect(removeAction, &QAction::triggered, this, &ConnectionPage::removeCurrentRecent);
+    connect(removeRecentButton, &QPushButton::clicked, this, &ConnectionPage::removeCurrentRecent);
+    connect(recentList, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem *item) { connectRecent(recentList->row(item)); });
+    recentList->installEventFilter(this);
+    for (QLineEdit *box : addressBoxes) {
+        box->setValidator(new AddressBoxValidator(this, box));
+        box->installEventFilter(this);
+        connect(box, &QLineEdit::returnPressed, BitBtn2, &QToolButton::click);
+        box->setToolTip(QStringLiteral("0 to 255; \".\" or space moves to the next box, a pasted "
+                                       "a.b.c.d or a.b.c.d:port fills them all"));
+    }
+    connect(portBox, &QLineEdit::returnPressed, BitBtn2, &QToolButton::click);
+    portBox->setToolTip(QStringLiteral("TCP port 1 to 65535: 502 unless the unit is reached "
+                                       "through a port forward"));
+    recentList->setToolTip(QStringLiteral("Units reached lately: click (or Enter) to connect, "
+                                          "Delete to remove"));
 
     connect(BitBtn1, &QToolButton::clicked, this, [this] { m_connection.BitBtn1Click(); });
     connect(BitBtn2, &QToolButton::clicked, this, [this] { m_connection.BitBtn2Click(); });
@@ -141,6 +221,118 @@ void ConnectionPage::resetDisplay()
     const std::array<int, 4> octets = m_connection.ipOctets();
     for (int i = 0; i < 4; ++i)
         addressBoxes[size_t(i)]->setText(octetText(octets[size_t(i)]));
+    portBox->setText(QString::number(m_connection.tcpPortSetting()));
+    showRecentUnits();
+}
+
+std::optional<std::uint16_t> ConnectionPage::tcpPortEntry() const
+{
+    const int port = parseEntryNumber(portBox->text());
+    if (port < 1 || port > 65535)
+        return std::nullopt;
+    return std::uint16_t(port);
+}
+
+void ConnectionPage::showAddress(const AddressEntry &entry)
+{
+    for (int i = 0; i < 4; ++i)
+        addressBoxes[size_t(i)]->setText(QString::number(entry.octets[size_t(i)]));
+    if (entry.port)
+        portBox->setText(QString::number(*entry.port));
+    addressBoxes[3]->setFocus();
+}
+
+void ConnectionPage::showRecentUnits()
+{
+    const int current = recentList->currentRow();
+    recentList->clear();
+    for (const RecentUnit &unit : m_connection.recentUnits().units()) {
+        recentList->addItem(unit.text());
+        // The list is narrow: the whole line shows on hovering.
+        recentList->item(recentList->count() - 1)->setToolTip(unit.text());
+    }
+    recentList->setCurrentRow(std::min(current, recentList->count() - 1));
+    removeRecentButton->setEnabled(recentList->count() > 0);
+}
+
+void ConnectionPage::connectRecent(int index)
+{
+    const QList<RecentUnit> &units = m_connection.recentUnits().units();
+    if (index < 0 || index >= units.size())
+        return;
+    const RecentUnit unit = units[index];
+    if (unit.serial()) {
+        const QString name = QStringLiteral("COM%1").arg(unit.comPort);
+        if (ComboBox1->findText(name) < 0) {
+            ComboBox1->addItem(name);
+            refreshPortTooltips();
+        }
+        ComboBox1->setCurrentIndex(ComboBox1->findText(name));
+        m_connection.setComPort(unit.comPort, true);
+        BitBtn1->setEnabled(true);
+        m_connection.BitBtn1Click();
+        return;
+    }
+    if (const std::optional<AddressEntry> entry = parseAddressEntry(unit.address)) {
+        AddressEntry withPort = *entry;
+        withPort.port = unit.tcpPort;
+        showAddress(withPort);
+        m_connection.BitBtn2Click();
+    }
+}
+
+void ConnectionPage::removeCurrentRecent()
+{
+    const int row = recentList->currentRow();
+    if (row < 0)
+        return;
+    m_connection.removeRecentUnit(row);
+    showRecentUnits();
+}
+
+bool ConnectionPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return SessionPage::eventFilter(watched, event);
+    const auto &key = static_cast<const QKeyEvent &>(*event);
+    if (watched == recentList) {
+        if (key.key() == Qt::Key_Delete) {
+            removeCurrentRecent();
+            return true;
+        }
+        if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
+            connectRecent(recentList->currentRow());
+            return true;
+        }
+        return false;
+    }
+    auto *box = qobject_cast<QLineEdit *>(watched);
+    if (box && addressKey(box, key))
+        return true;
+    return SessionPage::eventFilter(watched, event);
+}
+
+bool ConnectionPage::addressKey(QLineEdit *box, const QKeyEvent &key)
+{
+    if (key.matches(QKeySequence::Paste))
+        return pasteAddress(QApplication::clipboard()->text());
+    if (key.text() != QLatin1String(".") && key.text() != QLatin1String(" "))
+        return false;
+    const auto at = std::find(addressBoxes.begin(), addressBoxes.end(), box);
+    if (at != addressBoxes.end() && at + 1 != addressBoxes.end()) {
+        (*(at + 1))->setFocus();
+        (*(at + 1))->selectAll();
+    }
+    return true; // neither character belongs in a box
+}
+
+bool ConnectionPage::pasteAddress(const QString &text)
+{
+    const std::optional<AddressEntry> entry = parseAddressEntry(text);
+    if (!entry)
+        return false; // the box judges it as any other text
+    showAddress(*entry);
+    return true;
 }
 
 void ConnectionPage::resetPortList()

@@ -1,6 +1,7 @@
 #include "G50Page.h"
 
 #include "Codecs.h"
+#include "Outcome.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
@@ -40,6 +41,7 @@ G50Page::G50Page(PageHost &host, QWidget *parent) : SessionPage(host, parent)
     for (QLineEdit *box : boxes) {
         holdOnEdit(box);
         connect(box, &QLineEdit::textChanged, this, &G50Page::G50Change);
+        box->setToolTip(QStringLiteral("0 to %1").arg(OctetMax));
     }
 
     host.scheduler().setHandler(Request::GetG50, [this] { GetG50Settings(); });
@@ -120,8 +122,8 @@ void G50Page::GetG50Settings()
     const OpResult op = readG50Address(m_host.access(), address);
     if (address)
         show(*address, Hold::Shown);
-    finishRequest(Finish::Get, op.ok(), QString(),
-                  QStringLiteral("Error Retrieving G50 Settings."));
+    finishRequest(Finish::Get, op.ok(), QString(), QStringLiteral("Error Retrieving G50 Settings."),
+                  describe(op));
 }
 
 void G50Page::SendG50Settings()
@@ -142,5 +144,5 @@ void G50Page::SendG50Settings()
     finishSendBeforeRestart(op.ok(),
                             QStringLiteral("G50 Settings Transmitted OK.\rPlease restart the unit "
                                            "for these changes to take effect."),
-                            errorText, sentG50Settings(address));
+                            errorText, describe(op), sentG50Settings(address));
 }

@@ -2,6 +2,7 @@
 
 #include "Appearance.h"
 #include "Codecs.h"
+#include "Outcome.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "RegisterAccess.h"
@@ -131,6 +132,7 @@ NamesPage::NamesPage(PageHost &host, QWidget *parent) : SessionPage(host, parent
     Edit27->setStyleSheet(QStringLiteral("background-color: palette(button);"));
     Edit27->hide();
     Edit27->installEventFilter(this);
+    Edit27->setToolTip(QStringLiteral("Up to %1 characters").arg(ObjectNameRow.rule.max));
     // The fixed cells and the editor take the button face of a new palette.
     connect(Appearance::PaletteWatch::instance(), &Appearance::PaletteWatch::paletteChanged, this,
             [this] {
@@ -358,7 +360,7 @@ void NamesPage::ReadObjectNames()
         showReadNames(ObjectNameCount);
         showProgress(ReadBusyText, ObjectNameCount);
     }
-    finishRequest(Finish::Get, op.ok(), ReadOkText, ReadErrorText);
+    finishRequest(Finish::Get, op.ok(), ReadOkText, ReadErrorText, describe(op));
 }
 
 void NamesPage::SendObjectNames()
@@ -408,7 +410,7 @@ void NamesPage::SendObjectNames()
                             .arg(written)
                             .arg(count)
                             .arg(numberRanges(done)));
-    finishRequest(Finish::Send, op.ok(), okText, errorText);
+    finishRequest(Finish::Send, op.ok(), okText, errorText, describe(op));
 }
 
 // --- The overlay editor ---

@@ -2,6 +2,7 @@
 
 #include "Codecs.h"
 #include "MacDialog.h"
+#include "Outcome.h"
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
@@ -59,6 +60,7 @@ NetworkPage::NetworkPage(PageHost &host, QWidget *parent) : SessionPage(host, pa
     for (QLineEdit *box : boxes) {
         holdOnEdit(box);
         connect(box, &QLineEdit::textChanged, this, &NetworkPage::NetworkChange);
+        box->setToolTip(QStringLiteral("0 to %1").arg(OctetMax));
     }
     holdOnEdit(CheckBox3);
     connect(CheckBox3, &QCheckBox::toggled, this, &NetworkPage::NetworkChange);
@@ -186,7 +188,7 @@ void NetworkPage::GetNetworkSettings()
     // Whatever arrived before a failed block is shown.
     show(reading, Hold::Shown);
     finishRequest(Finish::Get, op.ok(), QString(),
-                  QStringLiteral("Error Retrieving Network Settings."));
+                  QStringLiteral("Error Retrieving Network Settings."), describe(op));
 }
 
 void NetworkPage::SendNetworkSettings()
@@ -224,7 +226,7 @@ void NetworkPage::SendNetworkSettings()
         sent += QLatin1Char('\r') +
                 leftOutLine({QStringLiteral("IP address, gateway and subnet mask")});
     NetworkConfig config{addresses, entries().allowConfigViaNetwork};
-    finishSendBeforeRestart(op.ok(), sent, errorText,
+    finishSendBeforeRestart(op.ok(), sent, errorText, describe(op),
                             sentNetworkSettings(config, addressesHeld, lockHeld));
 }
 

@@ -58,11 +58,11 @@ void SessionPage::clearUnsent()
 }
 
 void SessionPage::finishRequest(Finish kind, bool ok, const QString &successText,
-                                const QString &errorText)
+                                const QString &errorText, const QString &reason)
 {
     commonTail();
     if (!ok) {
-        BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok);
+        BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok, reason);
         return;
     }
     if (kind == Finish::Send)
@@ -72,11 +72,12 @@ void SessionPage::finishRequest(Finish kind, bool ok, const QString &successText
 }
 
 void SessionPage::finishSendBeforeRestart(bool ok, const QString &successText,
-                                          const QString &errorText, const QList<SentSetting> &sent)
+                                          const QString &errorText, const QString &reason,
+                                          const QList<SentSetting> &sent)
 {
     commonTail();
     if (!ok) {
-        BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok);
+        BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok, reason);
         return;
     }
     clearUnsent();
