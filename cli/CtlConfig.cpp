@@ -354,3 +354,49 @@ ConfigCommand prepareConfigCommand(const QString &command, const QStringList &ar
     }
     return ConfigCommand{[a, given](CtlSession &s) { return set(s, a, given); }, {}};
 }
+
+namespace {
+
+template <typename S, std::size_t N>
+std::optional<QString> rowStyleValue(const SettingTable<S, N> &rows, const QString &key,
+                                     const QString &value, QString *problem)
+{
+    const SettingRow<S> *row = rowWithCliKey(rows, key);
+    const std::optional<SettingValue> v = givenValue(rows, key, value, problem);
+    if (!v)
+        return std::nullopt;
+    return settingText(row->codec, *v, SettingSurface::Cli, row->cliWords);
+}
+
+} // namespace
+
+QString getAreaOfKey(const QString &key)
+{
+    if (ReadOnlyKeys.contains(key))
+        return QStringLiteral("network");
+    for (const QString &area :
+         {QStringLiteral("network"), QStringLiteral("g50"), QStringLiteral("bacnet")})
+        if (settableKeys(*areaNamed(area)).contains(key))
+            return area;
+    return QString();
+}
+
+std::optional<QString> getStyleValue(const QString &key, const QString &value, QString *problem)
+{
+    if (ReadOnlyKeys.contains(key))
+        return value;
+    switch (areaNamed(getAreaOfKey(key)).value_or(Area::Network)) {
+    case Area::Network:
+        return rowStyleValue(NetworkRows, key, value, problem);
+    case Area::G50:
+        return rowStyleValue(G50Rows, key, value, problem);
+    case Area::BACnet:
+        break;
+    }
+    return rowStyleValue(BACnetRows, key, value, problem);
+}
+
+CtlOutput getArea(CtlSession &session, const QString &area)
+{
+    return get(session, areaNamed(area).value_or(Area::Network));
+}

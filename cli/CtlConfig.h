@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 struct ConfigCommand
 {
@@ -20,3 +21,14 @@ struct ConfigCommand
 // "get AREA" or "set AREA KEY=VALUE...", AREA one of network, g50 and bacnet.
 // Every argument is checked here, before anything is sent.
 ConfigCommand prepareConfigCommand(const QString &command, const QStringList &arguments);
+
+// The area ("network", "g50" or "bacnet") whose get prints KEY; empty when
+// none does.
+QString getAreaOfKey(const QString &key);
+// VALUE as get prints it for KEY ("config=allowed", "ttl=0060" as "ttl=60"),
+// when the key's entry rule takes it; nothing, with `problem` set, when it
+// does not. The read-only keys (mac, firmware) take any text as it is. KEY
+// must be one that getAreaOfKey knows.
+std::optional<QString> getStyleValue(const QString &key, const QString &value, QString *problem);
+// get AREA on an open session, AREA as getAreaOfKey names it.
+CtlOutput getArea(CtlSession &session, const QString &area);

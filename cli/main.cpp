@@ -4,6 +4,7 @@
 #include "CtlBacnet.h"
 #include "CtlConfig.h"
 #include "CtlFiles.h"
+#include "CtlRestart.h"
 #include "CtlSession.h"
 #include "CtlText.h"
 
@@ -17,6 +18,7 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -52,7 +54,12 @@ const char *const Usage =
     "                                write a block of registers (1 to 121 values)\n"
     "  write1 [--force] UNIT FN REG VALUE\n"
     "                                write one register\n"
-    "  restart                       send the restart command\n"
+    "  restart [--wait [SECONDS]] [--new-host ADDRESS] [--expect KEY=VALUE]...\n"
+    "                                send the restart command; --wait then connects\n"
+    "                                and identifies once a second until the unit\n"
+    "                                answers (default 60 s), at ADDRESS if given,\n"
+    "                                and checks each --expect key of get against\n"
+    "                                the unit's value\n"
     "  backup FILE                   save the unit's configuration to FILE (JSON)\n"
     "  restore FILE [--dry-run] [--include-network] [--include-identity] [--force]\n"
     "                                write FILE's configuration to the unit (the\n"
@@ -96,7 +103,8 @@ const char *const Usage =
     "did not answer or a value is duplicated; bacnet discover: 1 when instances\n"
     "are duplicated, 3 when no device answered; bacnet check: 1 when the unit\n"
     "announces another instance or name than its registers hold, 3 when it does\n"
-    "not answer.\n";
+    "not answer; restart --wait: 1 when an --expect value differs, 69 when the\n"
+    "unit did not answer in time.\n";
 
 // A reply wait of at most a minute: long enough for any line, short enough
 // that a silent unit never holds a script for good (the serial component
@@ -272,6 +280,28 @@ void expectArguments(const Invocation &inv, int min, int max)
                        .arg(n));
 }
 
+// restart and its wait for the unit: over the network each attempt opens a
+// connection of its own, with a reply wait of at most 2 s so that the
+// attempts stay about a second apart; a serial line stays open and is asked
+// again.
+std::function<CtlOutput(CtlSession &)> prepareRestart(const Invocation &inv,
+                                                      const FileCommandContext &context)
+{
+    QString error;
+    const RestartPlan plan = parseRestartArguments(inv.arguments, inv.serial(), &error);
+    if (!error.isEmpty())
+        usageError(error);
+    const std::uint16_t pollTimeout = std::min<std::uint16_t>(inv.timeout, 20);
+    SessionFactory reconnect = [inv, pollTimeout](const QString &host) {
+        return inv.serial() ? nullptr : std::make_unique<CtlSession>(host, inv.port, pollTimeout);
+    };
+    return CtlFiles::ravelinOnly(
+        [plan, host = inv.serial() ? context.unitAddress : inv.host, reconnect](CtlSession &s) {
+            return restartAndWait(s, plan, host, reconnect);
+        },
+        context);
+}
+
 // Checks the command's arguments completely before anything is sent, and
 // returns the function that runs it.
 std::function<CtlOutput(CtlSession &)> prepare(Invocation inv)
@@ -309,10 +339,8 @@ std::function<CtlOutput(CtlSession &)> prepare(Invocation inv)
                                                   : s.names();
         };
     }
-    if (inv.command == QLatin1String("restart")) {
-        expectArguments(inv, 0, 0);
-        return CtlFiles::ravelinOnly([](CtlSession &s) { return s.restart(); }, context);
-    }
+    if (inv.command == QLatin1String("restart"))
+        return prepareRestart(inv, context);
     if (inv.command == QLatin1String("read")) {
         expectArguments(inv, 4, 4);
         const int maxCount = inv.serial() ? RtuMaxReadCount : TcpMaxReadCount;

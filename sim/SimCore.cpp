@@ -2,6 +2,27 @@
 
 #include <QStringList>
 
+std::optional<QString> loopbackListenAddress(const std::array<std::uint16_t, 4> &octets,
+                                             QString *refusal)
+{
+    QStringList parts;
+    for (std::uint16_t octet : octets)
+        parts << QString::number(octet);
+    const QString text = parts.join(QLatin1Char('.'));
+    for (std::uint16_t octet : octets) {
+        if (octet > 255) {
+            *refusal =
+                QStringLiteral("the unit's IP address registers hold %1, not an address").arg(text);
+            return std::nullopt;
+        }
+    }
+    if (octets[0] != 127) {
+        *refusal = QStringLiteral("the unit's IP address %1 is outside 127.0.0.0/8").arg(text);
+        return std::nullopt;
+    }
+    return text;
+}
+
 QString SimCore::command(const QString &line)
 {
     // Control characters are neither taken nor echoed: an answer must not

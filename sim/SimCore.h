@@ -12,6 +12,17 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
+#include <optional>
+
+// Where a TCP endpoint that follows the unit's address listens after a
+// restart: the IP address the network registers now hold, as dotted text,
+// when it lies in 127.0.0.0/8. The simulator never listens anywhere else, so
+// any other address (or a register above 255) is refused with `refusal` set
+// to why.
+std::optional<QString> loopbackListenAddress(const std::array<std::uint16_t, 4> &octets,
+                                             QString *refusal);
+
 class SimCore
 {
 public:

@@ -226,7 +226,37 @@ void TcpEndpoint::dropAndRefuse()
 void TcpEndpoint::serveAgain()
 {
     QString error;
-    if (!listen(&error))
-        qWarning("ravelin-sim: cannot listen again on %s:%u: %s", qPrintable(m_address.toString()),
-                 m_port, qPrintable(error));
+    if (m_followUnit) {
+        QString refusal;
+        const std::optional<QString> target =
+            loopbackListenAddress(m_core.model.ipOctets(), &refusal);
+        const QHostAddress previous = m_address;
+        if (target)
+            m_address = QHostAddress(*target);
+        if (listen(&error)) {
+            if (!target)
+                emit announcement(QStringLiteral("error restart: %1; still listening on %2:%3")
+                                      .arg(refusal, m_address.toString())
+                                      .arg(m_port));
+            else
+                emit announcement(readyLine());
+            return;
+        }
+        if (m_address != previous) {
+            const QString failed = error;
+            m_address = previous;
+            if (listen(&error)) {
+                emit announcement(QStringLiteral("error restart: cannot listen on %1:%2: %3; "
+                                                 "still listening on %4:%2")
+                                      .arg(*target)
+                                      .arg(m_port)
+                                      .arg(failed, m_address.toString()));
+                return;
+            }
+        }
+    } else if (listen(&error)) {
+        return;
+    }
+    qWarning("ravelin-sim: cannot listen again on %s:%u: %s", qPrintable(m_address.toString()),
+             m_port, qPrintable(error));
 }

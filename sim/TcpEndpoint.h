@@ -74,6 +74,15 @@ public:
 
     bool listen(QString *error);
     QString readyLine() const;
+    // After each restart the endpoint listens again at the address the
+    // unit's registers now hold when that is a loopback address (same port),
+    // and announces where it listens; any other address is refused with an
+    // "error ..." announcement and the endpoint stays where it was.
+    void followUnitAddress() { m_followUnit = true; }
+
+signals:
+    // A line for standard output, as the ready line is.
+    void announcement(const QString &line);
 
 private:
     void acceptConnections();
@@ -85,4 +94,5 @@ private:
     SimCore &m_core;
     QTcpServer m_server;
     QList<QPointer<TcpConnection>> m_connections;
+    bool m_followUnit = false;
 };

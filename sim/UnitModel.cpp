@@ -21,6 +21,7 @@ constexpr int StatusUnit = 21;
 constexpr int BACnetUnit = 22;
 constexpr int NamesUnit = 26;
 
+constexpr int IpRegister = 7; // four registers, one octet each
 constexpr int ProductRegister = 20;
 constexpr int FirmwareRegister = 21;
 constexpr std::uint16_t FactoryProduct = 5173;
@@ -163,6 +164,13 @@ std::uint16_t UnitModel::value(int unit, int reg) const
     return m_spaces.at(unit).at(reg);
 }
 
+std::array<std::uint16_t, 4> UnitModel::ipOctets() const
+{
+    const QVector<std::uint16_t> &network = m_spaces.at(NetworkUnit);
+    return {network[IpRegister], network[IpRegister + 1], network[IpRegister + 2],
+            network[IpRegister + 3]};
+}
+
 QVector<std::uint16_t> UnitModel::read(int unit, int start, int count) const
 {
     return m_spaces.at(unit).mid(start, count);
@@ -187,7 +195,7 @@ void UnitModel::setFactoryValues()
 
     // Documentation-range example addresses: only ever data, never contacted.
     auto &network = m_spaces[NetworkUnit];
-    setOctets(network, 7, {192, 0, 2, 10, 192, 0, 2, 1, 255, 255, 255, 0, 192, 0, 2, 20});
+    setOctets(network, IpRegister, {192, 0, 2, 10, 192, 0, 2, 1, 255, 255, 255, 0, 192, 0, 2, 20});
 
     // Device instance 5173, name "Ravelin-5173" (tag 7, length + 1, charset 0).
     auto &bacnet = m_spaces[BACnetUnit];

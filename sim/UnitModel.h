@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QVector>
 
+#include <array>
 #include <cstdint>
 #include <map>
 
@@ -40,6 +41,8 @@ public:
     // status animation started over.
     void beginRestart();
     bool restarting() const { return m_restarting; }
+    // The unit's own IP address as its network registers hold it.
+    std::array<std::uint16_t, 4> ipOctets() const;
 
     // Advances the live status block to `seconds` after the last start; public
     // so that tests can check the animation without waiting for it.

@@ -140,7 +140,9 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("commands"),
          QStringLiteral("Read fault commands from standard input, one per line, each acknowledged "
                         "by one line on standard output (silent on|off, exception add "
-                        "UNIT:START[:COUNT][@N], exception clear, restart).")},
+                        "UNIT:START[:COUNT][@N], exception clear, restart). After a restart a TCP "
+                        "endpoint listens at the unit's IP address (same port) when that lies "
+                        "in 127.0.0.0/8, and says where on standard output.")},
     });
 }
 
@@ -277,6 +279,12 @@ int main(int argc, char *argv[])
             return ExitUnavailable;
         }
         announce(tcp.back()->readyLine());
+        // A scripted unit moves with its own address after a restart, so a
+        // client can follow a network change it has sent.
+        if (options.commands) {
+            tcp.back()->followUnitAddress();
+            QObject::connect(tcp.back().get(), &TcpEndpoint::announcement, &app, announce);
+        }
     }
     std::vector<std::unique_ptr<RtuEndpoint>> rtu;
     for (const QString &device : endpoints.serial) {

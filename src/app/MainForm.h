@@ -10,8 +10,10 @@
 #include "DeviceList.h"
 #include "PageHost.h"
 #include "RecentUnits.h"
+#include "Reconnect.h"
 #include "RegisterAccess.h"
 #include "RequestScheduler.h"
+#include "SentSettings.h"
 #include "TcpClient.h"
 #include "UiSupport.h"
 #include "UnitOps.h"
@@ -101,6 +103,10 @@ public:
     void leaveOtherUnit() override;
     void sessionUnitMacChanged(const std::array<std::uint16_t, 6> &mac) override;
     void keepUnsentChanges() override;
+    // Restart and return (Session.cpp).
+    void settingsSent(const QList<SentSetting> &sent) override;
+    void restartNow() override;
+    void followRestart() override;
     // ConfigFilesHost.
     PageHost &pageHost() override { return *this; }
     // The unit identified when the session opened; nothing outside a session.
@@ -133,6 +139,14 @@ public:
     void EnableControls() override;
     // Replaces how "Via COM Port" creates its serial link (tests).
     void setSerialLinkFactory(std::function<std::unique_ptr<SerialLink>()> factory);
+
+    // The wait for the unit after a restart; tests shorten it.
+    void setReconnectTiming(const ReconnectTiming &timing) { m_reconnectTiming = timing; }
+    // The window of the last wait for the unit after a restart, shown while
+    // the unit is awaited; null before the first.
+    RestartWaitWindow *restartWaitWindow() const { return m_restartWindow.get(); }
+    // What the pages sent in this session.
+    const SentLedger &sentSettings() const { return m_sent; }
 
     // Sessions.
     // Raises the gets of the Network, G50, BACnet and Unit Names pages, served
@@ -213,6 +227,25 @@ private:
     void pressPageButton(const QString &caption);
     // The status poll's handler, wrapped to note when a poll was good.
     void watchStatusPolls();
+
+    // After a restart: the wait for the unit, the reconnect, the check of
+    // what was sent and the pages read again.
+    struct RestartFollowUp
+    {
+        bool serial = false;
+        QString address; // over the network: where the unit is awaited
+        QList<SentSetting> sent;
+    };
+    void followUpAfterSessionEnd();
+    QString awaitedAt(const RestartFollowUp &followUp) const;
+    bool reconnectAttempt(bool serial, const QString &address);
+    void restartWaitEnded(RestartWait::Outcome outcome);
+    void reopenAfterRestart(const RestartFollowUp &followUp);
+    void raisePageReadsAfterRestart();
+    std::optional<RestartFollowUp> m_followUp;
+    std::unique_ptr<RestartWaitWindow> m_restartWindow;
+    SentLedger m_sent;
+    ReconnectTiming m_reconnectTiming;
 
     // A child of the window, so its timers are found by name like its controls.
     RequestScheduler *m_scheduler = nullptr;

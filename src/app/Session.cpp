@@ -1,5 +1,6 @@
 // Opening a session over the network, judging the unit, and closing and ending
-// sessions on either transport.
+// sessions on either transport; after a restart, waiting for the unit and
+// reconnecting.
 
 #include "MainForm.h"
 
@@ -8,10 +9,13 @@
 #include "ConnectReasons.h"
 #include "ModBusTCPPro.h"
 #include "NetworkPage.h"
+#include "SerialLink.h"
 #include "StatusPoll.h"
 
 #include <QAction>
 #include <QTabWidget>
+
+#include <algorithm>
 
 namespace {
 const QString NoReplyText = QStringLiteral("No Reply From Unit. Terminating Connection...");
@@ -197,6 +201,7 @@ void TMainForm::EndSession()
     EnableControls();
     ResetDisplays();
     refreshLinkStatus();
+    followUpAfterSessionEnd();
 }
 
 PageHost::UnitCheck TMainForm::confirmSessionUnit()
@@ -240,4 +245,135 @@ void TMainForm::keepUnsentChanges()
                        MsgKind::Warning, MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
     m_configFiles->saveUnsentChanges();
+}
+
+// --- Restart and return ---
+
+void TMainForm::settingsSent(const QList<SentSetting> &sent)
+{
+    m_sent.add(sent);
+}
+
+void TMainForm::restartNow()
+{
+    // The same questions as "Restart Unit": unsent changes on other pages
+    // are not discarded unasked.
+    m_network->Button7Click();
+}
+
+void TMainForm::followRestart()
+{
+    const bool serial = viaComPort();
+    m_followUp = RestartFollowUp{
+        serial, serial ? QString() : reconnectAddress(IPAddress, m_sent.sentIpAddress()),
+        m_sent.settings()};
+}
+
+void TMainForm::followUpAfterSessionEnd()
+{
+    m_sent.clear();
+    if (!m_followUp || (m_restartWindow && m_restartWindow->wait().running()))
+        return;
+    const RestartFollowUp followUp = *m_followUp;
+    m_restartWindow = std::make_unique<RestartWaitWindow>(
+        awaitedAt(followUp), m_reconnectTiming,
+        [this, followUp] { return reconnectAttempt(followUp.serial, followUp.address); }, this);
+    connect(&m_restartWindow->wait(), &RestartWait::ended, this, &TMainForm::restartWaitEnded);
+    m_restartWindow->show();
+    m_restartWindow->wait().start();
+}
+
+bool TMainForm::reconnectAttempt(bool serial, const QString &address)
+{
+    if (serial) {
+        std::unique_ptr<SerialLink> link =
+            m_serialLinkFactory ? m_serialLinkFactory() : createSerialLink();
+        try {
+            if (ComPort < 1 || !link->OpenPort(ComPort))
+                return false;
+        } catch (const std::exception &) {
+            return false; // the port is not there yet: the next attempt tries again
+        }
+        Access.useSerial(std::move(link));
+        InterrogateUnit(); // wakes the line, as a serial connect does
+    } else {
+        MBTcpClient.setRemotePort(m_tcpPort);
+        MBTcpClient.setRemoteHost(address);
+        // A restarting unit refuses at once; one that is not there yet is
+        // given at most an interval.
+        MBTcpClient.open(std::clamp(m_reconnectTiming.everyMs, 200, TTcpClient::ConnectTimeoutMs));
+        if (!MBTcpClient.connected())
+            return false;
+        Access.useTcp(MBTcpClient);
+    }
+    // Cancelled while the unit was being asked: the answer is not taken.
+    if (InterrogateUnit() == QuorixProductCode && m_followUp)
+        return true;
+    Access.closeTransport();
+    if (!serial && MBTcpClient.active())
+        MBTcpClient.close();
+    return false;
+}
+
+void TMainForm::restartWaitEnded(RestartWait::Outcome outcome)
+{
+    const RestartFollowUp followUp = *m_followUp;
+    m_followUp.reset();
+    // Hidden, not deleted: this runs inside the wait's own signal.
+    m_restartWindow->hide();
+    if (outcome == RestartWait::Outcome::Back)
+        return reopenAfterRestart(followUp);
+    Access.closeTransport();
+    if (MBTcpClient.active())
+        MBTcpClient.close();
+    // Cancel leaves the connection page without a word.
+    if (outcome == RestartWait::Outcome::TimedOut)
+        BeepMessageDlg(QStringLiteral("The unit did not come back at %1 within %2 seconds.\r"
+                                      "Check the unit, then connect again.")
+                           .arg(awaitedAt(followUp))
+                           .arg(m_reconnectTiming.totalMs / 1000),
+                       MsgKind::Error, MsgButtons::Ok);
+}
+
+QString TMainForm::awaitedAt(const RestartFollowUp &followUp) const
+{
+    return followUp.serial ? QStringLiteral("COM%1").arg(ComPort) : followUp.address;
+}
+
+void TMainForm::reopenAfterRestart(const RestartFollowUp &followUp)
+{
+    if (followUp.serial) {
+        setPortStatus(QStringLiteral(" Port: COM%1").arg(ComPort));
+    } else {
+        // The unit's address from now on, as a connect there would keep it.
+        IPAddress = followUp.address;
+        const QStringList octets = followUp.address.split(QLatin1Char('.'));
+        for (int i = 0; i < 4 && octets.size() == 4; ++i)
+            IPOctets[std::size_t(i)] = octets[i].toInt();
+        setPortStatus(QStringLiteral(" IP Address: ") + IPAddress);
+        SaveSettings();
+    }
+    DisableControls();
+    judgeUnit(followUp.serial, QuorixProductCode);
+    const QList<SettingCheck> checks = checkSentSettings(Access, followUp.sent);
+    EnableControls();
+    QString text = QStringLiteral("The unit is back at %1.").arg(awaitedAt(followUp));
+    if (!checks.isEmpty())
+        text += QStringLiteral("\rSettings sent before the restart:\r") +
+                describeChecks(checks).join(QLatin1Char('\r'));
+    const bool allTaken =
+        std::all_of(checks.begin(), checks.end(), [](const SettingCheck &c) { return c.taken(); });
+    BeepMessageDlg(text, allTaken ? MsgKind::Information : MsgKind::Warning, MsgButtons::Ok);
+    raisePageReadsAfterRestart();
+}
+
+void TMainForm::raisePageReadsAfterRestart()
+{
+    // The pages show what the unit holds after its restart; the scheduler
+    // serves the reads one per tick like the Get buttons.
+    if (!sessionOpen())
+        return;
+    for (Request request :
+         {Request::GetNetwork, Request::GetG50, Request::GetBACnet, Request::GetNames})
+        m_scheduler->setPending(request, true);
 }

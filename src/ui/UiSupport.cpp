@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 
@@ -94,7 +95,15 @@ MsgAnswer MessageDlg(const QString &text, MsgKind kind, MsgButtons buttons, cons
                                                  : QMessageBox::Ok,
                     QApplication::activeWindow());
     box.setInformativeText(reason);
+    QPushButton *restartNow = nullptr;
+    if (buttons == MsgButtons::OkRestartNow) {
+        restartNow = box.addButton(QStringLiteral("Restart Now"), QMessageBox::AcceptRole);
+        restartNow->setObjectName(QStringLiteral("RestartNowButton"));
+    }
     const int pressed = box.exec();
+    if (buttons == MsgButtons::OkRestartNow)
+        return restartNow && box.clickedButton() == restartNow ? MsgAnswer::RestartNow
+                                                               : MsgAnswer::Ok;
     if (buttons == MsgButtons::Ok)
         return MsgAnswer::Ok;
     return pressed == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;

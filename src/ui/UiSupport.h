@@ -21,13 +21,15 @@ enum class MsgKind
 enum class MsgButtons
 {
     Ok,
-    YesNo
+    YesNo,
+    OkRestartNow // OK, and "Restart Now" beside it
 };
 enum class MsgAnswer
 {
     Ok,
     Yes,
-    No
+    No,
+    RestartNow
 };
 
 // Plays the kind's sound and shows a modal message box; returns the button

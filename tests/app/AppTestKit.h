@@ -33,6 +33,11 @@ public:
             messages.append({text, kind, buttons});
             if (buttons == MsgButtons::Ok)
                 return MsgAnswer::Ok;
+            // "Restart Now" is pressed only when a test queued it; otherwise OK.
+            if (buttons == MsgButtons::OkRestartNow)
+                return !answers.isEmpty() && answers.first() == MsgAnswer::RestartNow
+                           ? answers.takeFirst()
+                           : MsgAnswer::Ok;
             return answers.isEmpty() ? MsgAnswer::Yes : answers.takeFirst();
         });
     }

@@ -54,6 +54,7 @@ private slots:
     void portSearchListsMappedDevices();
     void portUnavailable_data();
     void portUnavailable();
+    void restartReturnsOnTheSamePort();
 };
 
 void TestSerialGui::session_data()
@@ -189,6 +190,38 @@ void TestSerialGui::portUnavailable()
     QVERIFY(form->connectionPage()->BitBtn1->isEnabled());
     QCOMPARE(form->connectionPage()->ComboBox1->currentText(), QStringLiteral("COM3"));
     holder.ClosePort();
+}
+
+void TestSerialGui::restartReturnsOnTheSamePort()
+{
+    SocatPair line;
+    QVERIFY2(line.start(), "socat could not make a pty pair");
+    SimProcess sim;
+    QVERIFY(
+        sim.startWith(QStringList{"--serial", line.a(), "--no-animate", "--restart-ms", "3000"}));
+    ComMapping ports;
+    ports.map(3, line.b());
+    WorkingFolder folder;
+    QVERIFY(folder.writeIni(SeededIni));
+    MessageRecorder messages;
+    auto form = makeMainForm();
+    form->Access.rtuTimeout = 5;
+    form->setReconnectTiming({20000, 300});
+    form->connectionPage()->BitBtn1->click();
+    QVERIFY(form->sessionOpen());
+    form->networkPage()->Button7->click(); // its question answered Yes
+    QTRY_VERIFY_WITH_TIMEOUT(form->restartWaitWindow(), 5000);
+    QVERIFY(!form->sessionOpen());
+    // The unit is silent while it restarts; the attempts wait for it on COM3.
+    QTRY_VERIFY_WITH_TIMEOUT(form->sessionOpen(), 20000);
+    QVERIFY(form->viaComPort());
+    QCOMPARE(form->portStatus(), QStringLiteral(" Port: COM3"));
+    QVERIFY(form->restartWaitWindow()->wait().attempts() >= 2);
+    QCOMPARE(messages.texts().last(), QStringLiteral("The unit is back at COM3."));
+    // The serial return keeps the remembered network address.
+    QVERIFY(folder.readIni().startsWith(SeededIni));
+    form->CloseConnection1Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!form->sessionOpen(), 2000);
 }
 
 QTEST_MAIN(TestSerialGui)

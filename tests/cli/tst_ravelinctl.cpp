@@ -178,6 +178,25 @@ void TstRavelinCtl::usageErrorIsOneLineAndAHint_data()
     QTest::newRow("report file type") << "report unit.txt"
                                       << "unit.txt"
                                       << "FILE.html";
+    QTest::newRow("restart --wait zero") << "restart --wait 0"
+                                         << "\"0\""
+                                         << "1 to 3600";
+    QTest::newRow("restart --expect unknown key") << "restart --wait --expect ipp=127.0.0.2"
+                                                  << "\"ipp\""
+                                                  << "keys of get";
+    QTest::newRow("restart --expect value its rule refuses")
+        << "restart --wait --expect ip=127.0.0.300"
+        << "\"127.0.0.300\""
+        << "ip must be";
+    QTest::newRow("restart --expect without --wait") << "restart --expect ip=127.0.0.2"
+                                                     << "--expect"
+                                                     << "need --wait";
+    QTest::newRow("restart --new-host with a port") << "restart --wait --new-host 127.0.0.2:502"
+                                                    << "\"127.0.0.2:502\""
+                                                    << "without a port";
+    QTest::newRow("restart stray word") << "restart now"
+                                        << "\"now\""
+                                        << "--wait [SECONDS]";
     QTest::newRow("survey without hosts") << "survey"
                                           << "survey"
                                           << "--hosts FILE";

@@ -37,6 +37,7 @@ private slots:
     void serialFailures();
     void serialLimitsRefusedBeforeOpening();
     void largestReadBehindStrayBytes();
+    void restartWaitsOnTheSameLine();
 };
 
 void TstCtlSerial::deviceAndComNumber()
@@ -128,6 +129,28 @@ void TstCtlSerial::largestReadBehindStrayBytes()
     QCOMPARE(read.exitCode, 0);
     const QJsonArray values = read.json().value(QStringLiteral("values")).toArray();
     QCOMPARE(values.size(), 97);
+    sim.stop();
+}
+
+void TstCtlSerial::restartWaitsOnTheSameLine()
+{
+    SocatPair line;
+    QVERIFY2(line.start(), "socat could not make a pty pair");
+    SimProcess sim;
+    QVERIFY(sim.startWith({QStringLiteral("--serial"), line.a(), QStringLiteral("--no-animate"),
+                           QStringLiteral("--restart-ms"), QStringLiteral("1500")}));
+    // The line stays open across the restart; silent attempts end at the
+    // reply timeout, and the unit is found once it answers again.
+    const Run run = ctl(QStringList{QStringLiteral("--device"), line.b()} +
+                        args("--timeout 0.3 restart --wait 10 --expect ip=192.0.2.10"));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY2(run.out.contains(QStringLiteral("the unit is back at ") + line.b()),
+             qPrintable(run.out));
+    QVERIFY(run.err.isEmpty());
+    QCOMPARE(ctl(QStringList{QStringLiteral("--device"), line.b()} +
+                 args("restart --new-host 127.0.0.2 --wait"))
+                 .exitCode,
+             64);
     sim.stop();
 }
 

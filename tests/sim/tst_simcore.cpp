@@ -41,6 +41,8 @@ private slots:
     void exceptionRules_data();
     void exceptionRules();
     void faultCommands();
+    void loopbackListenAddress_data();
+    void loopbackListenAddress();
     void crc();
     void frameReader_data();
     void frameReader();
@@ -222,6 +224,44 @@ void TstSimCore::faultCommands()
     QVERIFY(core.model.restarting());
     QVERIFY(core.command(QStringLiteral("restart")).startsWith(QStringLiteral("error ")));
     QTRY_VERIFY_WITH_TIMEOUT(!core.model.restarting(), 3000);
+}
+
+void TstSimCore::loopbackListenAddress_data()
+{
+    QTest::addColumn<int>("a");
+    QTest::addColumn<int>("b");
+    QTest::addColumn<int>("c");
+    QTest::addColumn<int>("d");
+    QTest::addColumn<QString>("address"); // empty: refused
+    QTest::newRow("127.0.0.2") << 127 << 0 << 0 << 2 << "127.0.0.2";
+    QTest::newRow("127.1.2.3") << 127 << 1 << 2 << 3 << "127.1.2.3";
+    QTest::newRow("factory 192.0.2.10") << 192 << 0 << 2 << 10 << QString();
+    QTest::newRow("128.0.0.1 just above") << 128 << 0 << 0 << 1 << QString();
+    QTest::newRow("126.255.255.255 just below") << 126 << 255 << 255 << 255 << QString();
+    QTest::newRow("0.0.0.0 any address") << 0 << 0 << 0 << 0 << QString();
+    QTest::newRow("octet register 383 (127 + 256)") << 383 << 0 << 0 << 1 << QString();
+    QTest::newRow("last octet above 255") << 127 << 0 << 0 << 256 << QString();
+}
+
+void TstSimCore::loopbackListenAddress()
+{
+    QFETCH(int, a);
+    QFETCH(int, b);
+    QFETCH(int, c);
+    QFETCH(int, d);
+    QFETCH(QString, address);
+    QString refusal;
+    const std::optional<QString> got = ::loopbackListenAddress(
+        {std::uint16_t(a), std::uint16_t(b), std::uint16_t(c), std::uint16_t(d)}, &refusal);
+    QCOMPARE(got.value_or(QString()), address);
+    QCOMPARE(refusal.isEmpty(), !address.isEmpty());
+
+    // The model reports what its network registers hold.
+    UnitModel model(frozen());
+    model.write(20, 7, {std::uint16_t(a), std::uint16_t(b), std::uint16_t(c), std::uint16_t(d)});
+    const std::array<std::uint16_t, 4> octets = model.ipOctets();
+    QCOMPARE(octets[0], std::uint16_t(a));
+    QCOMPARE(octets[3], std::uint16_t(d));
 }
 
 void TstSimCore::crc()

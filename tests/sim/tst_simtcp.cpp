@@ -35,9 +35,9 @@ QByteArray mbap(quint16 tid, quint8 unit, const QByteArray &pdu)
 class RawClient
 {
 public:
-    bool connectTo(quint16 port)
+    bool connectTo(quint16 port, const QHostAddress &host = QHostAddress(QHostAddress::LocalHost))
     {
-        m_socket.connectToHost(QHostAddress::LocalHost, port);
+        m_socket.connectToHost(host, port);
         return m_socket.waitForConnected(3000);
     }
     void send(const QByteArray &bytes)
@@ -160,6 +160,8 @@ private slots:
     void lateReplyMissesTheTimeout();
     void badOptionsAndCleanExit();
     void commandsChangeFaultsWhileRunning();
+    void restartFollowsTheUnitAddress_data();
+    void restartFollowsTheUnitAddress();
     void stateFileRefused_data();
     void stateFileRefused();
     void nonReadingClientStaysBounded();
@@ -461,6 +463,49 @@ void TstSimTcp::commandsChangeFaultsWhileRunning()
     QCOMPARE(later->exchange(19, ReadIdentity, 8), IdentityReply);
     sim.stop();
     QCOMPARE(sim.exitCode(), 0);
+}
+
+void TstSimTcp::restartFollowsTheUnitAddress_data()
+{
+    QTest::addColumn<QByteArray>("ipRegisters"); // four registers, one octet each
+    QTest::addColumn<QString>("listensAt");
+    QTest::addColumn<QString>("announced");
+    QTest::newRow("another loopback address") << hex("007f 0000 0000 0002") << "127.0.0.2"
+                                              << "listening on 127.0.0.2:%1 (Modbus TCP)";
+    QTest::newRow("top of the loopback range") << hex("007f 00ff 00ff 00fe") << "127.255.255.254"
+                                               << "listening on 127.255.255.254:%1 (Modbus TCP)";
+    QTest::newRow("outside loopback: refused")
+        << hex("00c0 0000 0002 0063") << "127.0.0.1"
+        << "error restart: the unit's IP address 192.0.2.99 is outside 127.0.0.0/8; still "
+           "listening on 127.0.0.1:%1";
+    QTest::newRow("register above 255: refused")
+        << hex("007f 0000 0000 0100") << "127.0.0.1"
+        << "error restart: the unit's IP address registers hold 127.0.0.256, not an address; "
+           "still listening on 127.0.0.1:%1";
+}
+
+void TstSimTcp::restartFollowsTheUnitAddress()
+{
+    QFETCH(QByteArray, ipRegisters);
+    QFETCH(QString, listensAt);
+    QFETCH(QString, announced);
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--no-animate"), QStringLiteral("--commands"),
+                       QStringLiteral("--restart-ms"), QStringLiteral("200")}));
+    const QString line = announced.arg(sim.port());
+    RawClient client;
+    QVERIFY(client.connectTo(sim.port()));
+    QCOMPARE(client.exchange(20, hex("6d0007000408") + ipRegisters), hex("6d00070004"));
+    QCOMPARE(sim.command(QStringLiteral("restart")), QStringLiteral("ok restart"));
+    QTRY_VERIFY2_WITH_TIMEOUT(sim.output().contains(line), qPrintable(sim.output()), 5000);
+
+    RawClient later;
+    QVERIFY(later.connectTo(sim.port(), QHostAddress(listensAt)));
+    QCOMPARE(later.exchange(19, ReadIdentity), IdentityReply);
+    if (listensAt != QLatin1String("127.0.0.1")) {
+        RawClient old;
+        QVERIFY(!old.connectTo(sim.port()));
+    }
 }
 
 void TstSimTcp::stateFileRefused_data()

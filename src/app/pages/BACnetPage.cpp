@@ -5,6 +5,7 @@
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
+#include "SentSettings.h"
 #include "UiSupport.h"
 #include "UnitOps.h"
 
@@ -336,5 +337,6 @@ void BACnetPage::SendBACnetSettings()
                                   "these changes to take effect.");
     if (!leftOut.isEmpty())
         sent += QLatin1Char('\r') + leftOutLine(leftOut);
-    finishRequest(Finish::Send, op.ok(), sent, errorText, describe(op));
+    finishSendBeforeRestart(op.ok(), sent, errorText, describe(op),
+                            sentBACnetSettings(check.settings, parts));
 }

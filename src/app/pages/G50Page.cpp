@@ -5,6 +5,7 @@
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
+#include "SentSettings.h"
 #include "StatusBlock.h"
 #include "StatusTexts.h"
 #include "UnitOps.h"
@@ -140,8 +141,8 @@ void G50Page::SendG50Settings()
     if (!confirmUnit(errorText))
         return;
     const OpResult op = writeG50Address(m_host.access(), address);
-    finishRequest(Finish::Send, op.ok(),
-                  QStringLiteral("G50 Settings Transmitted OK.\rPlease restart the unit for "
-                                 "these changes to take effect."),
-                  errorText, describe(op));
+    finishSendBeforeRestart(op.ok(),
+                            QStringLiteral("G50 Settings Transmitted OK.\rPlease restart the unit "
+                                           "for these changes to take effect."),
+                            errorText, describe(op), sentG50Settings(address));
 }

@@ -6,6 +6,7 @@
 #include "PageHost.h"
 #include "PageKit.h"
 #include "PageRules.h"
+#include "SentSettings.h"
 #include "UiSupport.h"
 #include "UnitOps.h"
 
@@ -224,7 +225,9 @@ void NetworkPage::SendNetworkSettings()
     else if (!addressesHeld)
         sent += QLatin1Char('\r') +
                 leftOutLine({QStringLiteral("IP address, gateway and subnet mask")});
-    finishRequest(Finish::Send, op.ok(), sent, errorText, describe(op));
+    NetworkConfig config{addresses, entries().allowConfigViaNetwork};
+    finishSendBeforeRestart(op.ok(), sent, errorText, describe(op),
+                            sentNetworkSettings(config, addressesHeld, lockHeld));
 }
 
 void NetworkPage::SendRestartCommand()
@@ -234,9 +237,11 @@ void NetworkPage::SendRestartCommand()
         return;
     const OpResult op = sendRestartCommand(m_host.access());
     commonTail();
-    // The unit goes away to restart: the session ends without a message.
-    if (op.ok())
+    // The unit goes away to restart: the session ends without a message,
+    // and the tool waits for the unit to come back.
+    if (op.ok()) {
         m_host.BeginClose();
-    else
+        m_host.followRestart();
+    } else
         BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok);
 }

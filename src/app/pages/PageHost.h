@@ -6,12 +6,14 @@
 
 #include "RequestScheduler.h"
 
+#include <QList>
 #include <QString>
 
 #include <array>
 #include <cstdint>
 
 class RegisterAccess;
+struct SentSetting;
 
 class PageHost
 {
@@ -63,4 +65,13 @@ public:
     // The link is lost and the session is about to end: changes not yet
     // sent are offered for saving to a file before they are discarded.
     virtual void keepUnsentChanges() = 0;
+
+    // Restart and return. A send went through: these settings take effect
+    // at the unit's next restart and are checked once it is back.
+    virtual void settingsSent(const QList<SentSetting> &sent) { (void)sent; }
+    // "Restart Now" on a send's message: the restart as "Restart Unit" asks for it.
+    virtual void restartNow() {}
+    // The restart command was sent and the session is closing: once it has
+    // ended, wait for the unit to come back and reconnect.
+    virtual void followRestart() {}
 };

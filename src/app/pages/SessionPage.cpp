@@ -2,6 +2,7 @@
 
 #include "Codecs.h"
 #include "PageHost.h"
+#include "SentSettings.h"
 #include "UiSupport.h"
 
 #include <QCheckBox>
@@ -68,6 +69,22 @@ void SessionPage::finishRequest(Finish kind, bool ok, const QString &successText
         clearUnsent();
     if (!successText.isEmpty())
         BeepMessageDlg(successText, MsgKind::Information, MsgButtons::Ok);
+}
+
+void SessionPage::finishSendBeforeRestart(bool ok, const QString &successText,
+                                          const QString &errorText, const QString &reason,
+                                          const QList<SentSetting> &sent)
+{
+    commonTail();
+    if (!ok) {
+        BeepMessageDlg(errorText, MsgKind::Error, MsgButtons::Ok, reason);
+        return;
+    }
+    clearUnsent();
+    m_host.settingsSent(sent);
+    if (BeepMessageDlg(successText, MsgKind::Information, MsgButtons::OkRestartNow) ==
+        MsgAnswer::RestartNow)
+        m_host.restartNow();
 }
 
 void SessionPage::commonTail()

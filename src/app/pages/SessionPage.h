@@ -17,6 +17,7 @@
 #include <vector>
 
 class PageHost;
+struct SentSetting;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -131,6 +132,12 @@ protected:
     // own below the error text.
     void finishRequest(Finish kind, bool ok, const QString &successText, const QString &errorText,
                        const QString &reason = QString());
+    // The end of a send whose values take effect at the unit's next restart:
+    // as finishRequest(Finish::Send, ...), and on success the settings sent
+    // are kept for the check after the restart and the message offers
+    // "Restart Now" beside its OK.
+    void finishSendBeforeRestart(bool ok, const QString &successText, const QString &errorText,
+                                 const QString &reason, const QList<SentSetting> &sent);
 
     // Validation before a send: the boxes' texts as whole numbers inside
     // [min, max], checked in order. At the first invalid box the send is
