@@ -1,6 +1,7 @@
 // ravelin-sim: a simulated Quorix Ravelin unit answering Modbus TCP and
 // Modbus RTU with the unit's own function codes, for tests and demos.
 
+#include "BacnetEndpoint.h"
 #include "RavelinVersion.h"
 #include "RtuEndpoint.h"
 #include "SimCore.h"
@@ -88,6 +89,17 @@ QPair<QHostAddress, quint16> parseListen(const QCommandLineParser &parser, const
     return {address, quint16(port)};
 }
 
+// Each listen address once: two Modbus ports on one address share its BACnet
+// socket.
+QList<QHostAddress> bacnetAddresses(const QList<QPair<QHostAddress, quint16>> &listen, int port)
+{
+    QList<QHostAddress> addresses;
+    for (const auto &entry : listen)
+        if (port != 0 && !addresses.contains(entry.first))
+            addresses.append(entry.first);
+    return addresses;
+}
+
 void addOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
@@ -102,6 +114,10 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("serial"),
          QStringLiteral("Serve Modbus RTU at 9600 8N1 on a tty or pty (repeatable)."),
          QStringLiteral("device")},
+        {QStringLiteral("bacnet-port"),
+         QStringLiteral("Also answer BACnet/IP (Who-Is, ReadProperty of the Device object) on UDP "
+                        "port N of each --listen address (0: not at all)."),
+         QStringLiteral("n")},
         {QStringLiteral("state"), QStringLiteral("Keep written values in this JSON file."),
          QStringLiteral("file")},
         {QStringLiteral("no-animate"),
@@ -160,6 +176,8 @@ SimOptions readOptions(const QCommandLineParser &parser)
         options.delayMs = numberOption(parser, QStringLiteral("delay-ms"), 0, 600000);
     if (parser.isSet(QStringLiteral("line-rate")))
         options.lineRate = numberOption(parser, QStringLiteral("line-rate"), 300, 1000000);
+    if (parser.isSet(QStringLiteral("bacnet-port")))
+        options.bacnetPort = numberOption(parser, QStringLiteral("bacnet-port"), 0, 65535);
     for (const QString &text : parser.values(QStringLiteral("exception"))) {
         const std::optional<ExceptionRule> rule = parseExceptionRule(text);
         if (!rule)
@@ -277,6 +295,16 @@ int main(int argc, char *argv[])
             return ExitUnavailable;
         }
         announce(tcp.back()->readyLine());
+    }
+    std::vector<std::unique_ptr<BacnetEndpoint>> bacnet;
+    for (const QHostAddress &address : bacnetAddresses(endpoints.listen, options.bacnetPort)) {
+        bacnet.push_back(std::make_unique<BacnetEndpoint>(address, options.bacnetPort, core));
+        if (!bacnet.back()->open(&error)) {
+            std::fprintf(stderr, "ravelin-sim: cannot use UDP %s:%d for BACnet/IP: %s\n",
+                         qPrintable(address.toString()), options.bacnetPort, qPrintable(error));
+            return ExitUnavailable;
+        }
+        announce(bacnet.back()->readyLine());
     }
     std::vector<std::unique_ptr<RtuEndpoint>> rtu;
     for (const QString &device : endpoints.serial) {
