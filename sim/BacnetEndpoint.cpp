@@ -43,8 +43,8 @@ void BacnetEndpoint::readDatagrams()
         }
         Bacnet::Reply reply;
         const char *why = "";
-        const Bacnet::Outcome outcome = Bacnet::answer(
-            m_buffer, size, Bacnet::identityOf(m_core.model), reply, &why);
+        const Bacnet::Outcome outcome =
+            Bacnet::answer(m_buffer, size, Bacnet::identityOf(m_core.model), reply, &why);
         if (outcome != Bacnet::Outcome::Answered) {
             ++m_dropped;
             log(outcome == Bacnet::Outcome::Malformed ? "DROP" : "RX", peer, peerPort, m_buffer,
@@ -66,9 +66,9 @@ void BacnetEndpoint::log(const char *direction, const QHostAddress &peer, quint1
 {
     if (!m_core.options.verbose)
         return;
-    const QByteArray shown =
-        QByteArray::fromRawData(reinterpret_cast<const char *>(bytes), qsizetype(qMin<std::size_t>(size, 64)))
-            .toHex(' ');
+    const QByteArray shown = QByteArray::fromRawData(reinterpret_cast<const char *>(bytes),
+                                                     qsizetype(qMin<std::size_t>(size, 64)))
+                                 .toHex(' ');
     qInfo("BACnet %s %s:%u len=%zu note=\"%s\" dropped=%lld | %s%s", direction,
           qPrintable(peer.toString()), peerPort, size, note, m_dropped, shown.constData(),
           size > 64 ? " ..." : "");
