@@ -145,6 +145,8 @@ private slots:
     void malformedDropped();
     void floodLeavesItAnswering();
     void duplicateInstanceOnTwoAddresses();
+    void unusablePortRefused_data();
+    void unusablePortRefused();
 };
 
 void TstSimBacnet::whoIsRange_data()
@@ -377,6 +379,36 @@ void TstSimBacnet::duplicateInstanceOnTwoAddresses()
         QCOMPARE(from.toString(), host);
         QCOMPARE(reply, FactoryIAm);
     }
+}
+
+void TstSimBacnet::unusablePortRefused_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("above 65535") << QStringLiteral("65536") << 64;
+    QTest::newRow("negative") << QStringLiteral("-1") << 64;
+    QTest::newRow("not a number") << QStringLiteral("47808x") << 64;
+    QTest::newRow("taken by another socket") << QString() << 69;
+}
+
+// A BACnet side that cannot be had is a start failure, not a simulator that
+// quietly serves Modbus only.
+void TstSimBacnet::unusablePortRefused()
+{
+    QFETCH(QString, port);
+    QFETCH(int, exitCode);
+    QUdpSocket holder;
+    if (port.isEmpty()) {
+        QVERIFY(holder.bind(QHostAddress::LocalHost, 0));
+        port = QString::number(holder.localPort());
+    }
+    SimProcess sim;
+    QVERIFY(!sim.start({QStringLiteral("--bacnet-port"), port}) || !waitForBacnet(sim));
+    const QDeadlineTimer deadline(5000);
+    while (sim.running() && !deadline.hasExpired())
+        QTest::qWait(10);
+    QCOMPARE(sim.exitCode(), exitCode);
+    QVERIFY(!sim.output().contains(QLatin1String("BACnet/IP on")));
 }
 
 QTEST_GUILESS_MAIN(TstSimBacnet)
