@@ -331,9 +331,19 @@ void TstSimBacnet::malformedDropped()
 // does not grow with the count.
 void TstSimBacnet::floodLeavesItAnswering()
 {
+    // Under AddressSanitizer freed memory is held back in a quarantine: a
+    // small one, so that what is measured is what the simulator holds.
+    const QByteArray asanOptions = qgetenv("ASAN_OPTIONS");
+    qputenv("ASAN_OPTIONS", asanOptions + (asanOptions.isEmpty() ? "" : ":") +
+                                "quarantine_size_mb=1:thread_local_quarantine_size_kb=64");
     SimProcess sim;
     const quint16 port = freeUdpPort({QStringLiteral("127.0.0.1")});
-    QVERIFY(startSim(sim, port));
+    const bool started = startSim(sim, port);
+    if (asanOptions.isNull())
+        qunsetenv("ASAN_OPTIONS");
+    else
+        qputenv("ASAN_OPTIONS", asanOptions);
+    QVERIFY(started);
     Peer peer;
     QCOMPARE(peer.exchange(WhoIs, port), FactoryIAm);
     const qint64 before = sim.residentKiB();
@@ -344,7 +354,7 @@ void TstSimBacnet::floodLeavesItAnswering()
                                 bip("0180 00"),
                                 QByteArray(1400, '\x81')};
     Peer flooder;
-    for (int i = 0; i < 20000; ++i)
+    for (int i = 0; i < 30000; ++i)
         flooder.send(mix[i % mix.size()], QStringLiteral("127.0.0.1"), quint16(port));
     QByteArray reply;
     const QDeadlineTimer deadline(10000);
@@ -353,8 +363,9 @@ void TstSimBacnet::floodLeavesItAnswering()
     QCOMPARE(reply, FactoryIAm);
     QVERIFY(sim.running());
     const qint64 after = sim.residentKiB();
+    qInfo("resident memory from %lld KiB to %lld KiB", before, after);
     if (before > 0 && after > 0)
-        QVERIFY2(after - before < 4096,
+        QVERIFY2(after - before < 8192,
                  qPrintable(QStringLiteral("grew from %1 KiB to %2 KiB").arg(before).arg(after)));
 }
 
