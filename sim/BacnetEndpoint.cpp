@@ -2,6 +2,8 @@
 
 #include "SimCore.h"
 
+#include <cstdio>
+
 BacnetEndpoint::BacnetEndpoint(const QHostAddress &address, quint16 port, SimCore &core,
                                QObject *parent)
     : QObject(parent), m_address(address), m_port(port), m_core(core)
@@ -15,6 +17,30 @@ bool BacnetEndpoint::open(QString *error)
         return true;
     *error = m_socket.errorString();
     return false;
+}
+
+bool BacnetEndpoint::openAll(const QList<QPair<QHostAddress, quint16>> &listen, int port,
+                             SimCore &core, std::vector<std::unique_ptr<BacnetEndpoint>> &endpoints,
+                             const std::function<void(const QString &)> &announce)
+{
+    if (port == 0)
+        return true;
+    QList<QHostAddress> opened;
+    for (const auto &entry : listen) {
+        const QHostAddress &address = entry.first;
+        if (opened.contains(address))
+            continue;
+        opened.append(address);
+        endpoints.push_back(std::make_unique<BacnetEndpoint>(address, quint16(port), core));
+        QString error;
+        if (!endpoints.back()->open(&error)) {
+            std::fprintf(stderr, "ravelin-sim: cannot use UDP %s:%d for BACnet/IP: %s\n",
+                         qPrintable(address.toString()), port, qPrintable(error));
+            return false;
+        }
+        announce(endpoints.back()->readyLine());
+    }
+    return true;
 }
 
 QString BacnetEndpoint::readyLine() const

@@ -12,6 +12,10 @@
 #include <QObject>
 #include <QUdpSocket>
 
+#include <functional>
+#include <memory>
+#include <vector>
+
 class SimCore;
 
 class BacnetEndpoint : public QObject
@@ -23,6 +27,14 @@ public:
 
     bool open(QString *error);
     QString readyLine() const;
+
+    // Opens one endpoint on each distinct address of `listen` (two Modbus
+    // ports on one address share its BACnet socket) and announces each ready
+    // line; none when port is 0. False, after saying why on standard error,
+    // when one cannot be opened.
+    static bool openAll(const QList<QPair<QHostAddress, quint16>> &listen, int port, SimCore &core,
+                        std::vector<std::unique_ptr<BacnetEndpoint>> &endpoints,
+                        const std::function<void(const QString &)> &announce);
 
 private:
     void readDatagrams();

@@ -89,17 +89,6 @@ QPair<QHostAddress, quint16> parseListen(const QCommandLineParser &parser, const
     return {address, quint16(port)};
 }
 
-// Each listen address once: two Modbus ports on one address share its BACnet
-// socket.
-QList<QHostAddress> bacnetAddresses(const QList<QPair<QHostAddress, quint16>> &listen, int port)
-{
-    QList<QHostAddress> addresses;
-    for (const auto &entry : listen)
-        if (port != 0 && !addresses.contains(entry.first))
-            addresses.append(entry.first);
-    return addresses;
-}
-
 void addOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
@@ -297,15 +286,8 @@ int main(int argc, char *argv[])
         announce(tcp.back()->readyLine());
     }
     std::vector<std::unique_ptr<BacnetEndpoint>> bacnet;
-    for (const QHostAddress &address : bacnetAddresses(endpoints.listen, options.bacnetPort)) {
-        bacnet.push_back(std::make_unique<BacnetEndpoint>(address, options.bacnetPort, core));
-        if (!bacnet.back()->open(&error)) {
-            std::fprintf(stderr, "ravelin-sim: cannot use UDP %s:%d for BACnet/IP: %s\n",
-                         qPrintable(address.toString()), options.bacnetPort, qPrintable(error));
-            return ExitUnavailable;
-        }
-        announce(bacnet.back()->readyLine());
-    }
+    if (!BacnetEndpoint::openAll(endpoints.listen, options.bacnetPort, core, bacnet, announce))
+        return ExitUnavailable;
     std::vector<std::unique_ptr<RtuEndpoint>> rtu;
     for (const QString &device : endpoints.serial) {
         rtu.push_back(std::make_unique<RtuEndpoint>(device, core));
