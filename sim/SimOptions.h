@@ -57,6 +57,7 @@ struct SimOptions
     int restartMs = 5000;                  // how long a restart keeps the unit away
     QString statePath;                     // written values survive here when set
     bool commands = false;                 // read fault commands from standard input
+    int bacnetPort = 0;                    // BACnet/IP UDP port on each listen address (0: none)
 
     // Faults.
     bool silent = false; // never answer

@@ -1,6 +1,7 @@
 // ravelin-sim: a simulated Quorix Ravelin unit answering Modbus TCP and
 // Modbus RTU with the unit's own function codes, for tests and demos.
 
+#include "BacnetEndpoint.h"
 #include "RavelinVersion.h"
 #include "RtuEndpoint.h"
 #include "SimCore.h"
@@ -102,6 +103,10 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("serial"),
          QStringLiteral("Serve Modbus RTU at 9600 8N1 on a tty or pty (repeatable)."),
          QStringLiteral("device")},
+        {QStringLiteral("bacnet-port"),
+         QStringLiteral("Also answer BACnet/IP (Who-Is, ReadProperty of the Device object) on UDP "
+                        "port N of each --listen address (0: not at all)."),
+         QStringLiteral("n")},
         {QStringLiteral("state"), QStringLiteral("Keep written values in this JSON file."),
          QStringLiteral("file")},
         {QStringLiteral("no-animate"),
@@ -162,6 +167,8 @@ SimOptions readOptions(const QCommandLineParser &parser)
         options.delayMs = numberOption(parser, QStringLiteral("delay-ms"), 0, 600000);
     if (parser.isSet(QStringLiteral("line-rate")))
         options.lineRate = numberOption(parser, QStringLiteral("line-rate"), 300, 1000000);
+    if (parser.isSet(QStringLiteral("bacnet-port")))
+        options.bacnetPort = numberOption(parser, QStringLiteral("bacnet-port"), 0, 65535);
     for (const QString &text : parser.values(QStringLiteral("exception"))) {
         const std::optional<ExceptionRule> rule = parseExceptionRule(text);
         if (!rule)
@@ -286,6 +293,9 @@ int main(int argc, char *argv[])
             QObject::connect(tcp.back().get(), &TcpEndpoint::announcement, &app, announce);
         }
     }
+    std::vector<std::unique_ptr<BacnetEndpoint>> bacnet;
+    if (!BacnetEndpoint::openAll(endpoints.listen, options.bacnetPort, core, bacnet, announce))
+        return ExitUnavailable;
     std::vector<std::unique_ptr<RtuEndpoint>> rtu;
     for (const QString &device : endpoints.serial) {
         rtu.push_back(std::make_unique<RtuEndpoint>(device, core));

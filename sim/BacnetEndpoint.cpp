@@ -1,0 +1,101 @@
+#include "BacnetEndpoint.h"
+
+#include "SimCore.h"
+
+#include <cstdio>
+
+BacnetEndpoint::BacnetEndpoint(const QHostAddress &address, quint16 port, SimCore &core,
+                               QObject *parent)
+    : QObject(parent), m_address(address), m_port(port), m_core(core)
+{
+    connect(&m_socket, &QUdpSocket::readyRead, this, &BacnetEndpoint::readDatagrams);
+}
+
+bool BacnetEndpoint::open(QString *error)
+{
+    if (m_socket.bind(m_address, m_port))
+        return true;
+    *error = m_socket.errorString();
+    return false;
+}
+
+bool BacnetEndpoint::openAll(const QList<QPair<QHostAddress, quint16>> &listen, int port,
+                             SimCore &core, std::vector<std::unique_ptr<BacnetEndpoint>> &endpoints,
+                             const std::function<void(const QString &)> &announce)
+{
+    if (port == 0)
+        return true;
+    QList<QHostAddress> opened;
+    for (const auto &entry : listen) {
+        const QHostAddress &address = entry.first;
+        if (opened.contains(address))
+            continue;
+        opened.append(address);
+        endpoints.push_back(std::make_unique<BacnetEndpoint>(address, quint16(port), core));
+        QString error;
+        if (!endpoints.back()->open(&error)) {
+            std::fprintf(stderr, "ravelin-sim: cannot use UDP %s:%d for BACnet/IP: %s\n",
+                         qPrintable(address.toString()), port, qPrintable(error));
+            return false;
+        }
+        announce(endpoints.back()->readyLine());
+    }
+    return true;
+}
+
+QString BacnetEndpoint::readyLine() const
+{
+    return QStringLiteral("ravelin-sim: BACnet/IP on %1:%2")
+        .arg(m_address.toString())
+        .arg(m_socket.localPort());
+}
+
+void BacnetEndpoint::readDatagrams()
+{
+    QHostAddress peer;
+    quint16 peerPort = 0;
+    while (m_socket.hasPendingDatagrams()) {
+        // Reading at most sizeof m_buffer discards the rest of a longer
+        // datagram; the size left over tells that it was too long.
+        const qint64 got = m_socket.readDatagram(reinterpret_cast<char *>(m_buffer),
+                                                 qint64(sizeof m_buffer), &peer, &peerPort);
+        if (got < 0)
+            break;
+        const auto size = std::size_t(got);
+        if (m_core.model.restarting()) {
+            ++m_dropped;
+            log("DROP", peer, peerPort, m_buffer, size, "the unit is restarting");
+            continue;
+        }
+        Bacnet::Reply reply;
+        const char *why = "";
+        const Bacnet::Outcome outcome =
+            Bacnet::answer(m_buffer, size, Bacnet::identityOf(m_core.model), reply, &why);
+        if (outcome != Bacnet::Outcome::Answered) {
+            ++m_dropped;
+            log(outcome == Bacnet::Outcome::Malformed ? "DROP" : "RX", peer, peerPort, m_buffer,
+                size, why);
+            continue;
+        }
+        log("RX", peer, peerPort, m_buffer, size, why);
+        // A full send buffer loses the reply, as a busy device would.
+        m_socket.writeDatagram(reinterpret_cast<const char *>(reply.bytes), qint64(reply.size),
+                               peer, peerPort);
+        log("TX", peer, peerPort, reply.bytes, reply.size, why);
+    }
+}
+
+// --verbose: one line per datagram on standard error, the first 64 bytes in
+// hexadecimal; a dropped one says why and how many were dropped so far.
+void BacnetEndpoint::log(const char *direction, const QHostAddress &peer, quint16 peerPort,
+                         const std::uint8_t *bytes, std::size_t size, const char *note) const
+{
+    if (!m_core.options.verbose)
+        return;
+    const QByteArray shown = QByteArray::fromRawData(reinterpret_cast<const char *>(bytes),
+                                                     qsizetype(qMin<std::size_t>(size, 64)))
+                                 .toHex(' ');
+    qInfo("BACnet %s %s:%u len=%zu note=\"%s\" dropped=%lld | %s%s", direction,
+          qPrintable(peer.toString()), peerPort, size, note, m_dropped, shown.constData(),
+          size > 64 ? " ..." : "");
+}

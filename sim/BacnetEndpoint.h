@@ -1,0 +1,51 @@
+#pragma once
+
+// BACnet/IP endpoint: one UDP socket on one of the addresses the simulator
+// serves Modbus TCP on, answering for the unit's Device object
+// (BacnetDevice.h). Each datagram is read into a fixed buffer and answered at
+// once, so a flood costs time but no memory; while the unit restarts every
+// datagram is read and dropped unanswered, like the Modbus side.
+
+#include "BacnetDevice.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QUdpSocket>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class SimCore;
+
+class BacnetEndpoint : public QObject
+{
+    Q_OBJECT
+public:
+    BacnetEndpoint(const QHostAddress &address, quint16 port, SimCore &core,
+                   QObject *parent = nullptr);
+
+    bool open(QString *error);
+    QString readyLine() const;
+
+    // Opens one endpoint on each distinct address of `listen` (two Modbus
+    // ports on one address share its BACnet socket) and announces each ready
+    // line; none when port is 0. False, after saying why on standard error,
+    // when one cannot be opened.
+    static bool openAll(const QList<QPair<QHostAddress, quint16>> &listen, int port, SimCore &core,
+                        std::vector<std::unique_ptr<BacnetEndpoint>> &endpoints,
+                        const std::function<void(const QString &)> &announce);
+
+private:
+    void readDatagrams();
+    void log(const char *direction, const QHostAddress &peer, quint16 peerPort,
+             const std::uint8_t *bytes, std::size_t size, const char *note) const;
+
+    QHostAddress m_address;
+    quint16 m_port;
+    SimCore &m_core;
+    QUdpSocket m_socket;
+    qint64 m_dropped = 0; // datagrams thrown away unanswered, for the log
+    // One byte more than the largest datagram taken, to tell an over-long one.
+    std::uint8_t m_buffer[Bacnet::MaxDatagram + 1] = {};
+};
