@@ -9,8 +9,8 @@
 #include "CtlText.h"
 
 #include "BacnetDiscovery.h"
-#include "DeviceList.h"
 #include "Codecs.h"
+#include "DeviceList.h"
 #include "DottedQuad.h"
 #include "UnitOps.h"
 
@@ -72,17 +72,17 @@ DiscoveryTarget broadcastTarget(const QString &name, std::uint16_t port)
     for (const QNetworkAddressEntry &entry : interface.addressEntries())
         if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && !entry.broadcast().isNull())
             return DiscoveryTarget{entry.broadcast(), port, true};
-    usageError(QStringLiteral("--broadcast: interface \"%1\" has no IPv4 broadcast address")
-                   .arg(name));
+    usageError(
+        QStringLiteral("--broadcast: interface \"%1\" has no IPv4 broadcast address").arg(name));
 }
 
 BacnetRequest parseBacnetArguments(const QStringList &args, const QString &unitHost, bool serial,
                                    bool json)
 {
     BacnetRequest request;
-    if (args.isEmpty() || (args[0] != QLatin1String("discover") && args[0] != QLatin1String("check")))
-        usageError(QStringLiteral("bacnet takes discover or check, not \"%1\"")
-                       .arg(args.value(0)));
+    if (args.isEmpty() ||
+        (args[0] != QLatin1String("discover") && args[0] != QLatin1String("check")))
+        usageError(QStringLiteral("bacnet takes discover or check, not \"%1\"").arg(args.value(0)));
     request.action = args[0];
     const bool discover = request.action == QLatin1String("discover");
     QStringList targets;
@@ -157,8 +157,7 @@ void printLine(FILE *stream, const QString &line)
 
 int discover(const BacnetRequest &request, bool json)
 {
-    const DiscoveryResult result =
-        Discovery::run(request.targets, WhoIs{}, request.seconds * 1000);
+    const DiscoveryResult result = Discovery::run(request.targets, WhoIs{}, request.seconds * 1000);
     if (!result.error.isEmpty()) {
         printLine(stderr, QStringLiteral("ravelinctl: %1").arg(result.error));
         return ExitFailure;
@@ -175,7 +174,9 @@ int discover(const BacnetRequest &request, bool json)
         o.insert(QStringLiteral("malformed"), result.malformed);
         std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
     } else if (request.csv) {
-        std::printf("%s", terminalSafe(devicesCsv(result.devices)).constData());
+        for (const QString &line :
+             devicesCsv(result.devices).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            printLine(stdout, line);
     } else {
         const QStringList h = deviceHeaders();
         printLine(stdout, QStringLiteral("%1  %2  %3  %4  %5  %6  %7")
@@ -198,10 +199,10 @@ int discover(const BacnetRequest &request, bool json)
                                   .arg(r[6])
                                   .trimmed());
         }
-        printLine(stdout, QStringLiteral("%1 device(s) answered%2")
-                              .arg(result.devices.size())
-                              .arg(duplicates ? QStringLiteral("; duplicate instances found")
-                                              : QString()));
+        printLine(stdout,
+                  QStringLiteral("%1 device(s) answered%2")
+                      .arg(result.devices.size())
+                      .arg(duplicates ? QStringLiteral("; duplicate instances found") : QString()));
     }
     if (result.devices.empty()) {
         printLine(stderr, QStringLiteral("ravelinctl: no BACnet device answered within %1 s")
@@ -265,11 +266,12 @@ int checkUnit(const DiscoveryTarget &target, int milliseconds, CtlSession &sessi
         o.insert(QStringLiteral("announced_instance"), qint64(answer->iam.device.instance));
         o.insert(QStringLiteral("announced_name"), deviceName(*answer));
         const bool sameInstance = answer->iam.device.instance == *held.instance;
-        const bool sameName = answer->nameRead && answer->nameProblem.isEmpty() &&
-                              answer->name == heldName;
+        const bool sameName =
+            answer->nameRead && answer->nameProblem.isEmpty() && answer->name == heldName;
         if (sameInstance && sameName) {
-            lines << QStringLiteral("BACnet check passed: %1:%2 announces instance %3, name \"%4\", "
-                                    "as the unit's registers hold")
+            lines << QStringLiteral(
+                         "BACnet check passed: %1:%2 announces instance %3, name \"%4\", "
+                         "as the unit's registers hold")
                          .arg(target.address.toString())
                          .arg(target.port)
                          .arg(*held.instance)

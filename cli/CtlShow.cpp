@@ -7,7 +7,6 @@
 #include "StatusBlock.h"
 #include "UnitOps.h"
 
-
 namespace {
 
 void add(CtlOutput &out, const QString &label, const QString &value)

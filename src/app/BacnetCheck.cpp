@@ -1,9 +1,9 @@
 #include "BacnetCheck.h"
 
 #include "Appearance.h"
-#include "PageKit.h"
 #include "Codecs.h"
 #include "DottedQuad.h"
+#include "PageKit.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -40,9 +40,9 @@ void listInterfaces(QComboBox *box)
         for (const QNetworkAddressEntry &entry : interface.addressEntries())
             if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol &&
                 !entry.broadcast().isNull()) {
-                box->addItem(QStringLiteral("%1 (%2)").arg(interface.name(),
-                                                           entry.broadcast().toString()),
-                             entry.broadcast().toString());
+                box->addItem(
+                    QStringLiteral("%1 (%2)").arg(interface.name(), entry.broadcast().toString()),
+                    entry.broadcast().toString());
                 break;
             }
     }
@@ -176,7 +176,7 @@ void BacnetCheck::sendWhoIs()
         m_discovery = new Discovery(this);
         connect(m_discovery, &Discovery::deviceFound, this, &BacnetCheck::refill);
         connect(m_discovery, &Discovery::deviceUpdated, this, &BacnetCheck::refill);
-        connect(m_discovery, &Discovery::finished, this, &BacnetCheck::done);
+        connect(m_discovery, &Discovery::finished, this, &BacnetCheck::searchDone);
     }
     table->setRowCount(0);
     status->setText(QStringLiteral("Who-Is sent to %1:%2; collecting replies for %3 s...")
@@ -210,7 +210,7 @@ void BacnetCheck::refill()
     table->horizontalHeader()->setStretchLastSection(true);
 }
 
-void BacnetCheck::done()
+void BacnetCheck::searchDone()
 {
     refill();
     sendButton->setText(QStringLiteral("Send Who-Is"));
@@ -228,8 +228,8 @@ void BacnetCheck::done()
                      .arg(list.size())
                      .arg(r.cancelled ? QStringLiteral(" before the search was stopped")
                                       : QString());
-    const int duplicates = int(std::count_if(list.begin(), list.end(),
-                                             [](const FoundDevice &d) { return d.duplicate; }));
+    const int duplicates = int(
+        std::count_if(list.begin(), list.end(), [](const FoundDevice &d) { return d.duplicate; }));
     if (duplicates > 0)
         lines << QStringLiteral("%1 devices share an instance: every instance on a BACnet "
                                 "internetwork must be unique.")
@@ -244,7 +244,7 @@ void BacnetCheck::done()
     if (r.malformed > 0)
         lines << QStringLiteral("%1 unreadable datagram(s) ignored.").arg(r.malformed);
     status->setText(lines.join(QLatin1Char('\n')));
-    emit finished();
+    emit searchFinished();
 }
 
 QString BacnetCheck::listText() const

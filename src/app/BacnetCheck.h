@@ -57,11 +57,11 @@ public:
     QLabel *status = nullptr;
 
 signals:
-    void finished();
+    void searchFinished();
 
 private:
     void refill();
-    void done();
+    void searchDone();
 
     ExpectedUnitSource m_expected;
     std::optional<Bacnet::ExpectedUnit> m_unit; // as it was when the Who-Is went out

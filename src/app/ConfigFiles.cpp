@@ -52,11 +52,6 @@ QString failedBlockText(const OpResult &op, const QString &lastBlock, int nameNu
     return QStringLiteral("%1: %2").arg(block, describeCause(op));
 }
 
-// Cancel pressed while the whole unit is read.
-struct ReadCancelled
-{
-};
-
 void showError(const QString &text)
 {
     BeepMessageDlg(text, MsgKind::Error, MsgButtons::Ok);
@@ -201,9 +196,9 @@ bool ConfigFiles::readUnit(UnitConfig &config, const QString &nothingDone)
     QString lastBlock;
     int nameNumber = 0;
     QStringList done; // the blocks read before the one under way
-    OpResult op;
-    try {
-        op = readUnitConfig(m_pageHost.access(), config, [&](const QString &block, int n) {
+    const OpResult op = readUnitConfig(
+        m_pageHost.access(), config,
+        [&](const QString &block, int n) {
             if (n <= 1 && !lastBlock.isEmpty())
                 done << lastBlock;
             lastBlock = block;
@@ -212,13 +207,11 @@ bool ConfigFiles::readUnit(UnitConfig &config, const QString &nothingDone)
                                             .arg(n)
                                             .arg(ObjectNameCount)
                                       : QStringLiteral("Retrieving %1....").arg(block));
-            // Called before each block goes out, never during one: leaving
-            // here stops the read between two exchanges. The whole-unit read
-            // has no stop of its own; the exception never leaves this function.
-            if (m_pageHost.cancelRequested())
-                throw ReadCancelled{};
-        });
-    } catch (const ReadCancelled &) {
+        },
+        // Asked before each block goes out, never during one: a stop comes
+        // between two exchanges.
+        [this] { return m_pageHost.cancelRequested(); });
+    if (op.stopped) {
         endRead();
         if (nameNumber > 0)
             done

@@ -241,7 +241,6 @@ private:
     bool reconnectAttempt(bool serial, const QString &address);
     void restartWaitEnded(RestartWait::Outcome outcome);
     void reopenAfterRestart(const RestartFollowUp &followUp);
-    void raisePageReadsAfterRestart();
     std::optional<RestartFollowUp> m_followUp;
     std::unique_ptr<RestartWaitWindow> m_restartWindow;
     SentLedger m_sent;

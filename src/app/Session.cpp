@@ -364,16 +364,8 @@ void TMainForm::reopenAfterRestart(const RestartFollowUp &followUp)
     const bool allTaken =
         std::all_of(checks.begin(), checks.end(), [](const SettingCheck &c) { return c.taken(); });
     BeepMessageDlg(text, allTaken ? MsgKind::Information : MsgKind::Warning, MsgButtons::Ok);
-    raisePageReadsAfterRestart();
-}
-
-void TMainForm::raisePageReadsAfterRestart()
-{
-    // The pages show what the unit holds after its restart; the scheduler
-    // serves the reads one per tick like the Get buttons.
-    if (!sessionOpen())
-        return;
-    for (Request request :
-         {Request::GetNetwork, Request::GetG50, Request::GetBACnet, Request::GetNames})
-        m_scheduler->setPending(request, true);
+    // The pages show what the unit holds after its restart; accepting the unit
+    // has started that read already when the pages are read on connect.
+    if (!readPagesOnConnect())
+        readPagesFromUnit();
 }

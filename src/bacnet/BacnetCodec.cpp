@@ -163,8 +163,8 @@ std::optional<std::uint64_t> readNumber(Cursor &c, std::uint32_t length)
 std::optional<std::uint32_t> readTagged(Cursor &c, std::uint32_t number, bool context)
 {
     const std::optional<Tag> tag = readTag(c);
-    if (!tag || tag->context != context || tag->number != number || tag->opening ||
-        tag->closing || tag->length > 4)
+    if (!tag || tag->context != context || tag->number != number || tag->opening || tag->closing ||
+        tag->length > 4)
         return std::nullopt;
     const std::optional<std::uint64_t> value = readNumber(c, tag->length);
     if (!value)
@@ -217,8 +217,8 @@ std::optional<PropertyValue> readValue(Cursor &c)
         const std::optional<std::uint64_t> n = readNumber(c, tag->length);
         if (!n)
             return std::nullopt;
-        value.kind = tag->number == 2 ? PropertyValue::Kind::Unsigned
-                                      : PropertyValue::Kind::Enumerated;
+        value.kind =
+            tag->number == 2 ? PropertyValue::Kind::Unsigned : PropertyValue::Kind::Enumerated;
         value.number = *n;
         return value;
     }
@@ -486,8 +486,8 @@ QString errorText(std::uint32_t errorClass, std::uint32_t errorCode)
     default:
         code = QStringLiteral("code %1").arg(errorCode);
     }
-    static const char *const classes[] = {"device", "object", "property", "resources",
-                                          "security", "services"};
+    static const char *const classes[] = {"device",    "object",   "property",
+                                          "resources", "security", "services"};
     const QString cls = errorClass < 6 ? QLatin1String(classes[errorClass])
                                        : QStringLiteral("class %1").arg(errorClass);
     return QStringLiteral("%1 (%2)").arg(code, cls);

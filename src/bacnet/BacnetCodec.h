@@ -86,21 +86,21 @@ struct Reply
 {
     enum class Kind
     {
-        Malformed,  // not a BACnet/IP datagram the tool can read
-        Ignored,    // well formed, but nothing the tool asked for
+        Malformed, // not a BACnet/IP datagram the tool can read
+        Ignored,   // well formed, but nothing the tool asked for
         IAm,
-        WhoIs,      // another station's Who-Is (the tool's own, looped back)
+        WhoIs, // another station's Who-Is (the tool's own, looped back)
         PropertyAck,
-        Error,      // BACnet-Error-PDU
+        Error, // BACnet-Error-PDU
         Reject,
         Abort,
     };
     Kind kind = Kind::Malformed;
     std::uint8_t invokeId = 0;
     IAm iam;
-    ObjectId object;             // PropertyAck
-    std::uint32_t property = 0;  // PropertyAck
-    PropertyValue value;         // PropertyAck
+    ObjectId object;              // PropertyAck
+    std::uint32_t property = 0;   // PropertyAck
+    PropertyValue value;          // PropertyAck
     std::uint32_t errorClass = 0; // Error
     std::uint32_t errorCode = 0;  // Error; the reason of a Reject or Abort
     QString problem;              // Malformed: what was wrong, for the trace

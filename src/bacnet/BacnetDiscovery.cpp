@@ -45,12 +45,13 @@ void Discovery::start(const std::vector<DiscoveryTarget> &targets, const WhoIs &
     const bool loopback = std::all_of(targets.begin(), targets.end(), [](const DiscoveryTarget &t) {
         return t.address.isLoopback();
     });
-    const QHostAddress local = loopback ? QHostAddress(QHostAddress::LocalHost)
-                                        : QHostAddress(QHostAddress::AnyIPv4);
+    const QHostAddress local =
+        loopback ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(QHostAddress::AnyIPv4);
     if (targets.empty()) {
         m_result.error = QStringLiteral("no address to send the Who-Is to");
     } else if (!m_socket->bind(local, 0)) {
-        m_result.error = QStringLiteral("cannot open a UDP socket: %1").arg(m_socket->errorString());
+        m_result.error =
+            QStringLiteral("cannot open a UDP socket: %1").arg(m_socket->errorString());
     } else {
         // Room for a burst of replies from a large site.
         m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
@@ -122,8 +123,8 @@ void Discovery::take(const QByteArray &datagram, const QHostAddress &from, std::
         const std::uint8_t invokeId = m_nextInvokeId++;
         m_invokeIds.push_back(invokeId);
         markDuplicates(devices);
-        const QByteArray ask = encodeReadProperty(
-            {invokeId, reply.iam.device, std::uint32_t(Property::ObjectName)});
+        const QByteArray ask =
+            encodeReadProperty({invokeId, reply.iam.device, std::uint32_t(Property::ObjectName)});
         m_socket->writeDatagram(ask, from, port);
         emit deviceFound(int(devices.size()) - 1);
         return;

@@ -33,7 +33,7 @@ struct FoundDevice
     std::uint16_t port = 0;
     bool nameRead = false;
     QString name;
-    QString nameProblem; // why the name is missing: an error reply, no answer
+    QString nameProblem;    // why the name is missing: an error reply, no answer
     bool duplicate = false; // another device answered with the same instance
 };
 
@@ -41,9 +41,9 @@ struct FoundDevice
 struct DiscoveryResult
 {
     std::vector<FoundDevice> devices;
-    QString error;          // the socket could not be opened or the Who-Is not sent
-    int malformed = 0;      // datagrams that were not BACnet/IP the tool can read
-    int dropped = 0;        // I-Ams beyond the device limit
+    QString error;     // the socket could not be opened or the Who-Is not sent
+    int malformed = 0; // datagrams that were not BACnet/IP the tool can read
+    int dropped = 0;   // I-Ams beyond the device limit
     bool cancelled = false;
 };
 
@@ -65,8 +65,7 @@ public:
 
     // Sends the Who-Is to each target and collects for `milliseconds`;
     // finished() follows.
-    void start(const std::vector<DiscoveryTarget> &targets, const WhoIs &whoIs,
-               int milliseconds);
+    void start(const std::vector<DiscoveryTarget> &targets, const WhoIs &whoIs, int milliseconds);
     void cancel();
     bool isRunning() const;
     const DiscoveryResult &result() const { return m_result; }

@@ -31,8 +31,8 @@ bool differsFromUnit(const FoundDevice &device, const ExpectedUnit &unit)
     if (!fromUnit(device, unit))
         return false;
     const bool otherInstance = unit.instance && *unit.instance != device.iam.device.instance;
-    const bool otherName = unit.name && device.nameRead && device.nameProblem.isEmpty() &&
-                           *unit.name != device.name;
+    const bool otherName =
+        unit.name && device.nameRead && device.nameProblem.isEmpty() && *unit.name != device.name;
     return otherInstance || otherName;
 }
 
@@ -49,7 +49,8 @@ QString deviceNotes(const FoundDevice &device, const std::optional<ExpectedUnit>
             page << QStringLiteral("instance %1").arg(*unit->instance);
         if (unit->name && *unit->name != device.name)
             page << QStringLiteral("name \"%1\"").arg(*unit->name);
-        notes << QStringLiteral("differs from the BACnet page: %1").arg(page.join(QStringLiteral(", ")));
+        notes << QStringLiteral("differs from the BACnet page: %1")
+                     .arg(page.join(QStringLiteral(", ")));
     } else if (unit && fromUnit(device, *unit)) {
         notes << QStringLiteral("the session's unit");
     }
@@ -58,9 +59,9 @@ QString deviceNotes(const FoundDevice &device, const std::optional<ExpectedUnit>
 
 QStringList deviceHeaders()
 {
-    return {QStringLiteral("instance"),     QStringLiteral("address"), QStringLiteral("vendor"),
-            QStringLiteral("max APDU"),     QStringLiteral("segmentation"),
-            QStringLiteral("name"),         QStringLiteral("notes")};
+    return {QStringLiteral("instance"), QStringLiteral("address"),      QStringLiteral("vendor"),
+            QStringLiteral("max APDU"), QStringLiteral("segmentation"), QStringLiteral("name"),
+            QStringLiteral("notes")};
 }
 
 QStringList deviceRow(const FoundDevice &device, const std::optional<ExpectedUnit> &unit)

@@ -202,19 +202,25 @@ BACnetSettings bacnetSettingsToSend(const BACnetSettings &settings)
     return withGatesApplied(BACnetRows, settings);
 }
 
-OpResult readUnitConfig(RegisterAccess &access, UnitConfig &out, const TransferProgress &progress)
+OpResult readUnitConfig(RegisterAccess &access, UnitConfig &out, const TransferProgress &progress,
+                        const StopRequested &stop)
 {
-    const auto report = [&progress](const char *block) {
+    // Reports the block about to be read; false when the caller stops here.
+    const auto next = [&progress, &stop](const char *block) {
         if (progress)
             progress(QLatin1String(block), 0);
+        return !(stop && stop());
     };
+    OpResult stopped;
+    stopped.stopped = true;
     out.identity.reset();
     out.network.reset();
     out.g50.reset();
     out.bacnet.reset();
     out.objectNames.reset();
 
-    report(Blocks::NetworkAddresses.name);
+    if (!next(Blocks::NetworkAddresses.name))
+        return stopped;
     NetworkReading network;
     OpResult op = readNetworkSettings(access, network);
     out.identity = network.product;
@@ -222,12 +228,14 @@ OpResult readUnitConfig(RegisterAccess &access, UnitConfig &out, const TransferP
     if (!op.ok())
         return op;
 
-    report(Blocks::G50Address.name);
+    if (!next(Blocks::G50Address.name))
+        return stopped;
     op = readG50Address(access, out.g50);
     if (!op.ok())
         return op;
 
-    report(Blocks::DeviceObjectId.name);
+    if (!next(Blocks::DeviceObjectId.name))
+        return stopped;
     BACnetReading bacnet;
     op = readBACnetSettings(access, bacnet);
     out.bacnet = bacnetSettingsFrom(bacnet);
@@ -235,10 +243,13 @@ OpResult readUnitConfig(RegisterAccess &access, UnitConfig &out, const TransferP
         return op;
 
     ObjectNameList names;
-    op = readObjectNames(access, names, [&progress](int n) {
-        if (progress)
-            progress(QStringLiteral("Object name"), n);
-    });
+    op = readObjectNames(
+        access, names,
+        [&progress](int n) {
+            if (progress)
+                progress(QStringLiteral("Object name"), n);
+        },
+        stop);
     if (op.ok())
         out.objectNames = names;
     return op;

@@ -47,8 +47,10 @@ using TransferProgress = std::function<void(const QString &block, int nameNumber
 // read before a failure are in `out`; the tool's name, version and time of
 // saving are the caller's to set. The BACnet instance is taken as read, even
 // when it is no valid instance (the file reader then refuses it).
+// `stop` is asked after each progress report, before the block goes out; a
+// stop leaves the parts read before it and returns with OpResult::stopped.
 OpResult readUnitConfig(RegisterAccess &access, UnitConfig &out,
-                        const TransferProgress &progress = {});
+                        const TransferProgress &progress = {}, const StopRequested &stop = {});
 
 // --- Restore ---
 

@@ -2,7 +2,6 @@
 
 #include "Codecs.h"
 
-
 QStringList BACnetEntries::parts(const SettingRow<BACnetSettings> &row) const
 {
     return byRow.value(QLatin1String(row.id));

@@ -272,12 +272,16 @@ OpResult writeObjectName(RegisterAccess &access, int n, const QByteArray &name)
 }
 
 OpResult readObjectNames(RegisterAccess &access, ObjectNameList &names,
-                         const NameProgress &progress)
+                         const NameProgress &progress, const StopRequested &stop)
 {
     OpResult op;
     for (int n = 1; n <= ObjectNameCount && op.ok(); ++n) {
         if (progress)
             progress(n);
+        if (stop && stop()) {
+            op.stopped = true;
+            break;
+        }
         op = readObjectName(access, n, names[std::size_t(n - 1)]);
     }
     return op;

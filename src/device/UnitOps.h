@@ -44,8 +44,11 @@ struct OpResult
     RegisterResult result = ResultGood;
     std::optional<RegisterBlock> failedBlock;
     ExchangeDetail detail;
+    // The caller asked the operation to stop, and it did so between two
+    // exchanges, before all its blocks: not done, though nothing failed.
+    bool stopped = false;
 
-    bool ok() const { return result == ResultGood; }
+    bool ok() const { return result == ResultGood && !stopped; }
     // True when the request never left: nothing reached the unit.
     bool refusedBeforeSending() const { return !ok() && !detail.sent(); }
 };
@@ -134,8 +137,11 @@ OpResult readObjectName(RegisterAccess &access, int n, QByteArray &name);
 OpResult writeObjectName(RegisterAccess &access, int n, const QByteArray &name);
 // Names 1 to 100 in order, stopping at the first failure; the names before it
 // are stored in `names`, the failed and later entries are left as they were.
+// Asked before each exchange of a long operation; true stops it there
+// (OpResult::stopped).
+using StopRequested = std::function<bool()>;
 OpResult readObjectNames(RegisterAccess &access, ObjectNameList &names,
-                         const NameProgress &progress = {});
+                         const NameProgress &progress = {}, const StopRequested &stop = {});
 // Names 1 to 100 in order, stopping at the first failure (the names before it
 // have been written). A name longer than 19 bytes is refused before anything
 // is sent.

@@ -24,7 +24,7 @@ bool search(BacnetCheck &window, const QString &address, std::uint16_t port)
     window.address->setText(address);
     window.port->setValue(port);
     window.seconds->setValue(1);
-    QSignalSpy done(&window, &BacnetCheck::finished);
+    QSignalSpy done(&window, &BacnetCheck::searchFinished);
     window.sendWhoIs();
     return done.wait(5000);
 }
@@ -58,7 +58,8 @@ void TstBacnetCheck::listsCopiesAndSaves()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().split('\n');
-    QCOMPARE(lines.value(0), QByteArray("instance,address,vendor,max APDU,segmentation,name,notes"));
+    QCOMPARE(lines.value(0),
+             QByteArray("instance,address,vendor,max APDU,segmentation,name,notes"));
     QVERIFY(lines.value(1).startsWith("1234,127.0.0.2:"));
     QVERIFY(lines.value(1).contains(",\"Plant, east\","));
 }
@@ -69,12 +70,14 @@ void TstBacnetCheck::comparesWithPage_data()
     QTest::addColumn<int>("pageInstance");
     QTest::addColumn<QString>("pageName");
     QTest::addColumn<QString>("notes");
-    QTest::newRow("agrees") << 1234 << "Plant" << "the session's unit";
-    QTest::newRow("other instance")
-        << 99 << "Plant" << "differs from the BACnet page: instance 99";
-    QTest::newRow("other name")
-        << 1234 << "Boiler" << "differs from the BACnet page: name \"Boiler\"";
-    QTest::newRow("page not read") << -1 << "" << "the session's unit";
+    QTest::newRow("agrees") << 1234 << "Plant"
+                            << "the session's unit";
+    QTest::newRow("other instance") << 99 << "Plant"
+                                    << "differs from the BACnet page: instance 99";
+    QTest::newRow("other name") << 1234 << "Boiler"
+                                << "differs from the BACnet page: name \"Boiler\"";
+    QTest::newRow("page not read") << -1 << ""
+                                   << "the session's unit";
 }
 
 void TstBacnetCheck::comparesWithPage()

@@ -58,7 +58,9 @@ void TstBacnetCodec::replies_data()
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("summary");
-    const auto kind = [](Reply::Kind k) { return int(k); };
+    const auto kind = [](Reply::Kind k) {
+        return int(k);
+    };
     QTest::newRow("I-Am") << hex("810b0015 0100 1000 c4020004d2 2205c4 9103 220104")
                           << kind(Reply::Kind::IAm) << "8/1234 apdu 1476 none vendor 260";
     QTest::newRow("I-Am forwarded by a BBMD")
@@ -76,17 +78,17 @@ void TstBacnetCodec::replies_data()
     QTest::newRow("unknown property")
         << hex("810a000d 0100 50010c 9102 9120") << kind(Reply::Kind::Error)
         << "invoke 1 unknown-property (property)";
-    QTest::newRow("unknown object") << hex("810a000d 0100 50070c 9101 911f")
-                                    << kind(Reply::Kind::Error)
-                                    << "invoke 7 unknown-object (object)";
+    QTest::newRow("unknown object")
+        << hex("810a000d 0100 50070c 9101 911f") << kind(Reply::Kind::Error)
+        << "invoke 7 unknown-object (object)";
     QTest::newRow("reject") << hex("810a0009 0100 600509") << kind(Reply::Kind::Reject)
                             << "invoke 5 reason 9";
-    QTest::newRow("abort from the server") << hex("810a0009 0100 710504")
-                                           << kind(Reply::Kind::Abort) << "invoke 5 reason 4";
-    QTest::newRow("another station's Who-Is") << hex("810b0008 0100 1008")
-                                              << kind(Reply::Kind::WhoIs) << "";
-    QTest::newRow("network layer message") << hex("810b0007 0180 00") << kind(Reply::Kind::Ignored)
-                                           << "";
+    QTest::newRow("abort from the server")
+        << hex("810a0009 0100 710504") << kind(Reply::Kind::Abort) << "invoke 5 reason 4";
+    QTest::newRow("another station's Who-Is")
+        << hex("810b0008 0100 1008") << kind(Reply::Kind::WhoIs) << "";
+    QTest::newRow("network layer message")
+        << hex("810b0007 0180 00") << kind(Reply::Kind::Ignored) << "";
     QTest::newRow("BVLC result") << hex("81000006 0000") << kind(Reply::Kind::Ignored) << "";
 }
 
@@ -115,7 +117,9 @@ void TstBacnetCodec::replies()
                   .arg(propertyName(r.property), valueText(r.value));
         break;
     case Reply::Kind::Error:
-        got = QStringLiteral("invoke %1 %2").arg(r.invokeId).arg(errorText(r.errorClass, r.errorCode));
+        got = QStringLiteral("invoke %1 %2")
+                  .arg(r.invokeId)
+                  .arg(errorText(r.errorClass, r.errorCode));
         break;
     case Reply::Kind::Reject:
     case Reply::Kind::Abort:

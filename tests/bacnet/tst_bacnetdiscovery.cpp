@@ -59,8 +59,7 @@ void TstBacnetDiscovery::duplicatesMarked()
     // A device repeating its I-Am is still one device.
     a.extra = {iAm(77)};
     const DiscoveryResult r = Discovery::run(
-        {at("127.0.0.2", a.port()), at("127.0.0.3", b.port()), at("127.0.0.4", c.port())}, {},
-        800);
+        {at("127.0.0.2", a.port()), at("127.0.0.3", b.port()), at("127.0.0.4", c.port())}, {}, 800);
     QCOMPARE(r.devices.size(), std::size_t(3));
     QStringList seen;
     for (const FoundDevice &d : r.devices)

@@ -17,7 +17,6 @@ namespace BacnetTest {
 
 constexpr std::uint32_t DeviceType = 8;
 
-
 inline QByteArray withLength(QByteArray datagram)
 {
     datagram[2] = char(datagram.size() >> 8);

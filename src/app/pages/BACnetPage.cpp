@@ -30,9 +30,9 @@ QString refusalText(BACnetEntry refused)
         return QStringLiteral("Unable To Send New BACnet Configuration Due To Invalid Device ID.");
     case BACnetEntry::Name:
         // A name is sent as one byte per character and never altered on the way.
-        return QStringLiteral(
-            "Unable To Send New BACnet Configuration Due To Invalid Device Name.\rThe Name Takes Up "
-            "To 19 Characters, Each With A Single-Byte (Latin-1) Code.");
+        return QStringLiteral("Unable To Send New BACnet Configuration Due To Invalid Device "
+                              "Name.\rThe Name Takes Up "
+                              "To 19 Characters, Each With A Single-Byte (Latin-1) Code.");
     case BACnetEntry::Bbmd:
         return QStringLiteral(
             "Unable To Send New BACnet configuration Due To Invalid BBMD Address.");
@@ -319,9 +319,9 @@ void BACnetPage::SendBACnetSettings()
     if (!check.ok()) {
         for (const RowEntry &entry : m_rowEntries)
             if (entry.row->rule.refusal == check.refused)
-                return refuseEntry(qobject_cast<QLineEdit *>(
-                                       entry.widgets.value(std::max(check.partIndex, 0))),
-                                   refusalText(check.refused));
+                return refuseEntry(
+                    qobject_cast<QLineEdit *>(entry.widgets.value(std::max(check.partIndex, 0))),
+                    refusalText(check.refused));
     }
     if (!confirmUnit(errorText))
         return;
