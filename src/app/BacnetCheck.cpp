@@ -29,7 +29,6 @@ using namespace Bacnet;
 
 namespace {
 
-
 // Interfaces with an IPv4 broadcast address, as "name (broadcast)".
 void listInterfaces(QComboBox *box)
 {
