@@ -198,5 +198,5 @@ void TstBacnetCodec::characterSets()
     QCOMPARE(r.value.text, text);
 }
 
-QTEST_APPLESS_MAIN(TstBacnetCodec)
+QTEST_GUILESS_MAIN(TstBacnetCodec)
 #include "tst_bacnetcodec.moc"
