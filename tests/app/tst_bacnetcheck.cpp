@@ -2,8 +2,12 @@
 // list, copy and CSV, the page comparison for the session's unit, and an
 // address that is refused before anything is sent.
 
+#include "AppTestKit.h"
+#include "BACnetPage.h"
 #include "BacnetCheck.h"
 #include "BacnetFakeDevice.h"
+#include "SimProcess.h"
+#include "SimSession.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -39,6 +43,7 @@ private slots:
     void comparesWithPage_data();
     void comparesWithPage();
     void refusesBadAddress();
+    void sessionUnitAgainstItsPage();
 };
 
 void TstBacnetCheck::listsCopiesAndSaves()
@@ -110,6 +115,40 @@ void TstBacnetCheck::refusesBadAddress()
     window.sendWhoIs();
     QVERIFY(!window.running());
     QVERIFY(window.status->text().startsWith(QStringLiteral("Enter the address")));
+}
+
+// Inside a session with the simulator: the window asks the session's unit and
+// compares what it announces with the BACnet page, read and then edited.
+void TstBacnetCheck::sessionUnitAgainstItsPage()
+{
+    QUdpSocket probe; // a free UDP port on the simulator's address
+    QVERIFY(probe.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    const quint16 bacnetPort = probe.localPort();
+    probe.close();
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--no-animate"), QStringLiteral("--bacnet-port"),
+                       QString::number(bacnetPort)}));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.output().contains(QLatin1String("BACnet/IP on")), 5000);
+    WorkingFolder folder;
+    MessageRecorder messages;
+    const auto form = tcpSessionForm(sim.port());
+    QVERIFY(form->sessionOpen());
+    form->raiseRequest(Request::GetBACnet);
+    form->DispatchRequest();
+    QCOMPARE(form->bacnetPage()->Edit21->text(), QStringLiteral("5173"));
+
+    form->showBacnetCheck();
+    BacnetCheck &window = *form->bacnetCheck();
+    QCOMPARE(window.address->text(), QStringLiteral("127.0.0.1"));
+    QVERIFY(search(window, window.address->text(), bacnetPort));
+    QCOMPARE(window.table->rowCount(), 1);
+    QCOMPARE(window.table->item(0, 6)->text(), QStringLiteral("the session's unit"));
+
+    // Typed but not sent: the unit still announces what it holds.
+    QTest::keyClicks(form->bacnetPage()->Edit21, QStringLiteral("0"));
+    QVERIFY(search(window, window.address->text(), bacnetPort));
+    QCOMPARE(window.table->item(0, 6)->text(),
+             QStringLiteral("differs from the BACnet page: instance 51730"));
 }
 
 QTEST_MAIN(TstBacnetCheck)

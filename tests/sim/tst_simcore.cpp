@@ -257,7 +257,8 @@ void TstSimCore::loopbackListenAddress()
     QCOMPARE(refusal.isEmpty(), !address.isEmpty());
 
     // The model reports what its network registers hold.
-    UnitModel model(frozen());
+    const SimOptions options = frozen(); // the model keeps a reference to it
+    UnitModel model(options);
     model.write(20, 7, {std::uint16_t(a), std::uint16_t(b), std::uint16_t(c), std::uint16_t(d)});
     const std::array<std::uint16_t, 4> octets = model.ipOctets();
     QCOMPARE(octets[0], std::uint16_t(a));
