@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
 #include <QTest>
 #include <QToolButton>
 
@@ -88,4 +89,16 @@ inline void dropRaiseWarnings()
             if (!text.contains(QLatin1String("does not support raise()")))
                 previous(type, context, text);
         });
+}
+
+// A loopback port with nothing listening on it: bound once by the kernel's
+// choice, then released.
+inline quint16 closedLoopbackPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
 }

@@ -44,16 +44,6 @@ public:
     QHash<QString, QString> reasons;
 };
 
-quint16 closedLoopbackPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 // Address and port typed into the page, then "Via Network"; no
 // RAVELIN_TCP_PORT, so the port box decides.
 void connectTo(TMainForm &form, const QString &address, quint16 port)

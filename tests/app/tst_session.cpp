@@ -12,6 +12,7 @@
 #include "NetworkPage.h"
 #include "ScreenshotRun.h"
 #include "SimProcess.h"
+#include "SimSession.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -30,18 +31,6 @@ namespace {
 
 const QString NoReply = QStringLiteral("No Reply From Unit. Terminating Connection...");
 const QString Foreign = QStringLiteral("This unit is not a BACnet I/F. Terminating Connection...");
-
-// A loopback port with nothing listening on it: bound once by the kernel's
-// choice, then released.
-quint16 closedLoopbackPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
 
 void typeAddress(TMainForm &form, const QStringList &octets)
 {
