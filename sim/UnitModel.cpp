@@ -9,9 +9,11 @@
 
 #include <cerrno>
 #include <cstring>
+#ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -55,6 +57,28 @@ void packBytes(QVector<std::uint16_t> &space, int first, const QByteArray &bytes
 // A state file holds a few thousand numbers: anything much larger is not one.
 constexpr qint64 MaxStateBytes = 1024 * 1024;
 
+#ifdef Q_OS_WIN
+// Windows has no FIFOs or device nodes under ordinary paths: a plain read,
+// bounded in size all the same.
+bool readStateFile(const QString &path, QByteArray *text, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    if (!QFileInfo(path).isFile()) {
+        *error = QStringLiteral("not a regular file");
+        return false;
+    }
+    *text = file.read(MaxStateBytes + 1);
+    if (text->size() > MaxStateBytes) {
+        *error = QStringLiteral("larger than %1 bytes").arg(MaxStateBytes);
+        return false;
+    }
+    return true;
+}
+#else
 QString systemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
@@ -112,6 +136,7 @@ bool readStateFile(const QString &path, QByteArray *text, QString *error)
     ::close(fd);
     return ok;
 }
+#endif
 
 bool isKeptRegister(int unit, int reg)
 {

@@ -3,27 +3,55 @@
 
 #include "BacnetEndpoint.h"
 #include "RavelinVersion.h"
+#ifndef Q_OS_WIN
 #include "RtuEndpoint.h"
+#endif
 #include "SimCore.h"
 #include "TcpEndpoint.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QtGlobal>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <utility>
+#ifdef Q_OS_WIN
+#include <thread>
+#endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <sys/socket.h>
 #include <unistd.h>
-#include <utility>
+#endif
 
 namespace {
 
 constexpr int ExitUsage = 64;
 constexpr int ExitUnavailable = 69;
 
+#ifdef Q_OS_WIN
+QCoreApplication *consoleApp = nullptr;
+
+// Runs on a thread of its own: the quit is queued to the main thread.
+BOOL WINAPI onConsoleEvent(DWORD)
+{
+    QMetaObject::invokeMethod(consoleApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    return TRUE;
+}
+
+// Ctrl+C, Ctrl+Break and closing the console end the event loop, so the
+// process leaves with status 0 after closing its endpoints.
+void quitOnSignals(QCoreApplication &app)
+{
+    consoleApp = &app;
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+#else
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -49,6 +77,7 @@ void quitOnSignals(QCoreApplication &app)
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 }
+#endif
 
 [[noreturn]] void usageError(const QCommandLineParser &parser, const QString &message)
 {
@@ -197,43 +226,79 @@ void announce(const QString &line)
 }
 
 // Fault commands on standard input, one per line, each answered by one line
-// on standard output. One read per wake-up, so standard input is never put
-// in non-blocking mode (it may be shared with the parent). At its end the
-// simulator keeps serving.
-void readCommands(QCoreApplication &app, SimCore &core)
+// on standard output. At the end of standard input the simulator keeps
+// serving.
+class CommandLines
 {
-    constexpr qsizetype MaxLine = 1024;
-    auto *notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &app);
-    auto pending = std::make_shared<QByteArray>();
+public:
+    explicit CommandLines(SimCore &core) : m_core(core) {}
+
+    void take(const char *bytes, qsizetype size)
+    {
+        m_pending.append(bytes, size);
+        for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
+            const QByteArray line = m_pending.left(end);
+            m_pending.remove(0, end + 1);
+            if (std::exchange(m_overLong, false))
+                continue;
+            announce(m_core.command(QString::fromUtf8(line)));
+        }
+        if (m_pending.size() > MaxLine) {
+            m_pending.clear();
+            if (!std::exchange(m_overLong, true))
+                announce(QStringLiteral("error command line longer than %1 bytes").arg(MaxLine));
+        }
+    }
+
+private:
+    static constexpr qsizetype MaxLine = 1024;
+    SimCore &m_core;
+    QByteArray m_pending;
     // Set while the rest of an over-long line is dropped: it was answered
     // once, and nothing of it is taken for a command.
-    auto overLong = std::make_shared<bool>(false);
-    QObject::connect(
-        notifier, &QSocketNotifier::activated, &app, [notifier, pending, overLong, &core] {
+    bool m_overLong = false;
+};
+
+#ifdef Q_OS_WIN
+// Standard input is a pipe or console here, which the event loop cannot
+// watch: a thread of its own reads it and hands each chunk to the main thread.
+void readCommands(QCoreApplication &app, SimCore &core)
+{
+    auto lines = std::make_shared<CommandLines>(core);
+    std::thread([&app, lines] {
+        const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        for (;;) {
             char chunk[4096];
-            const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
-            if (got < 0 && errno == EINTR)
+            DWORD got = 0;
+            if (!ReadFile(input, chunk, sizeof chunk, &got, nullptr) || got == 0)
                 return;
-            if (got <= 0) {
-                notifier->setEnabled(false);
-                return;
-            }
-            pending->append(chunk, int(got));
-            for (qsizetype end = pending->indexOf('\n'); end >= 0; end = pending->indexOf('\n')) {
-                const QByteArray line = pending->left(end);
-                pending->remove(0, end + 1);
-                if (std::exchange(*overLong, false))
-                    continue;
-                announce(core.command(QString::fromUtf8(line)));
-            }
-            if (pending->size() > MaxLine) {
-                pending->clear();
-                if (!std::exchange(*overLong, true))
-                    announce(
-                        QStringLiteral("error command line longer than %1 bytes").arg(MaxLine));
-            }
-        });
+            const QByteArray bytes(chunk, qsizetype(got));
+            QMetaObject::invokeMethod(
+                &app, [lines, bytes] { lines->take(bytes.constData(), bytes.size()); },
+                Qt::QueuedConnection);
+        }
+    }).detach();
 }
+#else
+// One read per wake-up, so standard input is never put in non-blocking mode
+// (it may be shared with the parent).
+void readCommands(QCoreApplication &app, SimCore &core)
+{
+    auto *notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &app);
+    auto lines = std::make_shared<CommandLines>(core);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier, lines] {
+        char chunk[4096];
+        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            return;
+        if (got <= 0) {
+            notifier->setEnabled(false);
+            return;
+        }
+        lines->take(chunk, qsizetype(got));
+    });
+}
+#endif
 
 } // namespace
 
@@ -296,6 +361,13 @@ int main(int argc, char *argv[])
     std::vector<std::unique_ptr<BacnetEndpoint>> bacnet;
     if (!BacnetEndpoint::openAll(endpoints.listen, options.bacnetPort, core, bacnet, announce))
         return ExitUnavailable;
+#ifdef Q_OS_WIN
+    if (!endpoints.serial.isEmpty()) {
+        std::fprintf(stderr, "ravelin-sim: serial lines are served by the Linux or macOS "
+                             "simulator only (a pty stands in for the line)\n");
+        return ExitUnavailable;
+    }
+#else
     std::vector<std::unique_ptr<RtuEndpoint>> rtu;
     for (const QString &device : endpoints.serial) {
         rtu.push_back(std::make_unique<RtuEndpoint>(device, core));
@@ -306,5 +378,6 @@ int main(int argc, char *argv[])
         }
         announce(rtu.back()->readyLine());
     }
+#endif
     return app.exec();
 }

@@ -4,12 +4,20 @@
 #include "RavelinVersion.h"
 
 #include <algorithm>
+#include <iterator>
+#include <vector>
 
+#include <QDir>
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+
+#ifdef Q_OS_WIN
+#include <QHash>
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -116,10 +124,92 @@ const std::array<const char *, TAboutBox::KeyCount> TAboutBox::VersionKeys = {
     "CompanyName",     "FileDescription",  "FileVersion", "InternalName",   "LegalCopyright",
     "LegalTradeMarks", "OriginalFilename", "ProductName", "ProductVersion", "Comments"};
 
+#ifdef Q_OS_WIN
+namespace {
+
+// The version information resource of an executable, read once: the string
+// values under the first language and code page the resource lists, and the
+// pre-release flag of its fixed part.
+class ResourceVersion final : public VersionSource
+{
+public:
+    explicit ResourceVersion(const QString &path)
+    {
+        const std::wstring file = QDir::toNativeSeparators(path).toStdWString();
+        DWORD handle = 0;
+        const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &handle);
+        if (size == 0)
+            return;
+        std::vector<char> block(size);
+        if (!GetFileVersionInfoW(file.c_str(), 0, size, block.data()))
+            return;
+        void *fixed = nullptr;
+        UINT fixedSize = 0;
+        if (VerQueryValueW(block.data(), L"\\", &fixed, &fixedSize) &&
+            fixedSize >= sizeof(VS_FIXEDFILEINFO)) {
+            const auto *info = static_cast<const VS_FIXEDFILEINFO *>(fixed);
+            m_preRelease = (info->dwFileFlags & info->dwFileFlagsMask & VS_FF_PRERELEASE) != 0;
+        }
+        // Without a translation list there is no string table to name.
+        void *translation = nullptr;
+        UINT translationSize = 0;
+        if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &translation,
+                            &translationSize) ||
+            translationSize < 2 * sizeof(WORD))
+            return;
+        const auto *pair = static_cast<const WORD *>(translation);
+        // "StringFileInfo\040904B0\": language and code page, four upper-case
+        // hexadecimal digits each.
+        const QString prefix = QStringLiteral("StringFileInfo\\") +
+                               QStringLiteral("%1%2")
+                                   .arg(pair[0], 4, 16, QLatin1Char('0'))
+                                   .arg(pair[1], 4, 16, QLatin1Char('0'))
+                                   .toUpper() +
+                               QLatin1Char('\\');
+        for (const char *key : TAboutBox::VersionKeys) {
+            const std::wstring query = (prefix + QLatin1String(key)).toStdWString();
+            void *text = nullptr;
+            UINT length = 0;
+            if (VerQueryValueW(block.data(), query.c_str(), &text, &length) && text)
+                m_values.insert(QLatin1String(key),
+                                QString::fromWCharArray(static_cast<const wchar_t *>(text))
+                                    .left(length > 0 ? int(length) - 1 : 0));
+        }
+    }
+
+    std::optional<QString> value(const QString &key) const override
+    {
+        const auto it = m_values.find(key);
+        return it == m_values.end() ? std::nullopt : std::optional<QString>(*it);
+    }
+    bool preRelease() const override { return m_preRelease; }
+
+private:
+    QHash<QString, QString> m_values;
+    bool m_preRelease = false;
+};
+
+} // namespace
+
+std::unique_ptr<VersionSource> executableVersionSource(const QString &path)
+{
+    return std::make_unique<ResourceVersion>(path);
+}
+
+// On Windows the values come from the running executable's own version
+// resource, as Explorer shows them.
+std::unique_ptr<VersionSource> builtInVersionSource()
+{
+    wchar_t path[MAX_PATH * 2];
+    const DWORD length = GetModuleFileNameW(nullptr, path, DWORD(std::size(path)));
+    return executableVersionSource(QString::fromWCharArray(path, int(length)));
+}
+#else
 std::unique_ptr<VersionSource> builtInVersionSource()
 {
     return std::make_unique<BuiltInVersion>();
 }
+#endif
 
 QString versionLine(const QString &fileVersion)
 {

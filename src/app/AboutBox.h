@@ -26,8 +26,15 @@ public:
     virtual bool preRelease() const = 0;
 };
 
-// The values fixed when the build was configured.
+// The program's own values: on Windows its executable's version resource,
+// elsewhere the values fixed when the build was configured (the same ones).
 std::unique_ptr<VersionSource> builtInVersionSource();
+
+#ifdef Q_OS_WIN
+// The version resource of the executable at path; every key missing when it
+// has none.
+std::unique_ptr<VersionSource> executableVersionSource(const QString &path);
+#endif
 
 // "Version 1.2.3  Build 45" from "1.2.3.45": split at the last "."; without
 // one, everything is the build ("Version   Build N/A").

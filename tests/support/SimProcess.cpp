@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 
@@ -83,11 +85,17 @@ void SimProcess::stop(int timeoutMs)
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
+#ifdef Q_OS_WIN
+    // A console program has no window to take a close request: end it.
+    m_process.kill();
+    m_process.waitForFinished(timeoutMs);
+#else
     m_process.terminate(); // SIGTERM to this child's pid only
     if (!m_process.waitForFinished(timeoutMs)) {
         m_process.kill();
         m_process.waitForFinished(timeoutMs);
     }
+#endif
     output();
 }
 
@@ -114,6 +122,7 @@ QString SimProcess::command(const QString &line, int timeoutMs)
     }
 }
 
+#ifndef Q_OS_WIN
 namespace {
 
 // The fields of /proc/PID/stat after the command name, which may hold spaces.
@@ -127,6 +136,7 @@ QList<QByteArray> statFields(qint64 pid)
 }
 
 } // namespace
+#endif
 
 qint64 SimProcess::residentKiB() const
 {
@@ -141,10 +151,14 @@ qint64 SimProcess::residentKiB() const
 
 double SimProcess::cpuSeconds() const
 {
+#ifdef Q_OS_WIN
+    return -1; // read from /proc, which Windows has not
+#else
     // utime and stime are the 14th and 15th fields, the 12th and 13th after the name.
     const QList<QByteArray> fields = statFields(pid());
     if (fields.size() < 13)
         return -1;
     return double(fields[11].toLongLong() + fields[12].toLongLong()) /
            double(::sysconf(_SC_CLK_TCK));
+#endif
 }
