@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMap>
 #include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QtTest>
 
 namespace {
@@ -40,6 +41,9 @@ private slots:
     void labelsFromTheSource_data();
     void labelsFromTheSource();
     void configuredValues();
+#ifdef Q_OS_WIN
+    void programVersionResource();
+#endif
 };
 
 void TestAboutBox::labelsFromTheSource_data()
@@ -99,6 +103,33 @@ void TestAboutBox::configuredValues()
     // A build configured without RAVELIN_PRE_RELEASE is a release.
     QCOMPARE(!box.BetaWatermark->isHidden(), bool(RAVELIN_TEST_PRE_RELEASE));
 }
+
+#ifdef Q_OS_WIN
+// The tool's executable carries the configured values in its version
+// resource; a file without one gives nothing.
+void TestAboutBox::programVersionResource()
+{
+    const auto tool = executableVersionSource(QStringLiteral(RAVELIN_TEST_APP_EXE));
+    QCOMPARE(tool->value(QStringLiteral("OriginalFilename")), QStringLiteral("QuorixIPB_Cfg.exe"));
+    QCOMPARE(tool->value(QStringLiteral("InternalName")), QStringLiteral("QuorixIPB_Cfg"));
+    const std::optional<QString> version = tool->value(QStringLiteral("FileVersion"));
+    QVERIFY(version && version->startsWith(QStringLiteral(RAVELIN_TEST_PROJECT_VERSION ".")));
+    QCOMPARE(tool->value(QStringLiteral("LegalTradeMarks")), std::nullopt);
+    QCOMPARE(tool->preRelease(), bool(RAVELIN_TEST_PRE_RELEASE));
+    // The About box of this test program reads its own copy of the resource.
+    TAboutBox box;
+    QCOMPARE(box.values[1], *tool->value(QStringLiteral("FileDescription")));
+    QCOMPARE(box.values[2], *version);
+
+    QTemporaryFile plain;
+    QVERIFY(plain.open());
+    plain.write("not an executable");
+    plain.close();
+    const auto none = executableVersionSource(plain.fileName());
+    for (const char *key : TAboutBox::VersionKeys)
+        QCOMPARE(none->value(QLatin1String(key)), std::nullopt);
+}
+#endif
 
 QTEST_MAIN(TestAboutBox)
 #include "tst_aboutbox.moc"
