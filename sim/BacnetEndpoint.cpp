@@ -9,15 +9,19 @@
 namespace {
 
 // The IPv4 broadcast address of the interface that holds `address`; null when
-// none holds it or the interface has none (loopback, point-to-point links).
+// none holds it or the interface cannot broadcast (loopback, point-to-point
+// links: Qt still derives an address like 127.255.255.255 from the netmask).
 QHostAddress broadcastOf(const QHostAddress &address)
 {
     if (address.protocol() != QAbstractSocket::IPv4Protocol)
         return {};
-    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces())
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        if (!(interface.flags() & QNetworkInterface::CanBroadcast))
+            continue;
         for (const QNetworkAddressEntry &entry : interface.addressEntries())
             if (entry.ip() == address && !entry.broadcast().isNull())
                 return entry.broadcast();
+    }
     return {};
 }
 

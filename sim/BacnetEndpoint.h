@@ -52,8 +52,9 @@ private:
     quint16 m_port;
     SimCore &m_core;
     QUdpSocket m_socket;
-    QUdpSocket m_broadcast;          // bound only when the address has a broadcast address
-    QHostAddress m_broadcastAddress; // null when there is none
+    // Bound only when the address has a broadcast address (null otherwise).
+    QUdpSocket m_broadcast;
+    QHostAddress m_broadcastAddress;
     qint64 m_dropped = 0; // datagrams thrown away unanswered, for the log
     // One byte more than the largest datagram taken, to tell an over-long one.
     std::uint8_t m_buffer[Bacnet::MaxDatagram + 1] = {};
