@@ -31,6 +31,13 @@ if [ "${1-}" != --inside ]; then
     for tool in unshare nsenter ip; do
         command -v "$tool" >/dev/null 2>&1 || cannot "$tool is not installed"
     done
+    # In a process namespace of its own as well where allowed: whatever the
+    # program leaves running (a crash leaves its simulators) ends with it.
+    contained="-p -m --fork --kill-child --mount-proc"
+    # shellcheck disable=SC2086
+    if unshare -rn $contained true 2>/dev/null; then
+        exec unshare -rn $contained sh "$0" --inside "$@"
+    fi
     why=$(unshare -rn true 2>&1) || cannot "unshare -rn is refused ($why)"
     exec unshare -rn sh "$0" --inside "$@"
 fi
@@ -40,6 +47,7 @@ shift
 
 holder=
 dir=
+# shellcheck disable=SC2317  # run by the EXIT trap
 cleanup() {
     if [ -n "$holder" ]; then
         kill "$holder" 2>/dev/null
@@ -67,7 +75,7 @@ kill -0 "$holder" 2>/dev/null || cannot "unshare -n is refused inside the namesp
 
 why=$(ip link add v0 type veth peer name v1 netns "$holder" 2>&1) ||
     cannot "no veth link can be made ($why)"
-ip addr add 10.77.0.1/24 brd + dev v0 && ip link set v0 up ||
+{ ip addr add 10.77.0.1/24 brd + dev v0 && ip link set v0 up; } ||
     cannot "v0 cannot be configured"
 nsenter -t "$holder" -n sh -c '
     ip link set lo up &&
