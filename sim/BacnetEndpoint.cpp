@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#ifndef Q_OS_WIN
 namespace {
 
 // The IPv4 broadcast address of the interface that holds `address`; null when
@@ -26,6 +27,7 @@ QHostAddress broadcastOf(const QHostAddress &address)
 }
 
 } // namespace
+#endif
 
 BacnetEndpoint::BacnetEndpoint(const QHostAddress &address, quint16 port, SimCore &core,
                                QObject *parent)

@@ -21,14 +21,14 @@ void markDuplicates(std::vector<FoundDevice> &devices)
         d.duplicate = count[d.iam.device.instance] > 1;
 }
 
-QHostAddress broadcastAddressOf(const QNetworkInterface &interface)
+QHostAddress broadcastAddressOf(const QNetworkInterface &iface)
 {
     // Qt derives a broadcast address from the netmask even for loopback
     // (127.255.255.255), which is no broadcast domain of any device; only an
     // interface flagged as able to broadcast has a real one.
-    if (!(interface.flags() & QNetworkInterface::CanBroadcast))
+    if (!(iface.flags() & QNetworkInterface::CanBroadcast))
         return {};
-    for (const QNetworkAddressEntry &entry : interface.addressEntries())
+    for (const QNetworkAddressEntry &entry : iface.addressEntries())
         if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && !entry.broadcast().isNull())
             return entry.broadcast();
     return {};

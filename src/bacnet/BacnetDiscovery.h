@@ -54,7 +54,7 @@ void markDuplicates(std::vector<FoundDevice> &devices);
 // The broadcast address of the interface's first IPv4 address; null when the
 // interface cannot broadcast (loopback, point-to-point links) or has no IPv4
 // address.
-QHostAddress broadcastAddressOf(const QNetworkInterface &interface);
+QHostAddress broadcastAddressOf(const QNetworkInterface &iface);
 
 class Discovery : public QObject
 {
