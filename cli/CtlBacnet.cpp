@@ -69,9 +69,9 @@ DiscoveryTarget broadcastTarget(const QString &name, std::uint16_t port)
     const QNetworkInterface interface = QNetworkInterface::interfaceFromName(name);
     if (!interface.isValid())
         usageError(QStringLiteral("--broadcast: no network interface \"%1\"").arg(name));
-    for (const QNetworkAddressEntry &entry : interface.addressEntries())
-        if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && !entry.broadcast().isNull())
-            return DiscoveryTarget{entry.broadcast(), port, true};
+    const QHostAddress broadcast = broadcastAddressOf(interface);
+    if (!broadcast.isNull())
+        return DiscoveryTarget{broadcast, port, true};
     usageError(
         QStringLiteral("--broadcast: interface \"%1\" has no IPv4 broadcast address").arg(name));
 }

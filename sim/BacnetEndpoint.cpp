@@ -2,21 +2,63 @@
 
 #include "SimCore.h"
 
+#include <QNetworkInterface>
+
 #include <cstdio>
+
+#ifndef Q_OS_WIN
+namespace {
+
+// The IPv4 broadcast address of the interface that holds `address`; null when
+// none holds it or the interface cannot broadcast (loopback, point-to-point
+// links: Qt still derives an address like 127.255.255.255 from the netmask).
+QHostAddress broadcastOf(const QHostAddress &address)
+{
+    if (address.protocol() != QAbstractSocket::IPv4Protocol)
+        return {};
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        if (!(interface.flags() & QNetworkInterface::CanBroadcast))
+            continue;
+        for (const QNetworkAddressEntry &entry : interface.addressEntries())
+            if (entry.ip() == address && !entry.broadcast().isNull())
+                return entry.broadcast();
+    }
+    return {};
+}
+
+} // namespace
+#endif
 
 BacnetEndpoint::BacnetEndpoint(const QHostAddress &address, quint16 port, SimCore &core,
                                QObject *parent)
     : QObject(parent), m_address(address), m_port(port), m_core(core)
 {
-    connect(&m_socket, &QUdpSocket::readyRead, this, &BacnetEndpoint::readDatagrams);
+    connect(&m_socket, &QUdpSocket::readyRead, this, [this] { readDatagrams(m_socket); });
+    connect(&m_broadcast, &QUdpSocket::readyRead, this, [this] { readDatagrams(m_broadcast); });
 }
 
 bool BacnetEndpoint::open(QString *error)
 {
-    if (m_socket.bind(m_address, m_port))
+    if (!m_socket.bind(m_address, m_port)) {
+        *error = m_socket.errorString();
+        return false;
+    }
+#ifndef Q_OS_WIN
+    // Windows hands a subnet broadcast to a socket bound to the interface's
+    // own address and refuses a bind to the broadcast address; elsewhere the
+    // broadcast address needs a socket of its own.
+    const QHostAddress broadcast = broadcastOf(m_address);
+    if (broadcast.isNull())
         return true;
-    *error = m_socket.errorString();
-    return false;
+    if (!m_broadcast.bind(broadcast, m_socket.localPort(),
+                          QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+        *error = QStringLiteral("broadcast address %1: %2")
+                     .arg(broadcast.toString(), m_broadcast.errorString());
+        return false;
+    }
+    m_broadcastAddress = broadcast;
+#endif
+    return true;
 }
 
 bool BacnetEndpoint::openAll(const QList<QPair<QHostAddress, quint16>> &listen, int port,
@@ -45,20 +87,25 @@ bool BacnetEndpoint::openAll(const QList<QPair<QHostAddress, quint16>> &listen, 
 
 QString BacnetEndpoint::readyLine() const
 {
-    return QStringLiteral("ravelin-sim: BACnet/IP on %1:%2")
-        .arg(m_address.toString())
-        .arg(m_socket.localPort());
+    const QString line = QStringLiteral("ravelin-sim: BACnet/IP on %1:%2")
+                             .arg(m_address.toString())
+                             .arg(m_socket.localPort());
+    if (m_broadcastAddress.isNull())
+        return line;
+    return line + QStringLiteral(" (and broadcasts to %1)").arg(m_broadcastAddress.toString());
 }
 
-void BacnetEndpoint::readDatagrams()
+// Reads what `socket` (the unicast or the broadcast one) holds; every answer
+// leaves through the unicast socket.
+void BacnetEndpoint::readDatagrams(QUdpSocket &socket)
 {
     QHostAddress peer;
     quint16 peerPort = 0;
-    while (m_socket.hasPendingDatagrams()) {
+    while (socket.hasPendingDatagrams()) {
         // Reading at most sizeof m_buffer discards the rest of a longer
         // datagram; the size left over tells that it was too long.
-        const qint64 got = m_socket.readDatagram(reinterpret_cast<char *>(m_buffer),
-                                                 qint64(sizeof m_buffer), &peer, &peerPort);
+        const qint64 got = socket.readDatagram(reinterpret_cast<char *>(m_buffer),
+                                               qint64(sizeof m_buffer), &peer, &peerPort);
         if (got < 0)
             break;
         const auto size = std::size_t(got);

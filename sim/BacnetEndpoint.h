@@ -5,6 +5,13 @@
 // (BacnetDevice.h). Each datagram is read into a fixed buffer and answered at
 // once, so a flood costs time but no memory; while the unit restarts every
 // datagram is read and dropped unanswered, like the Modbus side.
+//
+// A socket bound to a unicast address never sees a datagram sent to the
+// subnet's broadcast address, so when that address belongs to an interface
+// with an IPv4 broadcast address a second socket listens there on the same
+// port (shared, so several simulators on one subnet all hear it). What comes
+// in on it is answered from the unicast socket, so the reply's source is the
+// unit's own address.
 
 #include "BacnetDevice.h"
 
@@ -37,7 +44,7 @@ public:
                         const std::function<void(const QString &)> &announce);
 
 private:
-    void readDatagrams();
+    void readDatagrams(QUdpSocket &socket);
     void log(const char *direction, const QHostAddress &peer, quint16 peerPort,
              const std::uint8_t *bytes, std::size_t size, const char *note) const;
 
@@ -45,6 +52,9 @@ private:
     quint16 m_port;
     SimCore &m_core;
     QUdpSocket m_socket;
+    // Bound only when the address has a broadcast address (null otherwise).
+    QUdpSocket m_broadcast;
+    QHostAddress m_broadcastAddress;
     qint64 m_dropped = 0; // datagrams thrown away unanswered, for the log
     // One byte more than the largest datagram taken, to tell an over-long one.
     std::uint8_t m_buffer[Bacnet::MaxDatagram + 1] = {};

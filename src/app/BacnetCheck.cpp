@@ -35,14 +35,10 @@ void listInterfaces(QComboBox *box)
     for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
         if (!(interface.flags() & QNetworkInterface::IsUp))
             continue;
-        for (const QNetworkAddressEntry &entry : interface.addressEntries())
-            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol &&
-                !entry.broadcast().isNull()) {
-                box->addItem(
-                    QStringLiteral("%1 (%2)").arg(interface.name(), entry.broadcast().toString()),
-                    entry.broadcast().toString());
-                break;
-            }
+        const QHostAddress broadcast = broadcastAddressOf(interface);
+        if (!broadcast.isNull())
+            box->addItem(QStringLiteral("%1 (%2)").arg(interface.name(), broadcast.toString()),
+                         broadcast.toString());
     }
 }
 

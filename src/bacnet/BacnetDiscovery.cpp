@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QNetworkDatagram>
+#include <QNetworkInterface>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QVariant>
@@ -18,6 +19,19 @@ void markDuplicates(std::vector<FoundDevice> &devices)
         ++count[d.iam.device.instance];
     for (FoundDevice &d : devices)
         d.duplicate = count[d.iam.device.instance] > 1;
+}
+
+QHostAddress broadcastAddressOf(const QNetworkInterface &iface)
+{
+    // Qt derives a broadcast address from the netmask even for loopback
+    // (127.255.255.255), which is no broadcast domain of any device; only an
+    // interface flagged as able to broadcast has a real one.
+    if (!(iface.flags() & QNetworkInterface::CanBroadcast))
+        return {};
+    for (const QNetworkAddressEntry &entry : iface.addressEntries())
+        if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && !entry.broadcast().isNull())
+            return entry.broadcast();
+    return {};
 }
 
 Discovery::Discovery(QObject *parent) : QObject(parent), m_timer(new QTimer(this))

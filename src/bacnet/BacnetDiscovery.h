@@ -14,6 +14,7 @@
 
 #include <vector>
 
+class QNetworkInterface;
 class QTimer;
 class QUdpSocket;
 
@@ -49,6 +50,11 @@ struct DiscoveryResult
 
 // Marks every device whose instance another device also announced.
 void markDuplicates(std::vector<FoundDevice> &devices);
+
+// The broadcast address of the interface's first IPv4 address; null when the
+// interface cannot broadcast (loopback, point-to-point links) or has no IPv4
+// address.
+QHostAddress broadcastAddressOf(const QNetworkInterface &iface);
 
 class Discovery : public QObject
 {
