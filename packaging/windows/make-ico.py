@@ -1,0 +1,37 @@
+#!/usr/bin/env python3
+"""Packs PNG images into one Windows icon file (.ico), each image stored as
+PNG, which Windows reads from Vista on. Usage: make-ico.py OUT.ico IN.png..."""
+import struct
+import sys
+
+
+def png_size(data):
+    if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
+        raise ValueError("not a PNG file")
+    return struct.unpack(">II", data[16:24])
+
+
+def main(out, inputs):
+    images = []
+    for name in inputs:
+        with open(name, "rb") as f:
+            data = f.read()
+        width, height = png_size(data)
+        if width > 256 or height > 256:
+            raise ValueError(f"{name}: larger than 256 pixels")
+        images.append((width, height, data))
+    header = struct.pack("<HHH", 0, 1, len(images))
+    offset = len(header) + 16 * len(images)
+    entries = b""
+    for width, height, data in images:
+        # 256 is written as 0; 32 bits per pixel, one plane.
+        entries += struct.pack("<BBBBHHII", width % 256, height % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    with open(out, "wb") as f:
+        f.write(header + entries + b"".join(data for _, _, data in images))
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 3:
+        sys.exit(__doc__)
+    main(sys.argv[1], sys.argv[2:])
