@@ -129,8 +129,8 @@ void Discovery::listen(const std::vector<DiscoveryTarget> &targets)
     QStringList held;
     for (const std::uint16_t port : ports) {
         auto *socket = new QUdpSocket(this);
-        // Shared, so that a BACnet program already on this port that allows
-        // sharing keeps it, and ours ends with the discovery.
+        // Shared, so that another BACnet program on this port that allows
+        // sharing goes on beside it; closed when the discovery ends.
         if (!socket->bind(QHostAddress(QHostAddress::AnyIPv4), port,
                           QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
             held << QString::number(port);
