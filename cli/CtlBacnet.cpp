@@ -162,6 +162,8 @@ int discover(const BacnetRequest &request, bool json)
         printLine(stderr, QStringLiteral("ravelinctl: %1").arg(result.error));
         return ExitFailure;
     }
+    if (!result.note.isEmpty())
+        printLine(stderr, QStringLiteral("ravelinctl: note: %1").arg(result.note));
     const bool duplicates = std::any_of(result.devices.begin(), result.devices.end(),
                                         [](const FoundDevice &d) { return d.duplicate; });
     if (json) {
@@ -239,6 +241,8 @@ int checkUnit(const DiscoveryTarget &target, int milliseconds, CtlSession &sessi
     }
     const QString heldName = nameText(*held.name);
     const DiscoveryResult result = Discovery::run({target}, WhoIs{}, milliseconds);
+    if (!result.note.isEmpty())
+        printLine(stderr, QStringLiteral("ravelinctl: note: %1").arg(result.note));
     QJsonObject o;
     o.insert(QStringLiteral("unit_instance"), qint64(*held.instance));
     o.insert(QStringLiteral("unit_name"), heldName);

@@ -417,4 +417,15 @@ Outcome answer(const std::uint8_t *datagram, std::size_t size, const Identity &i
     return malformed(why, "apdu type not served");
 }
 
+bool asBroadcastIAm(Reply &reply)
+{
+    // Every answer starts with the 4-byte BVLC header and a 2-byte NPDU
+    // without addresses, so the APDU begins at byte 6.
+    if (reply.size < 8 || reply.bytes[1] != OriginalUnicast ||
+        reply.bytes[6] != UnconfirmedRequest || reply.bytes[7] != ServiceIAm)
+        return false;
+    reply.bytes[1] = OriginalBroadcast;
+    return true;
+}
+
 } // namespace Bacnet

@@ -61,4 +61,9 @@ struct Reply
 Outcome answer(const std::uint8_t *datagram, std::size_t size, const Identity &identity,
                Reply &reply, const char **why);
 
+// Turns an I-Am answer into an Original-Broadcast-NPDU, for a unit that
+// broadcasts its I-Am to the subnet instead of answering the asker. False,
+// the reply untouched, for any other answer.
+bool asBroadcastIAm(Reply &reply);
+
 } // namespace Bacnet

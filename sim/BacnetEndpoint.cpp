@@ -6,7 +6,6 @@
 
 #include <cstdio>
 
-#ifndef Q_OS_WIN
 namespace {
 
 // The IPv4 broadcast address of the interface that holds `address`; null when
@@ -27,7 +26,6 @@ QHostAddress broadcastOf(const QHostAddress &address)
 }
 
 } // namespace
-#endif
 
 BacnetEndpoint::BacnetEndpoint(const QHostAddress &address, quint16 port, SimCore &core,
                                QObject *parent)
@@ -43,13 +41,15 @@ bool BacnetEndpoint::open(QString *error)
         *error = m_socket.errorString();
         return false;
     }
+    const QHostAddress broadcast = broadcastOf(m_address);
+    if (broadcast.isNull())
+        return true;
+    if (m_core.options.bacnetIAmBroadcast)
+        m_iAmTo = broadcast;
 #ifndef Q_OS_WIN
     // Windows hands a subnet broadcast to a socket bound to the interface's
     // own address and refuses a bind to the broadcast address; elsewhere the
     // broadcast address needs a socket of its own.
-    const QHostAddress broadcast = broadcastOf(m_address);
-    if (broadcast.isNull())
-        return true;
     if (!m_broadcast.bind(broadcast, m_socket.localPort(),
                           QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
         *error = QStringLiteral("broadcast address %1: %2")
@@ -90,9 +90,15 @@ QString BacnetEndpoint::readyLine() const
     const QString line = QStringLiteral("ravelin-sim: BACnet/IP on %1:%2")
                              .arg(m_address.toString())
                              .arg(m_socket.localPort());
-    if (m_broadcastAddress.isNull())
-        return line;
-    return line + QStringLiteral(" (and broadcasts to %1)").arg(m_broadcastAddress.toString());
+    QString hears;
+    if (!m_broadcastAddress.isNull())
+        hears = QStringLiteral(" (and broadcasts to %1)").arg(m_broadcastAddress.toString());
+    if (m_iAmTo.isNull())
+        return line + hears;
+    return line + hears +
+           QStringLiteral(", I-Am broadcast to %1:%2")
+               .arg(m_iAmTo.toString())
+               .arg(m_socket.localPort());
 }
 
 // Reads what `socket` (the unicast or the broadcast one) holds; every answer
@@ -109,6 +115,9 @@ void BacnetEndpoint::readDatagrams(QUdpSocket &socket)
         if (got < 0)
             break;
         const auto size = std::size_t(got);
+        // Our own broadcast I-Am, heard back: nothing to answer or count.
+        if (peer == m_address && peerPort == m_socket.localPort())
+            continue;
         if (m_core.model.restarting()) {
             ++m_dropped;
             log("DROP", peer, peerPort, m_buffer, size, "the unit is restarting");
@@ -125,10 +134,16 @@ void BacnetEndpoint::readDatagrams(QUdpSocket &socket)
             continue;
         }
         log("RX", peer, peerPort, m_buffer, size, why);
+        QHostAddress to = peer;
+        quint16 toPort = peerPort;
+        if (!m_iAmTo.isNull() && Bacnet::asBroadcastIAm(reply)) {
+            to = m_iAmTo;
+            toPort = m_socket.localPort();
+        }
         // A full send buffer loses the reply, as a busy device would.
-        m_socket.writeDatagram(reinterpret_cast<const char *>(reply.bytes), qint64(reply.size),
-                               peer, peerPort);
-        log("TX", peer, peerPort, reply.bytes, reply.size, why);
+        m_socket.writeDatagram(reinterpret_cast<const char *>(reply.bytes), qint64(reply.size), to,
+                               toPort);
+        log("TX", to, toPort, reply.bytes, reply.size, why);
     }
 }
 

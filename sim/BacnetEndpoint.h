@@ -12,6 +12,9 @@
 // port (shared, so several simulators on one subnet all hear it). What comes
 // in on it is answered from the unicast socket, so the reply's source is the
 // unit's own address.
+//
+// With --bacnet-iam-broadcast the I-Am goes to that broadcast address and the
+// BACnet port instead of back to the asker, as many devices send it.
 
 #include "BacnetDevice.h"
 
@@ -55,6 +58,8 @@ private:
     // Bound only when the address has a broadcast address (null otherwise).
     QUdpSocket m_broadcast;
     QHostAddress m_broadcastAddress;
+    // Where an I-Am is broadcast to (null: back to the asker).
+    QHostAddress m_iAmTo;
     qint64 m_dropped = 0; // datagrams thrown away unanswered, for the log
     // One byte more than the largest datagram taken, to tell an over-long one.
     std::uint8_t m_buffer[Bacnet::MaxDatagram + 1] = {};

@@ -58,6 +58,7 @@ struct SimOptions
     QString statePath;                     // written values survive here when set
     bool commands = false;                 // read fault commands from standard input
     int bacnetPort = 0;                    // BACnet/IP UDP port on each listen address (0: none)
+    bool bacnetIAmBroadcast = false;       // I-Am broadcast to the subnet where it has one
 
     // Faults.
     bool silent = false; // never answer

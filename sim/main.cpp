@@ -136,6 +136,11 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("Also answer BACnet/IP (Who-Is, ReadProperty of the Device object) on UDP "
                         "port N of each --listen address (0: not at all)."),
          QStringLiteral("n")},
+        {QStringLiteral("bacnet-iam-broadcast"),
+         QStringLiteral("Answer a Who-Is with an I-Am broadcast to the --listen address's subnet "
+                        "on the BACnet port, as many devices do, instead of sending it back to "
+                        "the asker (unchanged where there is no broadcast address, as on "
+                        "loopback).")},
         {QStringLiteral("state"), QStringLiteral("Keep written values in this JSON file."),
          QStringLiteral("file")},
         {QStringLiteral("no-animate"),
@@ -216,6 +221,7 @@ SimOptions readOptions(const QCommandLineParser &parser)
     options.noise = parser.isSet(QStringLiteral("noise"));
     options.verbose = parser.isSet(QStringLiteral("verbose"));
     options.commands = parser.isSet(QStringLiteral("commands"));
+    options.bacnetIAmBroadcast = parser.isSet(QStringLiteral("bacnet-iam-broadcast"));
     return options;
 }
 

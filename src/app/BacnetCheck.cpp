@@ -237,6 +237,8 @@ void BacnetCheck::searchDone()
     }
     if (r.malformed > 0)
         lines << QStringLiteral("%1 unreadable datagram(s) ignored.").arg(r.malformed);
+    if (!r.note.isEmpty())
+        lines << r.note + QLatin1Char('.');
     status->setText(lines.join(QLatin1Char('\n')));
     emit searchFinished();
 }

@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
+#include <QStringList>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QVariant>
@@ -14,11 +15,24 @@ namespace Bacnet {
 
 void markDuplicates(std::vector<FoundDevice> &devices)
 {
-    std::map<std::uint32_t, int> count;
-    for (const FoundDevice &d : devices)
-        ++count[d.iam.device.instance];
+    // Per instance: where it was first announced from, and whether it was
+    // announced from anywhere else too.
+    struct Origin
+    {
+        QHostAddress address;
+        std::uint16_t port;
+        bool elsewhere;
+    };
+    std::map<std::uint32_t, Origin> origins;
+    for (const FoundDevice &d : devices) {
+        const auto [at, added] =
+            origins.try_emplace(d.iam.device.instance, Origin{d.address, d.port, false});
+        if (!added && (at->second.port != d.port ||
+                       !at->second.address.isEqual(d.address, QHostAddress::TolerantConversion)))
+            at->second.elsewhere = true;
+    }
     for (FoundDevice &d : devices)
-        d.duplicate = count[d.iam.device.instance] > 1;
+        d.duplicate = origins[d.iam.device.instance].elsewhere;
 }
 
 QHostAddress broadcastAddressOf(const QNetworkInterface &iface)
@@ -53,6 +67,12 @@ void Discovery::start(const std::vector<DiscoveryTarget> &targets, const WhoIs &
     cancel();
     m_result = DiscoveryResult{};
     m_invokeIds.clear();
+    m_directed.clear();
+    const bool anyBroadcast = std::any_of(targets.begin(), targets.end(),
+                                          [](const DiscoveryTarget &t) { return t.broadcast; });
+    if (!anyBroadcast)
+        for (const DiscoveryTarget &t : targets)
+            m_directed.push_back(t.address);
     m_socket = new QUdpSocket(this);
     // Replies come back to this socket's port; loopback targets are asked
     // from a loopback address so nothing leaves the machine.
@@ -70,7 +90,10 @@ void Discovery::start(const std::vector<DiscoveryTarget> &targets, const WhoIs &
         // Room for a burst of replies from a large site.
         m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
                                   QVariant(1 << 20));
-        connect(m_socket, &QUdpSocket::readyRead, this, &Discovery::readPending);
+        QUdpSocket *socket = m_socket;
+        connect(socket, &QUdpSocket::readyRead, this, [this, socket] { readPending(socket); });
+        // Listening before the Who-Is goes out, so that no early I-Am is missed.
+        listen(targets);
         for (const DiscoveryTarget &target : targets) {
             const QByteArray request = encodeWhoIs(whoIs, target.broadcast);
             if (m_socket->writeDatagram(request, target.address, target.port) == request.size())
@@ -97,20 +120,69 @@ void Discovery::cancel()
     finish();
 }
 
-void Discovery::readPending()
+void Discovery::listen(const std::vector<DiscoveryTarget> &targets)
 {
-    // A bounded number per wake-up, so a flood cannot starve the window.
-    for (int i = 0; i < 256 && m_socket && m_socket->hasPendingDatagrams(); ++i) {
-        const QNetworkDatagram datagram = m_socket->receiveDatagram(MaxDatagram + 1);
-        take(datagram.data(), datagram.senderAddress(), std::uint16_t(datagram.senderPort()));
+    std::vector<std::uint16_t> ports;
+    for (const DiscoveryTarget &t : targets)
+        if (t.port != 0 && std::find(ports.begin(), ports.end(), t.port) == ports.end())
+            ports.push_back(t.port);
+    QStringList held;
+    for (const std::uint16_t port : ports) {
+        auto *socket = new QUdpSocket(this);
+        // Shared, so that another BACnet program on this port that allows
+        // sharing goes on beside it; closed when the discovery ends.
+        if (!socket->bind(QHostAddress(QHostAddress::AnyIPv4), port,
+                          QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+            held << QString::number(port);
+            delete socket;
+            continue;
+        }
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(1 << 20));
+        connect(socket, &QUdpSocket::readyRead, this, [this, socket] { readPending(socket); });
+        m_listeners.push_back(socket);
     }
-    if (m_socket && m_socket->hasPendingDatagrams())
-        QTimer::singleShot(0, this, &Discovery::readPending);
+    // Not an error: devices that answer the tool's own port are still found.
+    if (!held.isEmpty())
+        m_result.note = QStringLiteral("UDP port %1 is in use by another program, so I-Ams that "
+                                       "devices broadcast to that port could not be heard; only "
+                                       "devices that answer the tool directly are listed")
+                            .arg(held.join(QStringLiteral(", ")));
 }
 
-void Discovery::take(const QByteArray &datagram, const QHostAddress &from, std::uint16_t port)
+void Discovery::readPending(QUdpSocket *socket)
+{
+    const bool heard = socket != m_socket;
+    // A bounded number per wake-up, so a flood cannot starve the window.
+    for (int i = 0; i < 256 && isRunning() && socket->hasPendingDatagrams(); ++i) {
+        const QNetworkDatagram datagram = socket->receiveDatagram(MaxDatagram + 1);
+        take(datagram.data(), datagram.senderAddress(), std::uint16_t(datagram.senderPort()),
+             heard);
+    }
+    // The socket as context: a read still due when the discovery has ended
+    // and deleted the socket is dropped with it.
+    if (isRunning() && socket->hasPendingDatagrams())
+        QTimer::singleShot(0, socket, [this, socket] { readPending(socket); });
+}
+
+// After a directed Who-Is, an I-Am heard on the BACnet port is taken only from
+// an address asked: any other device's broadcast (answering someone else) is
+// not listed, so no address beyond those given is sent a name request.
+bool Discovery::mayAsk(const QHostAddress &from) const
+{
+    return m_directed.empty() ||
+           std::any_of(m_directed.begin(), m_directed.end(), [&from](const QHostAddress &a) {
+               return a.isEqual(from, QHostAddress::TolerantConversion);
+           });
+}
+
+void Discovery::take(const QByteArray &datagram, const QHostAddress &from, std::uint16_t port,
+                     bool heard)
 {
     const Reply reply = decodeReply(datagram);
+    // The BACnet port carries the whole site's traffic, our own Who-Is among
+    // it; only I-Ams are ours to take there.
+    if (heard && (reply.kind != Reply::Kind::IAm || !mayAsk(from)))
+        return;
     std::vector<FoundDevice> &devices = m_result.devices;
     switch (reply.kind) {
     case Reply::Kind::Malformed:
@@ -124,7 +196,7 @@ void Discovery::take(const QByteArray &datagram, const QHostAddress &from, std::
         for (const FoundDevice &d : devices)
             if (d.address.isEqual(from, QHostAddress::TolerantConversion) && d.port == port &&
                 d.iam.device.instance == reply.iam.device.instance)
-                return; // the same device again
+                return; // the same device again, or heard on both sockets
         if (int(devices.size()) >= m_deviceLimit) {
             ++m_result.dropped;
             return;
@@ -139,6 +211,7 @@ void Discovery::take(const QByteArray &datagram, const QHostAddress &from, std::
         markDuplicates(devices);
         const QByteArray ask =
             encodeReadProperty({invokeId, reply.iam.device, std::uint32_t(Property::ObjectName)});
+        // Always from the socket the Who-Is left from, where the answer comes.
         m_socket->writeDatagram(ask, from, port);
         emit deviceFound(int(devices.size()) - 1);
         return;
@@ -186,6 +259,11 @@ void Discovery::finish()
     m_socket->close();
     m_socket->deleteLater();
     m_socket = nullptr;
+    for (QUdpSocket *listener : m_listeners) {
+        listener->close();
+        listener->deleteLater();
+    }
+    m_listeners.clear();
     for (FoundDevice &d : m_result.devices)
         if (!d.nameRead && d.nameProblem.isEmpty())
             d.nameProblem = QStringLiteral("no answer to the name request");

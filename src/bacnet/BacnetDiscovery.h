@@ -5,6 +5,12 @@
 // broadcast address of a network interface the engineer chose; nothing else
 // is contacted. Replies are collected for a fixed time; the object name
 // is asked of each device as soon as its I-Am arrives.
+//
+// Many devices answer a Who-Is with an I-Am broadcast to the BACnet port
+// rather than sent back to the asker's port, so besides the socket the Who-Is
+// leaves from, the discovery listens on the targets' port as well (shared
+// with any other BACnet program that allows it). Only I-Ams are taken there,
+// and after a directed Who-Is only those from a target's address.
 
 #include "BacnetCodec.h"
 
@@ -43,12 +49,14 @@ struct DiscoveryResult
 {
     std::vector<FoundDevice> devices;
     QString error;     // the socket could not be opened or the Who-Is not sent
+    QString note;      // said alongside the list: the BACnet port could not be listened on
     int malformed = 0; // datagrams that were not BACnet/IP the tool can read
     int dropped = 0;   // I-Ams beyond the device limit
     bool cancelled = false;
 };
 
-// Marks every device whose instance another device also announced.
+// Marks every device whose instance another device (another address or
+// port) also announced; one device listed twice is no duplicate.
 void markDuplicates(std::vector<FoundDevice> &devices);
 
 // The broadcast address of the interface's first IPv4 address; null when the
@@ -86,11 +94,18 @@ signals:
     void finished();
 
 private:
-    void readPending();
-    void take(const QByteArray &datagram, const QHostAddress &from, std::uint16_t port);
+    void listen(const std::vector<DiscoveryTarget> &targets);
+    void readPending(QUdpSocket *socket);
+    // `heard`: arrived on a listening socket, where only I-Ams count.
+    void take(const QByteArray &datagram, const QHostAddress &from, std::uint16_t port, bool heard);
+    bool mayAsk(const QHostAddress &from) const;
     void finish();
 
     QUdpSocket *m_socket = nullptr;
+    // On the targets' ports, for I-Ams broadcast there.
+    std::vector<QUdpSocket *> m_listeners;
+    // Directed targets' addresses; empty when a Who-Is was broadcast.
+    std::vector<QHostAddress> m_directed;
     QTimer *m_timer = nullptr;
     DiscoveryResult m_result;
     // The invoke id each device's name request was sent with.

@@ -1,6 +1,7 @@
 // Discovery against devices played by the test on loopback addresses: what
 // is found, the duplicate instance marked, a device that will not give its
-// name, and floods of replies that must stay bounded.
+// name, floods of replies that must stay bounded, and I-Ams sent to the
+// BACnet port rather than back to the tool.
 
 #include "BacnetDiscovery.h"
 #include "BacnetFakeDevice.h"
@@ -33,6 +34,10 @@ private slots:
     void nameRefused();
     void silentTarget();
     void floodBounded();
+    void duplicateMeansAnotherOrigin();
+    void iAmOnBacnetPort_data();
+    void iAmOnBacnetPort();
+    void bacnetPortHeld();
 };
 
 void TstBacnetDiscovery::findsDeviceAndName()
@@ -105,6 +110,88 @@ void TstBacnetDiscovery::floodBounded()
     QCOMPARE(int(r.devices.size()), 40);
     QVERIFY(r.dropped > 0);
     QVERIFY(r.malformed > 0);
+}
+
+// One device listed twice is no duplicate; the same instance from another
+// address or another port is.
+void TstBacnetDiscovery::duplicateMeansAnotherOrigin()
+{
+    const auto device = [](const char *address, std::uint16_t port) {
+        FoundDevice d;
+        d.iam.device = {DeviceObjectType, 5};
+        d.address = QHostAddress(QString::fromLatin1(address));
+        d.port = port;
+        return d;
+    };
+    const struct
+    {
+        std::vector<FoundDevice> devices;
+        bool duplicate;
+    } cases[] = {
+        {{device("10.0.0.2", 47808), device("10.0.0.2", 47808)}, false},
+        {{device("10.0.0.2", 47808), device("10.0.0.2", 47809)}, true},
+        {{device("10.0.0.2", 47808), device("10.0.0.2", 47808), device("10.0.0.3", 47808)}, true},
+    };
+    for (auto c : cases) {
+        markDuplicates(c.devices);
+        for (const FoundDevice &d : c.devices)
+            QCOMPARE(d.duplicate, c.duplicate);
+    }
+}
+
+void TstBacnetDiscovery::iAmOnBacnetPort_data()
+{
+    QTest::addColumn<bool>("toAskerToo");
+    QTest::newRow("to the BACnet port only") << false;
+    QTest::newRow("to both ports") << true;
+}
+
+// The device sends its I-Am to the BACnet port (its own port here, where the
+// tool listens too): it is listed once, with the name read from it. Other
+// traffic on that port, another device's I-Am among it, is left alone.
+void TstBacnetDiscovery::iAmOnBacnetPort()
+{
+    QFETCH(bool, toAskerToo);
+    // Sharing its port, as the tool's listening socket does.
+    FakeDevice device(QStringLiteral("127.0.0.2"), 1234, "Plant room",
+                      QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+    device.iAmTo = QHostAddress(QStringLiteral("127.0.0.1"));
+    device.iAmToAskerToo = toAskerToo;
+    QUdpSocket other;
+    QVERIFY(other.bind(QHostAddress(QStringLiteral("127.0.0.3")), 0));
+    Discovery discovery;
+    QSignalSpy finished(&discovery, &Discovery::finished);
+    discovery.start({at("127.0.0.2", device.port())}, {}, 800);
+    const QHostAddress bacnetPort(QStringLiteral("127.0.0.1"));
+    other.writeDatagram(iAm(99, true), bacnetPort, device.port());
+    other.writeDatagram(QByteArray::fromHex("810b0008 0100 1008"), bacnetPort, device.port());
+    other.writeDatagram(QByteArray::fromHex("810a00ff 0100"), bacnetPort, device.port());
+    QVERIFY(finished.wait(5000));
+    const DiscoveryResult &r = discovery.result();
+    QVERIFY(r.error.isEmpty());
+    QVERIFY2(r.note.isEmpty(), qPrintable(r.note));
+    QCOMPARE(r.devices.size(), std::size_t(1));
+    QCOMPARE(r.devices.front().iam.device.instance, 1234u);
+    QCOMPARE(r.devices.front().name, QStringLiteral("Plant room"));
+    QVERIFY(!r.devices.front().duplicate);
+    QCOMPARE(device.asked, 1);
+    QCOMPARE(r.malformed, 0);
+    QVERIFY(!other.hasPendingDatagrams()); // never asked for its name
+}
+
+// Another program holds the BACnet port without sharing it: the devices that
+// answer the tool directly are still found, and the result says what was
+// missed.
+void TstBacnetDiscovery::bacnetPortHeld()
+{
+    FakeDevice device(QStringLiteral("127.0.0.2"), 1234, "Plant room",
+                      QAbstractSocket::DontShareAddress);
+    const DiscoveryResult r = Discovery::run({at("127.0.0.2", device.port())}, {}, 600);
+    QVERIFY(r.error.isEmpty());
+    QCOMPARE(r.devices.size(), std::size_t(1));
+    QCOMPARE(r.devices.front().name, QStringLiteral("Plant room"));
+    QVERIFY2(r.note.contains(QStringLiteral("UDP port %1 is in use").arg(device.port())),
+             qPrintable(r.note));
 }
 
 QTEST_GUILESS_MAIN(TstBacnetDiscovery)

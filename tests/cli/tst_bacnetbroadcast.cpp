@@ -20,6 +20,8 @@ private slots:
     void broadcastFindsUnit();
     void broadcastMarksDuplicates();
     void directedWhoIsAsksOneUnit();
+    void unitBroadcastingIAmFound_data();
+    void unitBroadcastingIAmFound();
     void loopbackIsNoBroadcastDomain();
 };
 
@@ -80,6 +82,35 @@ void TstBacnetBroadcast::directedWhoIsAsksOneUnit()
     QCOMPARE(devices[0]["address"].toString(), QStringLiteral("10.77.0.3"));
     QCOMPARE(devices[0]["name"].toString(), QStringLiteral("Ravelin-5173"));
     QVERIFY(!devices[0]["duplicate"].toBool());
+}
+
+void TstBacnetBroadcast::unitBroadcastingIAmFound_data()
+{
+    QTest::addColumn<QStringList>("whoIsTo");
+    QTest::newRow("broadcast Who-Is") << QStringList{"--broadcast", interfaceName()};
+    QTest::newRow("directed Who-Is") << QStringList{"--target", "10.77.0.2"};
+}
+
+// The unit answers with an I-Am broadcast to 10.77.0.255:47808, never to the
+// tool's own port: the tool hears it on the BACnet port and reads the name
+// from the unit's address.
+void TstBacnetBroadcast::unitBroadcastingIAmFound()
+{
+    QFETCH(QStringList, whoIsTo);
+    SimProcess unit;
+    QVERIFY2(startUnit(unit, QStringLiteral("10.77.0.2"), {"--bacnet-iam-broadcast"}),
+             qPrintable(unit.output()));
+    QVERIFY2(unit.output().contains("I-Am broadcast to 10.77.0.255:47808"),
+             qPrintable(unit.output()));
+    const CtlRun run =
+        runCtl(QStringList{"--json", "bacnet", "discover", "--seconds", "1"} + whoIsTo);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err + unit.output()));
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    const QJsonArray devices = run.json().value("devices").toArray();
+    QCOMPARE(devices.size(), 1);
+    QCOMPARE(devices[0]["address"].toString(), QStringLiteral("10.77.0.2"));
+    QCOMPARE(devices[0]["port"].toInt(), 47808);
+    QCOMPARE(devices[0]["name"].toString(), QStringLiteral("Ravelin-5173"));
 }
 
 // Qt derives 127.255.255.255 for loopback from its netmask, but loopback

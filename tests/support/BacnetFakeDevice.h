@@ -4,6 +4,10 @@
 // with its I-Am (after any `extra` datagrams), and a ReadProperty with its
 // object name or, with an empty name, with the unknown-property error. Its
 // bytes are written here, independently of the tool's encoder.
+//
+// With `iAmTo` set it sends its I-Am to that address and its own port, the
+// BACnet port, as a device broadcasting its I-Am does (loopback has no
+// broadcast address), and back to the asker as well with `iAmToAskerToo`.
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -24,9 +28,11 @@ inline QByteArray withLength(QByteArray datagram)
     return datagram;
 }
 
-inline QByteArray iAm(std::uint32_t instance)
+// As Original-Broadcast-NPDU with `broadcast`.
+inline QByteArray iAm(std::uint32_t instance, bool broadcast = false)
 {
-    QByteArray d = QByteArray::fromHex("810a0000 0100 1000 c4");
+    QByteArray d =
+        QByteArray::fromHex(broadcast ? "810b0000 0100 1000 c4" : "810a0000 0100 1000 c4");
     const std::uint32_t word = (DeviceType << 22) | instance;
     for (int i = 3; i >= 0; --i)
         d.append(char(word >> (8 * i)));
@@ -37,14 +43,17 @@ inline QByteArray iAm(std::uint32_t instance)
 class FakeDevice : public QObject
 {
 public:
-    FakeDevice(const QString &address, std::uint32_t instance, const QByteArray &name)
+    FakeDevice(const QString &address, std::uint32_t instance, const QByteArray &name,
+               QAbstractSocket::BindMode mode = QAbstractSocket::DefaultForPlatform)
         : m_instance(instance), m_name(name)
     {
-        QVERIFY(m_socket.bind(QHostAddress(address), 0));
+        QVERIFY(m_socket.bind(QHostAddress(address), 0, mode));
         connect(&m_socket, &QUdpSocket::readyRead, this, &FakeDevice::answer);
     }
     std::uint16_t port() const { return m_socket.localPort(); }
     QList<QByteArray> extra;
+    QHostAddress iAmTo;
+    bool iAmToAskerToo = false;
     int asked = 0;
 
 private:
@@ -56,8 +65,11 @@ private:
             if (d.size() >= 8 && d[6] == char(0x10) && d[7] == char(0x08)) {
                 for (const QByteArray &x : std::as_const(extra))
                     m_socket.writeDatagram(x, in.senderAddress(), quint16(in.senderPort()));
-                m_socket.writeDatagram(iAm(m_instance), in.senderAddress(),
-                                       quint16(in.senderPort()));
+                if (!iAmTo.isNull())
+                    m_socket.writeDatagram(iAm(m_instance, true), iAmTo, port());
+                if (iAmTo.isNull() || iAmToAskerToo)
+                    m_socket.writeDatagram(iAm(m_instance), in.senderAddress(),
+                                           quint16(in.senderPort()));
             } else if (d.size() >= 10 && d[6] == char(0x00)) {
                 ++asked;
                 const char invokeId = d[8];

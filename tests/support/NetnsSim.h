@@ -31,12 +31,14 @@ inline bool inside()
 }
 
 // A unit at `address` (10.77.0.2 or 10.77.0.3) on the standard BACnet port,
-// ready once it says it also hears the subnet's broadcasts.
-inline bool startUnit(SimProcess &sim, const QString &address)
+// with `more` simulator options, ready once it says it also hears the
+// subnet's broadcasts.
+inline bool startUnit(SimProcess &sim, const QString &address, const QStringList &more = {})
 {
-    if (!sim.startWith({QStringLiteral("--listen"), address + QStringLiteral(":1502"),
-                        QStringLiteral("--no-animate"), QStringLiteral("--bacnet-port"),
-                        QStringLiteral("47808")}))
+    if (!sim.startWith(QStringList{QStringLiteral("--listen"), address + QStringLiteral(":1502"),
+                                   QStringLiteral("--no-animate"), QStringLiteral("--bacnet-port"),
+                                   QStringLiteral("47808")} +
+                       more))
         return false;
     const QDeadlineTimer deadline(5000);
     while (!sim.output().contains(QLatin1String("(and broadcasts to 10.77.0.255)")))
