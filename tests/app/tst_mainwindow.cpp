@@ -246,7 +246,7 @@ void TestMainWindow::portSearchWithoutPorts()
     WorkingFolder folder;
     QVERIFY(folder.writeIni("[Options]\nComms_Port=2\nIP_Address=127.0.0.1\n"));
     auto form = makeMainForm();
-    unsetenv("RAVELIN_COM1");
+    qunsetenv("RAVELIN_COM1");
     form->connectionPage()->BitBtn4Click();
     QCOMPARE(form->ComPort, 0);
     QCOMPARE(form->connectionPage()->ComboBox1->currentIndex(), -1);

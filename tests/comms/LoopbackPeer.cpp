@@ -2,12 +2,44 @@
 
 #include <QElapsedTimer>
 
+#ifdef _WIN32
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// clang-format on
+namespace {
+using socklen_t = int;
+constexpr int SHUT_RDWR = SD_BOTH;
+constexpr int MSG_NOSIGNAL = 0;
+int poll(WSAPOLLFD *fds, ULONG count, int timeoutMs)
+{
+    return ::WSAPoll(fds, count, timeoutMs);
+}
+using pollfd = WSAPOLLFD;
+int closeSocket(qintptr s)
+{
+    return ::closesocket(SOCKET(s));
+}
+// Winsock is started once per process and left running.
+const bool winsockStarted = [] {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}();
+} // namespace
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+namespace {
+int closeSocket(qintptr s)
+{
+    return ::close(int(s));
+}
+} // namespace
+#endif
 
 #include <chrono>
 
@@ -33,21 +65,24 @@ LoopbackPeer::~LoopbackPeer()
     if (m_thread.joinable())
         m_thread.join();
     if (m_connection >= 0)
-        ::close(m_connection);
-    ::close(m_listener);
+        closeSocket(m_connection);
+    closeSocket(m_listener);
 }
 
 void LoopbackPeer::play(std::vector<Step> steps)
 {
     m_thread = std::thread([this, steps = std::move(steps)] {
-        pollfd p{m_listener, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0) {
+        pollfd p{};
+        p.fd = decltype(p.fd)(m_listener);
+        p.events = POLLIN;
+        if (poll(&p, 1, 10000) <= 0) {
             m_done = true;
             return;
         }
         m_connection = ::accept(m_listener, nullptr, nullptr);
         int one = 1;
-        ::setsockopt(m_connection, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ::setsockopt(m_connection, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one),
+                     sizeof one);
         for (const Step &step : steps) {
             if (step.kind == Step::Receive) {
                 char buffer[512];
@@ -60,8 +95,7 @@ void LoopbackPeer::play(std::vector<Step> steps)
                     wanted -= int(n);
                 }
             } else if (step.kind == Step::Send) {
-                ::send(m_connection, step.bytes.constData(), std::size_t(step.bytes.size()),
-                       MSG_NOSIGNAL);
+                ::send(m_connection, step.bytes.constData(), int(step.bytes.size()), MSG_NOSIGNAL);
             } else if (step.kind == Step::Pause) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(step.count));
             } else {

@@ -5,6 +5,7 @@
 // connection and plays its steps in order.
 
 #include <QByteArray>
+#include <QtGlobal>
 
 #include <atomic>
 #include <cstdint>
@@ -30,8 +31,9 @@ public:
     bool finished(int timeoutMs);
 
 private:
-    int m_listener = -1;
-    int m_connection = -1;
+    // Socket handles: descriptors on POSIX, SOCKET values on Windows.
+    qintptr m_listener = -1;
+    qintptr m_connection = -1;
     std::uint16_t m_port = 0;
     std::thread m_thread;
     QByteArray m_received;

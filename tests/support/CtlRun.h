@@ -20,7 +20,9 @@ inline CtlRun runCtl(const QStringList &arguments,
 {
     QProcess process;
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(RAVELIN_CTL_PATH), arguments);
+    // Text mode: Windows line ends read as "\n", as scripts there see them.
+    process.start(QStringLiteral(RAVELIN_CTL_PATH), arguments,
+                  QIODevice::ReadWrite | QIODevice::Text);
     CtlRun run;
     if (!process.waitForFinished(20000)) {
         process.kill();

@@ -70,7 +70,9 @@ bool SimProcess::startWith(const QStringList &arguments)
 
 QString SimProcess::output()
 {
-    if (!m_log.isOpen() && !m_log.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    // Text mode: the simulator's Windows line ends read as "\n".
+    if (!m_log.isOpen() &&
+        !m_log.open(QIODevice::ReadOnly | QIODevice::Unbuffered | QIODevice::Text))
         return m_output;
     m_output += QString::fromLocal8Bit(m_log.readAll());
     return m_output;
