@@ -20,6 +20,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 #include <functional>
 #include <optional>
 
@@ -417,6 +421,12 @@ int print(const Invocation &inv, const CtlOutput &out)
 
 int main(int argc, char *argv[])
 {
+#ifdef _WIN32
+    // The same bytes as on every other system: lines end in "\n", and CSV's
+    // own "\r\n" is not doubled into "\r\r\n".
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     const auto app = makeCtlApplication(argc, argv);
     const Invocation inv = parseArguments(QCoreApplication::arguments());
     if (inv.command == QLatin1String("survey"))

@@ -17,6 +17,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 #include <memory>
 #include <utility>
 #ifdef Q_OS_WIN
@@ -310,6 +314,11 @@ void readCommands(QCoreApplication &app, SimCore &core)
 
 int main(int argc, char *argv[])
 {
+#ifdef _WIN32
+    // Lines end in "\n" as on every other system, so a log reads the same.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ravelin-sim"));
     QCommandLineParser parser;

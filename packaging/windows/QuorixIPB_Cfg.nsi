@@ -6,7 +6,8 @@
 ;
 ; Defines given by scripts/windows-build: VERSION (1.2.3), OUTFILE, FILES and
 ; UNFILES (the generated install and uninstall lists).
-Unicode true
+; A 64-bit installer for 64-bit programs (and one Wine's 64-bit loader runs).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 

@@ -20,9 +20,7 @@ inline CtlRun runCtl(const QStringList &arguments,
 {
     QProcess process;
     process.setProcessEnvironment(env);
-    // Text mode: Windows line ends read as "\n", as scripts there see them.
-    process.start(QStringLiteral(RAVELIN_CTL_PATH), arguments,
-                  QIODevice::ReadWrite | QIODevice::Text);
+    process.start(QStringLiteral(RAVELIN_CTL_PATH), arguments);
     CtlRun run;
     if (!process.waitForFinished(20000)) {
         process.kill();

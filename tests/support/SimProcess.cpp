@@ -70,9 +70,7 @@ bool SimProcess::startWith(const QStringList &arguments)
 
 QString SimProcess::output()
 {
-    // Text mode: the simulator's Windows line ends read as "\n".
-    if (!m_log.isOpen() &&
-        !m_log.open(QIODevice::ReadOnly | QIODevice::Unbuffered | QIODevice::Text))
+    if (!m_log.isOpen() && !m_log.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return m_output;
     m_output += QString::fromLocal8Bit(m_log.readAll());
     return m_output;
