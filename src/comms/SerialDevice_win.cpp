@@ -60,6 +60,10 @@ struct SerialDevice::Impl
     OVERLAPPED writeOv{};
     bool readPending = false;
     bool linePending = false;
+    // Set when the port cannot wait for line errors at all (a driver without
+    // modem status, Wine on a pseudo-terminal): data is still read, line
+    // errors just go unwatched, rather than the whole receive side ending.
+    bool lineWaitUnsupported = false;
     bool writePending = false;
     DWORD lineMask = 0;
     std::vector<std::uint8_t> readBuffer = std::vector<std::uint8_t>(ReadChunk);
@@ -126,6 +130,7 @@ SerialDevice::OpenResult SerialDevice::open(const QString &path, const SerialLin
         return OpenResult::NotACommDevice;
     }
     d->port = port;
+    d->lineWaitUnsupported = false;
     if (!d->createEvents()) {
         close();
         return OpenResult::CannotOpen;
@@ -186,11 +191,18 @@ bool SerialDevice::Impl::armRead(std::size_t &received)
 // Keeps a line-error wait pending; errors that completed at once are cleared.
 bool SerialDevice::Impl::armLineWait()
 {
+    if (lineWaitUnsupported)
+        return true;
     while (!linePending) {
         ResetEvent(lineOv.hEvent);
         lineMask = 0;
-        if (!WaitCommEvent(port, &lineMask, &lineOv))
-            return (linePending = GetLastError() == ERROR_IO_PENDING);
+        if (!WaitCommEvent(port, &lineMask, &lineOv)) {
+            linePending = GetLastError() == ERROR_IO_PENDING;
+            // A port that refuses the wait is still read; a port that is
+            // gone fails its next read instead.
+            lineWaitUnsupported = !linePending;
+            return true;
+        }
         DWORD errors = 0;
         if (!(lineMask & EV_ERR) || !ClearCommError(port, &errors, nullptr))
             return false;
@@ -214,16 +226,24 @@ SerialDevice::ReadResult SerialDevice::read(std::uint8_t *buffer, std::size_t ca
         }
         if (!d->readPending)
             continue; // completed at once with nothing
-        const HANDLE waits[3] = {d->stopEvent, d->lineOv.hEvent, d->readOv.hEvent};
-        const DWORD which = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+        // Without a line wait, the read's event takes the line wait's place.
+        const HANDLE waits[3] = {d->stopEvent,
+                                 d->lineWaitUnsupported ? d->readOv.hEvent : d->lineOv.hEvent,
+                                 d->readOv.hEvent};
+        const DWORD which =
+            WaitForMultipleObjects(d->lineWaitUnsupported ? 2 : 3, waits, FALSE, INFINITE);
         DWORD n = 0;
-        if (which == WAIT_OBJECT_0 + 1) {
+        if (which == WAIT_OBJECT_0 + 1 && !d->lineWaitUnsupported) {
             d->linePending = false;
             DWORD errors = 0;
-            if (!GetOverlappedResult(d->port, &d->lineOv, &n, FALSE) || !(d->lineMask & EV_ERR) ||
-                !ClearCommError(d->port, &errors, nullptr))
+            if (!GetOverlappedResult(d->port, &d->lineOv, &n, FALSE)) {
+                d->lineWaitUnsupported = true;
+                continue;
+            }
+            if (!(d->lineMask & EV_ERR) || !ClearCommError(d->port, &errors, nullptr))
                 break;
-        } else if (which == WAIT_OBJECT_0 + 2) {
+        } else if (which == WAIT_OBJECT_0 + 2 ||
+                   (which == WAIT_OBJECT_0 + 1 && d->lineWaitUnsupported)) {
             d->readPending = false;
             if (!GetOverlappedResult(d->port, &d->readOv, &n, FALSE))
                 break;
