@@ -229,6 +229,16 @@ SimOptions readOptions(const QCommandLineParser &parser)
     return options;
 }
 
+// Qt's log lines (the --verbose BACnet trace, warnings) go to standard error
+// on every system. On Windows Qt would send them to the debugger whenever the
+// simulator has no console of its own, as when its output goes to a file or a
+// pipe, and a --verbose log would then be empty.
+void toStandardError(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+    std::fflush(stderr);
+}
+
 void announce(const QString &line)
 {
     std::printf("%s\n", qPrintable(line));
@@ -319,6 +329,7 @@ int main(int argc, char *argv[])
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
+    qInstallMessageHandler(toStandardError);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ravelin-sim"));
     QCommandLineParser parser;
