@@ -57,6 +57,16 @@ public:
     QList<MsgAnswer> answers;
 };
 
+// A settings file as the tool writes it when none existed: the platform's own
+// line ends (a file that had some keeps them).
+inline QByteArray freshIni(QByteArray lfText)
+{
+#ifdef Q_OS_WIN
+    lfText.replace("\n", "\r\n");
+#endif
+    return lfText;
+}
+
 // A temporary folder that is the working directory while the object lives.
 class WorkingFolder
 {

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHash>
 #include <QLabel>
@@ -164,10 +165,19 @@ QString nameOf(const QWidget *w)
                                      : w->objectName();
 }
 
+// Qt's offscreen platform on Windows has no fonts at all (every glyph is a
+// placeholder box), so there text widths say nothing about a real screen.
+bool textMeasurable()
+{
+    return !QFontDatabase::families().isEmpty();
+}
+
 // Text that does not fit the room its widget gives it, found from the font's
 // metrics and the style's layout of each kind of control.
 void checkClipping(QWidget *window, QStringList &failures)
 {
+    if (!textMeasurable())
+        return;
     const auto fail = [&](const QWidget *w, const QString &text, int need, int room) {
         failures << QStringLiteral("%1/%2 \"%3\" needs %4 px, has %5")
                         .arg(window->objectName(), nameOf(w), text)
@@ -372,6 +382,9 @@ void TestAppearance::sessionWindowsInBothSchemes()
     MessageRecorder messages;
     SimProcess sim;
     QVERIFY2(sim.start({QStringLiteral("--no-animate")}), qPrintable(sim.output()));
+    if (!textMeasurable())
+        qInfo("text fit not checked: the %s platform here has no fonts",
+              qPrintable(QGuiApplication::platformName()));
     std::unique_ptr<TMainForm> form = tcpSessionForm(sim.port());
     QVERIFY(form->sessionOpen());
     for (QPushButton *get : {form->networkPage()->Button1, form->g50Page()->Button5,

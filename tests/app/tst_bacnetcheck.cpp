@@ -8,6 +8,7 @@
 #include "BacnetFakeDevice.h"
 #include "SimProcess.h"
 #include "SimSession.h"
+#include "WineLimits.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -48,6 +49,7 @@ private slots:
 
 void TstBacnetCheck::listsCopiesAndSaves()
 {
+    SKIP_UNDER_WINE_LOOPBACK_ALIASES();
     FakeDevice device(QStringLiteral("127.0.0.2"), 1234, "Plant, east");
     BacnetCheck window({});
     QVERIFY(search(window, QStringLiteral("127.0.0.2"), device.port()));
@@ -96,6 +98,7 @@ void TstBacnetCheck::comparesWithPage()
     QFETCH(int, pageInstance);
     QFETCH(QString, pageName);
     QFETCH(QString, notes);
+    SKIP_UNDER_WINE_LOOPBACK_ALIASES();
     FakeDevice device(QStringLiteral("127.0.0.2"), 1234, "Plant");
     BacnetCheck window([&]() -> std::optional<Bacnet::ExpectedUnit> {
         Bacnet::ExpectedUnit unit;

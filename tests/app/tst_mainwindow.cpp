@@ -196,7 +196,7 @@ void TestMainWindow::settingsAtStartUp()
     QCOMPARE(form->connectionPage()->BitBtn1->isEnabled(), viaComEnabled);
     QCOMPARE(addressBoxTexts(*form), address);
     if (content.isNull())
-        QCOMPARE(folder.readIni(), QByteArray("[Options]\nComms_Port=1\nIP_Address=192.168.1.1\n"));
+        QCOMPARE(folder.readIni(), freshIni("[Options]\nComms_Port=1\nIP_Address=192.168.1.1\n"));
     else
         QCOMPARE(folder.readIni(), content); // start-up never rewrites an existing file
 }
@@ -311,7 +311,7 @@ void TestMainWindow::closeWithoutSession()
     QVERIFY(form->close());
     QVERIFY(messages.messages.isEmpty());
     // The settings are not written on exit.
-    QCOMPARE(folder.readIni(), QByteArray("[Options]\nComms_Port=1\nIP_Address=192.168.1.1\n"));
+    QCOMPARE(folder.readIni(), freshIni("[Options]\nComms_Port=1\nIP_Address=192.168.1.1\n"));
 }
 
 void TestMainWindow::delayServesTimersAndEnds()

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -82,7 +83,16 @@ void TestSettingsLocation::chosenFile()
     const QString path = settingsFilePath(
         start, m_root.filePath(executable),
         {QStringLiteral("/nonexistent/bin"), m_root.filePath(QStringLiteral("bin"))});
-    QCOMPARE(path, m_root.filePath(expected));
+    QString wanted = m_root.filePath(expected);
+#ifdef Q_OS_WIN
+    // Windows takes the home folder from the user's profile, not from HOME.
+    if (expected.startsWith(QLatin1String("home/"))) {
+        wanted = QDir::homePath() + expected.mid(4);
+        if (path == wanted && QFileInfo::exists(wanted))
+            QSKIP("this user has settings of the tool's own there; they are left alone");
+    }
+#endif
+    QCOMPARE(path, wanted);
     // The chosen folder exists, so the settings can be written there.
     const AppSettings s = loadSettings(path);
     QCOMPARE(s.comPort, 1);

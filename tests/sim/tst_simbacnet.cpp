@@ -3,6 +3,7 @@
 // and the Device object's identity changed over raw Modbus TCP.
 
 #include "SimProcess.h"
+#include "WineLimits.h"
 
 #include <QDeadlineTimer>
 #include <QTcpSocket>
@@ -373,6 +374,7 @@ void TstSimBacnet::floodLeavesItAnswering()
 // is the one to notice the duplicate.
 void TstSimBacnet::duplicateInstanceOnTwoAddresses()
 {
+    SKIP_UNDER_WINE_LOOPBACK_ALIASES();
     const QStringList hosts{QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")};
     const quint16 port = freeUdpPort(hosts);
     QVERIFY(port != 0);
