@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "WineLimits.h"
+
 namespace PdfPages {
 
 // The tool's path; empty after a skip or a failure has been recorded.
@@ -21,6 +23,12 @@ inline QString tool(const char *name)
     const QString path = QStandardPaths::findExecutable(QLatin1String(name));
     if (!path.isEmpty())
         return path;
+    if (runningUnderWine()) {
+        const QByteArray why = QByteArray("Debian's ") + name +
+                               " cannot be started by a Windows program under Wine";
+        QTest::qSkip(why.constData(), __FILE__, __LINE__);
+        return {};
+    }
     const QByteArray why = QByteArray(name) + " is missing (Debian: poppler-utils)";
     if (qEnvironmentVariableIsSet("CI"))
         QTest::qFail(why.constData(), __FILE__, __LINE__);
