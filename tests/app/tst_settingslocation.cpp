@@ -88,8 +88,14 @@ void TestSettingsLocation::chosenFile()
     // Windows takes the home folder from the user's profile, not from HOME.
     if (expected.startsWith(QLatin1String("home/"))) {
         wanted = QDir::homePath() + expected.mid(4);
-        if (path == wanted && QFileInfo::exists(wanted))
-            QSKIP("this user has settings of the tool's own there; they are left alone");
+        if (path == wanted && QFileInfo::exists(wanted)) {
+            // They are left alone; a CI machine has none, so there it fails.
+            const char *why = "this user has settings of the tool's own there";
+            if (qEnvironmentVariableIsSet("CI"))
+                QFAIL(why);
+            QTest::qSkip(why, __FILE__, __LINE__);
+            return;
+        }
     }
 #endif
     QCOMPARE(path, wanted);
