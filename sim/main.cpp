@@ -229,7 +229,7 @@ SimOptions readOptions(const QCommandLineParser &parser)
     return options;
 }
 
-// Qt's log lines (the --verbose BACnet trace, warnings) go to standard error
+// Qt's log lines (the --verbose traces, warnings) go to standard error
 // on every system. On Windows Qt would send them to the debugger whenever the
 // simulator has no console of its own, as when its output goes to a file or a
 // pipe, and a --verbose log would then be empty.
