@@ -33,6 +33,9 @@ inline bool runningUnderWine()
 // of the address a reply came from, need what Wine cannot give.
 #define SKIP_UNDER_WINE_LOOPBACK_ALIASES()                                                   \
     do {                                                                                     \
-        if (runningUnderWine())                                                              \
-            QSKIP("Wine cannot bind or send from loopback addresses other than 127.0.0.1"); \
+        if (runningUnderWine()) {                                                            \
+            QTest::qSkip("Wine cannot bind or send from loopback addresses other than 127.0.0.1", \
+                         __FILE__, __LINE__);                                                \
+            return;                                                                          \
+        }                                                                                    \
     } while (false)
